@@ -1,0 +1,9 @@
+#include "capture/LinkedFilter.h"
+
+#include "platform/Error.h"
+
+GstElement* BaseFilterOf(ILinkedFilter& component) {
+  GstElement* filter = component.GetBaseFilter();
+  if (!filter) RaiseError("Interface not supported");
+  return filter;
+}

@@ -1,0 +1,52 @@
+#include "platform/Bitmap.h"
+
+#include <algorithm>
+#include <utility>
+
+void TBitmap::Adopt(std::shared_ptr<Dib> dib) {
+  if (current_) {
+    if (retired_.size() >= kRetiredKept) retired_.erase(retired_.begin());
+    retired_.push_back(std::move(current_));
+  }
+  current_ = std::move(dib);
+  if (onChanged_) onChanged_();
+}
+
+std::shared_ptr<Dib> TBitmap::Reusable(const BITMAPINFOHEADER& header) {
+  // use_count is read under the display lock, and every other reference is dropped under it
+  // too (Ref::Reset), so 1 means nobody can still be reading these pixels.
+  auto it = std::find_if(retired_.begin(), retired_.end(), [&](const std::shared_ptr<Dib>& d) {
+    return d.use_count() == 1 && d->SameGeometry(header);
+  });
+  if (it != retired_.end()) {
+    std::shared_ptr<Dib> dib = std::move(*it);
+    retired_.erase(it);
+    return dib;
+  }
+  return Dib::Create(header);
+}
+
+TBitmap::Ref TBitmap::Snapshot() {
+  std::lock_guard guard(*this);
+  return Ref(this, current_);
+}
+
+void TBitmap::SetOnChanged(std::function<void()> onChanged) {
+  std::lock_guard guard(*this);
+  onChanged_ = std::move(onChanged);
+}
+
+TBitmap::Ref& TBitmap::Ref::operator=(Ref&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    owner_ = std::exchange(other.owner_, nullptr);
+    dib_ = std::move(other.dib_);
+  }
+  return *this;
+}
+
+void TBitmap::Ref::Reset() {
+  if (!dib_) return;
+  std::lock_guard guard(*owner_);
+  dib_.reset();
+}

@@ -1,0 +1,8 @@
+#include "uMain.h"
+
+#include <QApplication>
+
+int RunStillwick(int argc, char** argv) {
+  QApplication app(argc, argv);
+  return 0;
+}
