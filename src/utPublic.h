@@ -1,0 +1,48 @@
+#pragma once
+// The shared utility unit: where the settings file lives, the three self-contained settings
+// operations, the number conversion, the start-up counter check, and the date and time texts.
+
+#include <QDate>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Name of the settings file.
+inline constexpr const char* kIniBaseName = "参数设置.INI";
+
+// Full path of the settings file, fixed by InitializePublic; empty before it ran.
+const std::string& IniFileName();
+
+// Probe for a high-resolution monotonic clock; the real one asks clock_getres.
+using CounterProbe = std::function<bool()>;
+bool HighResolutionCounterPresent();
+
+// Start-up initialisation, once, before any window: fixes IniFileName from the executable's
+// path (beside it when that folder is writable, else the user's configuration folder), then
+// checks for the counter. Without one it shows the two-line message through `showMessage`
+// and returns false: the program then ends with status 1.
+bool InitializePublic(const std::string& executablePath, const CounterProbe& probe,
+                      const std::function<void(const std::string&)>& showMessage);
+// Tests point the settings file somewhere else.
+void SetIniFileNameForTesting(const std::string& fileName);
+
+// Raises "Unable to write to %s" when the file cannot be written.
+void WriteIniValue(const std::string& fileName, const std::string& section, const std::string& key,
+                   const std::string& value);
+// The stored value, at most 2047 characters; empty when the file, section or key is absent.
+std::string ReadIniValue(const std::string& fileName, const std::string& section,
+                         const std::string& key);
+// `defaultValue` when the section does not list the key, else the stored value (also empty).
+std::string ReadIniValueDef(const std::string& fileName, const std::string& section,
+                            const std::string& key, const std::string& defaultValue);
+
+// The number conversion: blanks skipped, optional sign, decimal in the signed 32-bit range, or
+// hexadecimal after "$", "x", "X", "0x", "0X" (up to 8 digits, taken as a 32-bit pattern).
+bool TryStrToInt(const std::string& text, int32_t& value);
+// As TryStrToInt; raises "'%s' is not a valid integer value" for any other text.
+int32_t StrToInt(const std::string& text);
+
+// "%4.4d-%2.2d-%2.2d" and "%2.2d:%2.2d:%2.2d" (now, local time).
+std::string DateText(const QDate& date);
+std::string TimeText();
