@@ -47,6 +47,7 @@ class TBitmap {
     ~Ref() { Reset(); }
     const Dib* get() const noexcept { return dib_.get(); }
     const Dib* operator->() const noexcept { return dib_.get(); }
+    const Dib& operator*() const noexcept { return *dib_; }
     explicit operator bool() const noexcept { return static_cast<bool>(dib_); }
     void Reset();
 

@@ -1,0 +1,58 @@
+#include "TImage.h"
+
+#include <QMetaObject>
+#include <QPainter>
+
+#include "platform/Bitmap.h"
+
+TImage::TImage(TBitmap& picture, QWidget* parent) : QWidget(parent), picture_(picture) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TImage::RequestRepaint() noexcept {
+  if (repaintPending_.exchange(true)) return;
+  // Hand-off to the main thread: a queued call; Qt drops it if the widget is gone by then.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        repaintPending_.store(false);
+        update();
+      },
+      Qt::QueuedConnection);
+}
+
+QImage TImage::ImageOver(const Dib& dib) {
+  QImage::Format format = QImage::Format_Invalid;
+  switch (dib.BitCount()) {
+    case 24:
+      format = QImage::Format_BGR888;
+      break;
+    case 32:
+      // BGRA bytes in memory: Qt's RGB32 on a little-endian machine.
+      format = QImage::Format_RGB32;
+      break;
+    default:
+      return {};
+  }
+  return QImage(dib.Bits(), dib.Width(), dib.Height(), static_cast<qsizetype>(dib.Stride()),
+                format);
+}
+
+void TImage::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  // The reference keeps this picture alive (and unrecycled) while it is drawn, without holding
+  // the display lock over the drawing.
+  TBitmap::Ref picture = picture_.Snapshot();
+  const QImage image = picture ? ImageOver(*picture) : QImage();
+  if (image.isNull()) {
+    painter.fillRect(rect(), Qt::black);
+    return;
+  }
+  const QRect target = rect();
+  if (!picture->TopDown()) {
+    // Bottom-up rows: draw mirrored instead of copying the rows into order.
+    painter.translate(0, target.height());
+    painter.scale(1, -1);
+  }
+  painter.drawImage(target, image);
+}
