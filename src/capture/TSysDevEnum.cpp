@@ -1,0 +1,43 @@
+#include "capture/TSysDevEnum.h"
+
+#include "platform/DeviceMonitor.h"
+#include "platform/Error.h"
+
+std::string CutUtf8(const std::string& text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes)
+    return text;
+  std::size_t end = maxBytes;
+  // text[end] is the first byte dropped; while it continues a character, drop that one too.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+    --end;
+  return text.substr(0, end);
+}
+
+TSysDevEnum::TSysDevEnum(const std::string& category) {
+  SelectCategory(category);
+}
+
+void TSysDevEnum::SelectCategory(const std::string& category) {
+  category_ = category;
+  entries_.clear();
+  for (const platform::DeviceRecord& record : platform::EnumerateDevices(category_)) {
+    entries_.push_back({CutUtf8(record.displayName, kMaxFriendlyNameBytes)});
+  }
+}
+
+DeviceEntry TSysDevEnum::DeviceAt(int index) const {
+  if (index < 0 || index >= DeviceCount()) {
+    RaiseError(FormatMessage("Device index out of range (%d)", index));
+  }
+  return entries_[static_cast<std::size_t>(index)];
+}
+
+std::unique_ptr<platform::Moniker> TSysDevEnum::MonikerAt(int index) const {
+  if (index < 0 || index >= DeviceCount())
+    return nullptr;
+  const std::vector<platform::DeviceRecord> devices = platform::EnumerateDevices(category_);
+  if (static_cast<std::size_t>(index) >= devices.size())
+    return nullptr;
+  return platform::Moniker::FromDevice(devices[static_cast<std::size_t>(index)].device.get(),
+                                       category_);
+}
