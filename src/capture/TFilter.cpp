@@ -1,7 +1,5 @@
 #include "capture/TFilter.h"
 
-#include "capture/TFilterGraph.h"
-
 TFilter::TFilter(std::string name) : name_(std::move(name)) {}
 
 TFilter::~TFilter() {
@@ -17,6 +15,11 @@ void TFilter::SetFilterGraph(TFilterGraph* graph) {
   if (graph)
     graph->LinkFilter(this);
   filterGraph_ = graph;
+}
+
+void TFilter::GraphDestroyed(TFilterGraph& graph) noexcept {
+  if (&graph == filterGraph_)
+    filterGraph_ = nullptr;
 }
 
 void TFilter::NotifyFilterOperation(FilterOperation operation, int /*param*/) {

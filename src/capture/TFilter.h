@@ -8,12 +8,11 @@
 #include <string>
 
 #include "capture/LinkedFilter.h"
+#include "capture/TFilterGraph.h"
 #include "capture/TPersistentMemory.h"
 #include "platform/GstRef.h"
 
-class TFilterGraph;
-
-class TFilter : public ILinkedFilter {
+class TFilter : public ILinkedFilter, public IGraphFreeNotification {
  public:
   explicit TFilter(std::string name);
   // Frees the block, then unlinks from the graph.
@@ -33,6 +32,8 @@ class TFilter : public ILinkedFilter {
   GstElement* GetBaseFilter() override { return filter_.get(); }
   std::string GetFilterName() override { return name_; }
   void NotifyFilterOperation(FilterOperation operation, int param) override;
+  // The graph is going away first: forget it without unlinking.
+  void GraphDestroyed(TFilterGraph& graph) noexcept override;
 
  private:
   std::string name_;
