@@ -27,6 +27,15 @@ bool InitializePublic(const std::string& executablePath, const CounterProbe& pro
 // Tests point the settings file somewhere else.
 void SetIniFileNameForTesting(const std::string& fileName);
 
+// Where InitializePublic puts the settings file for an executable at `executablePath`: beside
+// it when `folderWritable` accepts its folder, else in the user's configuration folder, which
+// it creates.
+std::string SettingsFilePath(const std::string& executablePath,
+                             const std::function<bool(const std::string& folder)>& folderWritable);
+// Whether a new file can be made in `folder`: tried, since permission bits do not tell (root,
+// read-only mounts).
+bool FolderWritable(const std::string& folder);
+
 // Raises "Unable to write to %s" when the file cannot be written.
 void WriteIniValue(const std::string& fileName, const std::string& section, const std::string& key,
                    const std::string& value);

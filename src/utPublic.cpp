@@ -1,0 +1,172 @@
+#include "utPublic.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTime>
+
+#include <vector>
+
+#include "platform/Error.h"
+#include "platform/ProfileFile.h"
+
+namespace {
+std::string& IniFileNameStorage() {
+  static std::string fileName;
+  return fileName;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+}  // namespace
+
+const std::string& IniFileName() {
+  return IniFileNameStorage();
+}
+
+void SetIniFileNameForTesting(const std::string& fileName) {
+  IniFileNameStorage() = fileName;
+}
+
+bool HighResolutionCounterPresent() {
+  timespec resolution{};
+  return ::clock_getres(CLOCK_MONOTONIC, &resolution) == 0 && resolution.tv_sec == 0 &&
+         resolution.tv_nsec <= 1000;
+}
+
+bool FolderWritable(const std::string& folder) {
+  std::string name = folder + "/.stillwick-XXXXXX";
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  const int fd = ::mkstemp(buffer.data());
+  if (fd < 0)
+    return false;
+  ::close(fd);
+  ::unlink(buffer.data());
+  return true;
+}
+
+std::string SettingsFilePath(const std::string& executablePath,
+                             const std::function<bool(const std::string& folder)>& folderWritable) {
+  const QString exeFolder = QFileInfo(QString::fromStdString(executablePath)).absolutePath();
+  QString folder = exeFolder;
+  if (!folderWritable(exeFolder.toStdString())) {
+    folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    // Without an application name that is the shared configuration folder itself.
+    if (QCoreApplication::applicationName().isEmpty())
+      folder += QStringLiteral("/stillwick");
+    // A folder that cannot be made shows later, as the first write's error.
+    QDir().mkpath(folder);
+  }
+  if (!folder.endsWith(QLatin1Char('/')))
+    folder += QLatin1Char('/');
+  return (folder + QString::fromUtf8(kIniBaseName)).toStdString();
+}
+
+bool InitializePublic(const std::string& executablePath, const CounterProbe& probe,
+                      const std::function<void(const std::string&)>& showMessage) {
+  IniFileNameStorage() = SettingsFilePath(executablePath, FolderWritable);
+  if (!probe()) {
+    showMessage(
+        "对不起,发现该计算机没有高性能计数器.\n"
+        "请升级您的计算机和操作系统.系统退出");
+    return false;
+  }
+  return true;
+}
+
+void WriteIniValue(const std::string& fileName, const std::string& section, const std::string& key,
+                   const std::string& value) {
+  if (!platform::ProfileFile(fileName).Write(section, key, value)) {
+    RaiseError(FormatMessage("Unable to write to %s", fileName.c_str()));
+  }
+}
+
+std::string ReadIniValue(const std::string& fileName, const std::string& section,
+                         const std::string& key) {
+  return platform::ProfileFile(fileName).Read(section, key).value_or(std::string());
+}
+
+std::string ReadIniValueDef(const std::string& fileName, const std::string& section,
+                            const std::string& key, const std::string& defaultValue) {
+  // A read finds the key exactly when the section lists it: absent means the default, while a
+  // present empty value is a value.
+  return platform::ProfileFile(fileName).Read(section, key).value_or(defaultValue);
+}
+
+bool TryStrToInt(const std::string& text, int32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && IsBlank(text[i]))
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+    negative = text[i++] == '-';
+
+  bool hex = false;
+  if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+    hex = true;
+    i += 1;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i == text.size())
+    return false;
+
+  uint64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    const int digit =
+        hex ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+    if (digit < 0)
+      return false;
+    magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+    // Leading zeros are fine; more than 32 bits of value are not.
+    if (magnitude > 0xFFFFFFFFu)
+      return false;
+  }
+
+  if (hex) {
+    // The digits spell a 32-bit pattern; a sign negates it with the pattern's wrap-around.
+    const uint32_t pattern = static_cast<uint32_t>(magnitude);
+    value = static_cast<int32_t>(negative ? 0u - pattern : pattern);
+    return true;
+  }
+  if (magnitude > (negative ? uint64_t{0x80000000} : uint64_t{0x7FFFFFFF}))
+    return false;
+  const int64_t signedValue =
+      negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  value = static_cast<int32_t>(signedValue);
+  return true;
+}
+
+int32_t StrToInt(const std::string& text) {
+  int32_t value = 0;
+  if (!TryStrToInt(text, value)) {
+    RaiseError(FormatMessage("'%s' is not a valid integer value", text.c_str()));
+  }
+  return value;
+}
+
+std::string DateText(const QDate& date) {
+  return FormatMessage("%4.4d-%2.2d-%2.2d", date.year(), date.month(), date.day());
+}
+
+std::string TimeText() {
+  const QTime now = QTime::currentTime();
+  return FormatMessage("%2.2d:%2.2d:%2.2d", now.hour(), now.minute(), now.second());
+}

@@ -1,0 +1,154 @@
+#include "utPublic.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <climits>
+#include <fstream>
+#include <optional>
+
+#include "platform/Error.h"
+
+namespace {
+
+TEST(utPublicTest, NumberConversion) {
+  const std::pair<const char*, std::optional<int32_t>> cases[] = {
+      {"0", 0},
+      {"$0A", 10},
+      {"0x0A", 10},
+      {"X1f", 31},
+      {" 7", 7},
+      {"\t 7", 7},
+      {"+5", 5},
+      {"-12", -12},
+      {"007", 7},
+      {"2147483647", INT32_MAX},
+      {"-2147483648", INT32_MIN},
+      {"$FFFFFFFF", -1},
+      {"$80000000", INT32_MIN},
+      {"-$10", -16},
+      {"$000000010", 16},
+      {"2147483648", std::nullopt},
+      {"-2147483649", std::nullopt},
+      {"$100000000", std::nullopt},
+      {"abc", std::nullopt},
+      {"", std::nullopt},
+      {"  ", std::nullopt},
+      {"12 ", std::nullopt},
+      {"1 2", std::nullopt},
+      {"+", std::nullopt},
+      {"$", std::nullopt},
+      {"0x", std::nullopt},
+      {"--1", std::nullopt},
+      {"1e3", std::nullopt},
+  };
+  for (const auto& [text, expected] : cases) {
+    int32_t value = 12345;
+    const bool ok = TryStrToInt(text, value);
+    EXPECT_EQ(ok ? std::optional<int32_t>(value) : std::nullopt, expected) << '"' << text << '"';
+  }
+  EXPECT_EQ(StrToInt("$0A"), 10);
+  for (const std::string text : {"abc", "12 ", ""}) {
+    try {
+      StrToInt(text);
+      ADD_FAILURE() << text;
+    } catch (const EStillwickError& e) {
+      EXPECT_EQ(std::string(e.what()), "'" + text + "' is not a valid integer value");
+    }
+  }
+}
+
+TEST(utPublicTest, IniValues) {
+  QTemporaryDir dir;
+  const std::string ini = dir.filePath(kIniBaseName).toStdString();
+  EXPECT_EQ(ReadIniValueDef(ini, "START", "edFileDir", "def"), "def");
+  EXPECT_EQ(ReadIniValue(ini, "START", "edFileDir"), "");
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(ini)));
+
+  WriteIniValue(ini, "START", "edFileDir", "");
+  WriteIniValue(ini, "START", "edPreText", "voZU-");
+  EXPECT_EQ(ReadIniValueDef(ini, "START", "edFileDir", "def"), "");
+  EXPECT_EQ(ReadIniValueDef(ini, "start", "EDPRETEXT", "def"), "voZU-");
+  EXPECT_EQ(ReadIniValueDef(ini, "START", "spPicNum", "1"), "1");
+  EXPECT_EQ(ReadIniValueDef(ini, "VideoCapture", "edPreText", "def"), "def");
+  EXPECT_EQ(ReadIniValue(ini, "START", "spPicNum"), "");
+
+  const std::string unwritable = dir.filePath("missing/参数设置.INI").toStdString();
+  try {
+    WriteIniValue(unwritable, "START", "edFileDir", "x");
+    ADD_FAILURE() << "write into a missing folder succeeded";
+  } catch (const EStillwickError& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + unwritable);
+  }
+}
+
+TEST(utPublicTest, SettingsFileLocation) {
+  QStandardPaths::setTestModeEnabled(true);
+  QTemporaryDir dir;
+  const std::string exe = dir.filePath("stillwick").toStdString();
+  const QString configFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  const std::string inConfig = (configFolder + "/" + kIniBaseName).toStdString();
+
+  EXPECT_EQ(SettingsFilePath(exe, [](const std::string&) { return true; }),
+            dir.filePath(kIniBaseName).toStdString());
+  std::string asked;
+  EXPECT_EQ(SettingsFilePath(exe,
+                             [&](const std::string& folder) {
+                               asked = folder;
+                               return false;
+                             }),
+            inConfig);
+  EXPECT_EQ(asked, dir.path().toStdString());
+  EXPECT_TRUE(QFileInfo(configFolder).isDir());
+
+  // The real check tries a file, and leaves none behind.
+  const std::string plainFile = dir.filePath("plain").toStdString();
+  std::ofstream(plainFile) << "x";
+  EXPECT_TRUE(FolderWritable(dir.path().toStdString()));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{"plain"});
+  EXPECT_FALSE(FolderWritable(plainFile));
+  EXPECT_FALSE(FolderWritable(dir.filePath("missing").toStdString()));
+
+  // An executable whose folder takes no files keeps its settings in the configuration folder.
+  ASSERT_TRUE(InitializePublic(
+      plainFile + "/stillwick", [] { return true; }, [](const std::string&) {}));
+  EXPECT_EQ(IniFileName(), inConfig);
+  SetIniFileNameForTesting("");
+}
+
+TEST(utPublicTest, CounterCheck) {
+  QTemporaryDir dir;
+  const std::string exe = dir.filePath("stillwick").toStdString();
+  std::vector<std::string> shown;
+  const auto show = [&](const std::string& message) { shown.push_back(message); };
+
+  EXPECT_TRUE(InitializePublic(
+      exe, [] { return true; }, show));
+  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(IniFileName(), dir.filePath(kIniBaseName).toStdString());
+
+  EXPECT_FALSE(InitializePublic(
+      exe, [] { return false; }, show));
+  EXPECT_EQ(shown, std::vector<std::string>{"对不起,发现该计算机没有高性能计数器.\n"
+                                            "请升级您的计算机和操作系统.系统退出"});
+  // Every Linux machine we run on has a nanosecond monotonic clock.
+  EXPECT_TRUE(HighResolutionCounterPresent());
+  SetIniFileNameForTesting("");
+}
+
+TEST(utPublicTest, DateAndTimeTexts) {
+  EXPECT_EQ(DateText(QDate(2007, 3, 9)), "2007-03-09");
+  EXPECT_EQ(DateText(QDate(987, 12, 31)), "0987-12-31");
+  EXPECT_TRUE(QRegularExpression("^([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]$")
+                  .match(QString::fromStdString(TimeText()))
+                  .hasMatch())
+      << TimeText();
+}
+
+}  // namespace
