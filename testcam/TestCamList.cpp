@@ -1,0 +1,209 @@
+#include "TestCamList.h"
+
+#include <gst/gst.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+
+#include "TestCamTypes.h"
+
+#define GST_CAT_DEFAULT stillwick_testcam_debug
+
+namespace testcam {
+namespace {
+
+// A serial that stays the same for the same name at the same place among its namesakes.
+std::string DerivedSerial(const std::string& name, int namesakesBefore) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : name) {
+    hash = (hash ^ c) * 1099511628211ull;
+  }
+  char text[40];
+  std::snprintf(text, sizeof text, "STWTC-%016llx", static_cast<unsigned long long>(hash));
+  std::string serial = text;
+  if (namesakesBefore > 0)
+    serial += "-" + std::to_string(namesakesBefore + 1);
+  return serial;
+}
+
+std::vector<std::string> OfferedSerials(const std::vector<TestCameraSpec>& cameras) {
+  std::vector<std::string> serials;
+  for (size_t i = 0; i < cameras.size(); ++i) {
+    const TestCameraSpec& c = cameras[i];
+    if (!c.hasSerial) {
+      serials.emplace_back();
+    } else if (!c.serial.empty()) {
+      serials.push_back(c.serial);
+    } else {
+      int namesakes = 0;
+      for (size_t j = 0; j < i; ++j)
+        namesakes += cameras[j].name == c.name ? 1 : 0;
+      serials.push_back(DerivedSerial(c.name, namesakes));
+    }
+  }
+  return serials;
+}
+
+bool ReadString(const GstStructure* s, const char* field, std::string& out) {
+  if (!gst_structure_has_field(s, field))
+    return true;
+  const char* value = gst_structure_get_string(s, field);
+  if (!value)
+    return false;
+  out = value;
+  return true;
+}
+
+bool ReadInt(const GstStructure* s, const char* field, int& out) {
+  if (!gst_structure_has_field(s, field))
+    return true;
+  return gst_structure_get_int(s, field, &out);
+}
+
+bool ReadBool(const GstStructure* s, const char* field, bool& out) {
+  if (!gst_structure_has_field(s, field))
+    return true;
+  gboolean value = FALSE;
+  if (!gst_structure_get_boolean(s, field, &value))
+    return false;
+  out = value;
+  return true;
+}
+
+struct CurrentList {
+  // Guards everything below; taken by the main thread and by providers' probe/start on
+  // whatever thread a monitor calls them.
+  std::mutex mutex;
+  bool filled = false;
+  std::vector<CameraEntry> entries;
+  std::uint64_t nextId = 1;
+};
+
+CurrentList& Current() {
+  static CurrentList list;
+  return list;
+}
+
+void FillOnceLocked(CurrentList& list) {
+  if (list.filled)
+    return;
+  list.filled = true;
+  std::vector<TestCameraSpec> cameras = DefaultCameras();
+  if (const char* env = std::getenv("STILLWICK_TESTCAM")) {
+    std::vector<TestCameraSpec> fromEnv;
+    std::string error;
+    if (CamerasFromEnvironment(env, fromEnv, error)) {
+      cameras = std::move(fromEnv);
+    } else {
+      g_warning("STILLWICK_TESTCAM ignored: %s", error.c_str());
+    }
+  }
+  list.entries = ReplaceEntries({}, cameras, list.nextId);
+}
+
+}  // namespace
+
+std::vector<TestCameraSpec> DefaultCameras() {
+  TestCameraSpec raw;
+  TestCameraSpec mjpeg;
+  mjpeg.name = "Stillwick Test Camera (MJPEG)";
+  mjpeg.width = 1280;
+  mjpeg.height = 720;
+  mjpeg.format = "MJPEG";
+  mjpeg.pattern = "ball";
+  return {raw, mjpeg};
+}
+
+bool CamerasFromEnvironment(const char* text, std::vector<TestCameraSpec>& cameras,
+                            std::string& error) {
+  cameras.clear();
+  if (!text || !*text)
+    return true;
+  GstCaps* parsed = gst_caps_from_string(text);
+  if (!parsed || gst_caps_is_any(parsed)) {
+    if (parsed)
+      gst_caps_unref(parsed);
+    error = "not a list of structures";
+    return false;
+  }
+  bool ok = true;
+  for (guint i = 0; ok && i < gst_caps_get_size(parsed); ++i) {
+    const GstStructure* s = gst_caps_get_structure(parsed, i);
+    TestCameraSpec spec;
+    ok = ReadString(s, "name", spec.name) && ReadString(s, "serial", spec.serial) &&
+         ReadBool(s, "has-serial", spec.hasSerial) && ReadString(s, "bus-path", spec.busPath) &&
+         ReadInt(s, "width", spec.width) && ReadInt(s, "height", spec.height) &&
+         ReadInt(s, "fps", spec.fps) && ReadString(s, "format", spec.format) &&
+         ReadString(s, "pattern", spec.pattern) &&
+         ReadInt(s, "fail-after-frames", spec.failAfterFrames);
+    if (!ok)
+      error = "a field of camera " + std::to_string(i + 1) + " has the wrong type";
+    cameras.push_back(std::move(spec));
+  }
+  gst_caps_unref(parsed);
+  if (!ok)
+    cameras.clear();
+  return ok;
+}
+
+std::vector<CameraEntry> ReplaceEntries(const std::vector<CameraEntry>& old,
+                                        const std::vector<TestCameraSpec>& cameras,
+                                        std::uint64_t& nextId) {
+  const std::vector<std::string> serials = OfferedSerials(cameras);
+  std::vector<CameraEntry> entries(cameras.size());
+  std::vector<bool> claimed(old.size(), false);
+  std::set<int> usedSlots;
+  for (size_t i = 0; i < cameras.size(); ++i) {
+    entries[i].spec = cameras[i];
+    entries[i].serial = serials[i];
+    for (size_t j = 0; j < old.size(); ++j) {
+      if (!claimed[j] && old[j].spec == cameras[i] && old[j].serial == serials[i]) {
+        claimed[j] = true;
+        entries[i].id = old[j].id;
+        entries[i].slot = old[j].slot;
+        usedSlots.insert(old[j].slot);
+        break;
+      }
+    }
+  }
+  int freeSlot = 0;
+  for (CameraEntry& e : entries) {
+    if (e.id != 0)
+      continue;
+    e.id = nextId++;
+    while (usedSlots.count(freeSlot))
+      ++freeSlot;
+    e.slot = freeSlot;
+    usedSlots.insert(freeSlot);
+  }
+  return entries;
+}
+
+std::vector<CameraEntry> CurrentCameras() {
+  CurrentList& list = Current();
+  std::lock_guard lock(list.mutex);
+  FillOnceLocked(list);
+  return list.entries;
+}
+
+std::vector<CameraEntry> SetCurrentCameras(const std::vector<TestCameraSpec>& cameras) {
+  CurrentList& list = Current();
+  std::lock_guard lock(list.mutex);
+  FillOnceLocked(list);
+  list.entries = ReplaceEntries(list.entries, cameras, list.nextId);
+  return list.entries;
+}
+
+GstCaps* CameraCaps(const TestCameraSpec& spec) {
+  if (spec.format == "MJPEG") {
+    return gst_caps_new_simple("image/jpeg", "width", G_TYPE_INT, spec.width, "height", G_TYPE_INT,
+                               spec.height, "framerate", GST_TYPE_FRACTION, spec.fps, 1, nullptr);
+  }
+  return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, spec.format.c_str(), "width",
+                             G_TYPE_INT, spec.width, "height", G_TYPE_INT, spec.height, "framerate",
+                             GST_TYPE_FRACTION, spec.fps, 1, nullptr);
+}
+
+}  // namespace testcam
