@@ -1,0 +1,263 @@
+#include "capture/TSampleGrabber.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <numeric>
+#include <utility>
+
+namespace {
+
+// The grabber accepts exactly the type set: video, 24- or 32-bit RGB, described by a
+// VIDEOINFOHEADER or VIDEOINFOHEADER2 (GUID_NULL leaves the description open). Anything else
+// is a type no source offers, so the grabber's input cannot be linked.
+platform::GrabberFormat AcceptedFormat(const TMediaType& type) {
+  const GUID& formatType = type.FormatType();
+  const bool described =
+      formatType == FORMAT_VideoInfo || formatType == FORMAT_VideoInfo2 || formatType == GUID_NULL;
+  if (type.Majortype() != MEDIATYPE_Video || !described)
+    return platform::GrabberFormat::None;
+  if (type.Subtype() == MEDIASUBTYPE_RGB24)
+    return platform::GrabberFormat::BGR;
+  if (type.Subtype() == MEDIASUBTYPE_RGB32)
+    return platform::GrabberFormat::BGRx;
+  return platform::GrabberFormat::None;
+}
+
+void UnlinkPad(GstPad* pad) {
+  if (!pad)
+    return;
+  auto peer = platform::GstRef<GstPad>::Adopt(gst_pad_get_peer(pad));
+  if (!peer)
+    return;
+  if (GST_PAD_IS_SINK(pad)) {
+    gst_pad_unlink(peer.get(), pad);
+  } else {
+    gst_pad_unlink(pad, peer.get());
+  }
+}
+
+template <typename T>
+std::span<const uint8_t> BytesOf(const T& value) {
+  return {reinterpret_cast<const uint8_t*>(&value), sizeof(value)};
+}
+
+uint32_t ClampToU32(uint64_t value) {
+  return static_cast<uint32_t>(std::min<uint64_t>(value, std::numeric_limits<uint32_t>::max()));
+}
+
+}  // namespace
+
+const BITMAPINFOHEADER* VideoBitmapHeader(const MediaTypeRecord& mediaType) noexcept {
+  const AM_MEDIA_TYPE& h = mediaType.header;
+  if (h.majortype != MEDIATYPE_Video || h.cbFormat != mediaType.format.size())
+    return nullptr;
+  size_t offset = 0;
+  if (h.formattype == FORMAT_VideoInfo && h.cbFormat == sizeof(VIDEOINFOHEADER)) {
+    offset = offsetof(VIDEOINFOHEADER, bmiHeader);
+  } else if (h.formattype == FORMAT_VideoInfo2 && h.cbFormat == sizeof(VIDEOINFOHEADER2)) {
+    offset = offsetof(VIDEOINFOHEADER2, bmiHeader);
+  } else {
+    return nullptr;
+  }
+  return reinterpret_cast<const BITMAPINFOHEADER*>(mediaType.format.data() + offset);
+}
+
+TSampleGrabber::TSampleGrabber(std::string name) : name_(std::move(name)) {
+  mediaType_.SetSubtype(MEDIASUBTYPE_RGB24);
+  mediaType_.SetFormatType(FORMAT_VideoInfo);
+}
+
+TSampleGrabber::~TSampleGrabber() {
+  try {
+    SetFilterGraph(nullptr);
+  } catch (...) {
+    // Destruction goes on; the filter is released below in any case.
+  }
+  // Whatever the graph did, no frame may call into this object once it is gone.
+  if (baseFilter_)
+    platform::GrabberSetCallback(baseFilter_.get(), nullptr, nullptr);
+}
+
+void TSampleGrabber::SetOnBuffer(TOnBuffer handler) {
+  std::lock_guard guard(bufferLock_);
+  onBuffer_ = std::move(handler);
+}
+
+void TSampleGrabber::SetFilterGraph(TFilterGraph* graph) {
+  if (graph == filterGraph_)
+    return;
+  if (filterGraph_)
+    filterGraph_->UnlinkFilter(this);
+  if (graph)
+    graph->LinkFilter(this);
+  filterGraph_ = graph;
+}
+
+void TSampleGrabber::GraphDestroyed(TFilterGraph& graph) noexcept {
+  if (&graph == filterGraph_)
+    filterGraph_ = nullptr;
+}
+
+void TSampleGrabber::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
+  switch (operation) {
+    case FilterOperation::AboutToAdd:
+      baseFilter_.reset();
+      baseFilter_ = platform::GrabberCreate();
+      break;
+    case FilterOperation::Added:
+      if (!platform::IsGrabber(baseFilter_.get()))
+        break;
+      grabber_ = baseFilter_;
+      inputPin_ =
+          platform::GstRef<GstPad>::Adopt(gst_element_get_static_pad(baseFilter_.get(), "sink"));
+      outputPin_ =
+          platform::GstRef<GstPad>::Adopt(gst_element_get_static_pad(baseFilter_.get(), "src"));
+      ApplyMediaType();
+      platform::GrabberSetBufferSamples(grabber_.get(), true);
+      platform::GrabberSetCallback(grabber_.get(), &TSampleGrabber::BufferCB_Streaming, this);
+      break;
+    case FilterOperation::AboutToRemove:
+      if (!baseFilter_)
+        break;
+      gst_element_set_state(baseFilter_.get(), GST_STATE_NULL);
+      UnlinkPad(inputPin_.get());
+      UnlinkPad(outputPin_.get());
+      break;
+    case FilterOperation::Removed:
+      if (grabber_) {
+        // Returns only once a frame still in the callback has left it.
+        platform::GrabberSetCallback(grabber_.get(), nullptr, nullptr);
+        platform::GrabberSetBufferSamples(grabber_.get(), false);
+      }
+      outputPin_.reset();
+      inputPin_.reset();
+      grabber_.reset();
+      baseFilter_.reset();
+      break;
+  }
+}
+
+void TSampleGrabber::ApplyMediaType() {
+  if (!grabber_)
+    return;
+  gst_element_set_state(baseFilter_.get(), GST_STATE_NULL);
+  UnlinkPad(inputPin_.get());
+  connectedAsVideoInfo2_ = mediaType_.FormatType() == FORMAT_VideoInfo2;
+  platform::GrabberSetFormat(grabber_.get(), AcceptedFormat(mediaType_));
+}
+
+bool TSampleGrabber::ConnectedMediaType(MediaTypeRecord& mediaType) const {
+  FreeFormatBlock(mediaType);
+  platform::GrabberConnection c;
+  if (!grabber_ || !platform::GrabberConnected(grabber_.get(), c))
+    return false;
+
+  BITMAPINFOHEADER bmi;
+  bmi.biWidth = c.width;
+  bmi.biHeight = -c.height;  // our frames run top-down
+  bmi.biPlanes = 1;
+  bmi.biBitCount = c.format == platform::GrabberFormat::BGR ? 24 : 32;
+  bmi.biCompression = BI_RGB;
+  bmi.biSizeImage =
+      ClampToU32(uint64_t{static_cast<uint32_t>(c.stride)} * static_cast<uint32_t>(c.height));
+  const RECT whole{0, 0, c.width, c.height};
+  const int64_t avgTimePerFrame =
+      c.fpsN > 0 ? int64_t{10'000'000} * std::max(c.fpsD, 1) / c.fpsN : 0;
+  const uint32_t bitRate =
+      c.fpsN > 0 ? ClampToU32(uint64_t{bmi.biSizeImage} * 8 * static_cast<uint64_t>(c.fpsN) /
+                              static_cast<uint64_t>(std::max(c.fpsD, 1)))
+                 : 0;
+
+  AM_MEDIA_TYPE& h = mediaType.header;
+  h = AM_MEDIA_TYPE{};
+  h.majortype = MEDIATYPE_Video;
+  h.subtype = bmi.biBitCount == 24 ? MEDIASUBTYPE_RGB24 : MEDIASUBTYPE_RGB32;
+  h.bFixedSizeSamples = kTrue32;
+  h.lSampleSize = bmi.biSizeImage;
+  if (connectedAsVideoInfo2_) {
+    VIDEOINFOHEADER2 info;
+    info.rcSource = info.rcTarget = whole;
+    info.dwBitRate = bitRate;
+    info.AvgTimePerFrame = avgTimePerFrame;
+    const int64_t aspectX = int64_t{c.width} * std::max(c.parN, 1);
+    const int64_t aspectY = int64_t{c.height} * std::max(c.parD, 1);
+    const int64_t divisor = std::max<int64_t>(std::gcd(aspectX, aspectY), 1);
+    info.dwPictAspectRatioX = ClampToU32(static_cast<uint64_t>(aspectX / divisor));
+    info.dwPictAspectRatioY = ClampToU32(static_cast<uint64_t>(aspectY / divisor));
+    info.bmiHeader = bmi;
+    h.formattype = FORMAT_VideoInfo2;
+    SetFormatBlock(mediaType, BytesOf(info));
+  } else {
+    VIDEOINFOHEADER info;
+    info.rcSource = info.rcTarget = whole;
+    info.dwBitRate = bitRate;
+    info.AvgTimePerFrame = avgTimePerFrame;
+    info.bmiHeader = bmi;
+    h.formattype = FORMAT_VideoInfo;
+    SetFormatBlock(mediaType, BytesOf(info));
+  }
+  return true;
+}
+
+bool TSampleGrabber::CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t bufferLen) {
+  if (!bitmap)
+    return false;
+  // A negative length would turn into a huge copy; it counts as no frame, like 0.
+  if (buffer && bufferLen <= 0)
+    return false;
+  MediaTypeRecord connected;
+  if (!ConnectedMediaType(connected))
+    return false;
+  const BITMAPINFOHEADER* header = VideoBitmapHeader(connected);
+  if (!header)
+    return false;
+  if (!buffer && platform::GrabberHeldFrameSize(grabber_.get()) < 1)
+    return false;
+
+  std::lock_guard displayLock(*bitmap);
+  // Recycled memory where possible: fresh pages cost far more than the copy itself. Never the
+  // picture on display, which a save may be reading.
+  std::shared_ptr<Dib> dib = bitmap->Reusable(*header);
+  if (!dib || !dib->Bits())
+    return false;
+
+  // Top-down headers count by the magnitude of their height.
+  const int64_t imageSize =
+      header->biSizeImage != 0
+          ? int64_t{header->biSizeImage}
+          : static_cast<int64_t>(Dib::RowBytes(header->biWidth, header->biBitCount)) *
+                std::abs(int64_t{header->biHeight}) * header->biPlanes;
+  const size_t capacity =
+      std::min(static_cast<size_t>(std::max<int64_t>(imageSize, 0)), dib->ImageSize());
+  size_t copied = 0;
+  if (buffer) {
+    copied = std::min(static_cast<size_t>(bufferLen), capacity);
+    std::memcpy(dib->Bits(), buffer, copied);
+  } else {
+    copied = static_cast<size_t>(platform::GrabberCopyHeldFrame(
+        grabber_.get(), dib->Bits(),
+        static_cast<int32_t>(std::min<size_t>(capacity, std::numeric_limits<int32_t>::max()))));
+    if (copied == 0)
+      return false;
+  }
+  // A recycled Dib holds an older frame: what a short frame does not cover is black, as in a
+  // fresh bitmap.
+  if (copied < dib->ImageSize())
+    std::memset(dib->Bits() + copied, 0, dib->ImageSize() - copied);
+  bitmap->Adopt(std::move(dib));
+  return true;
+}
+
+void TSampleGrabber::BufferCB_Streaming(void* self, const platform::GrabberFrame& frame) noexcept {
+  auto& grabber = *static_cast<TSampleGrabber*>(self);
+  try {
+    std::lock_guard guard(grabber.bufferLock_);
+    if (!grabber.onBuffer_)
+      return;
+    grabber.onBuffer_(grabber, frame.sampleTime, frame.data, frame.length);
+  } catch (...) {
+    // The handler's error ends its frame here; nothing may unwind into the streaming thread.
+  }
+}

@@ -1,0 +1,100 @@
+#pragma once
+// The frame grabber as a linked component: puts a grabber element into the graph, fixes the
+// one media type it accepts, announces every frame through OnBuffer and turns a frame into the
+// display picture (CopyToBitmap).
+//
+// Threads and locks. Everything runs on the main thread except BufferCB_Streaming, the OnBuffer
+// handler it calls and, from there, CopyToBitmap. The buffer lock lets one OnBuffer call run at
+// a time; the streaming thread takes it around every call, and the main thread only in
+// SetOnBuffer. The display lock (TBitmap) is taken inside it, never the other way round, so
+// the main thread must not call SetOnBuffer while it holds the display lock.
+
+#include <gst/gst.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "capture/LinkedFilter.h"
+#include "capture/TFilterGraph.h"
+#include "capture/TMediaType.h"
+#include "platform/Bitmap.h"
+#include "platform/GrabberElement.h"
+#include "platform/GstRef.h"
+
+class TSampleGrabber : public ILinkedFilter, public IGraphFreeNotification {
+ public:
+  // Runs on the streaming thread under the buffer lock. `buffer` holds the frame laid out as
+  // the connected media type describes it and is valid only during the call.
+  using TOnBuffer = std::function<void(TSampleGrabber& sender, double sampleTime,
+                                       const void* buffer, int32_t bufferLen)>;
+
+  // Media type: video, 24-bit RGB, VIDEOINFOHEADER. No graph, no handler.
+  explicit TSampleGrabber(std::string name);
+  // Unlinks from the graph (an active graph removes the filter first).
+  ~TSampleGrabber() override;
+  TSampleGrabber(const TSampleGrabber&) = delete;
+  TSampleGrabber& operator=(const TSampleGrabber&) = delete;
+
+  const std::string& Name() const noexcept { return name_; }
+
+  // Main thread. Takes the buffer lock, so a frame in its handler finishes first.
+  void SetOnBuffer(TOnBuffer handler);
+
+  TFilterGraph* FilterGraph() const noexcept { return filterGraph_; }
+  // Unlinks from the old graph, links to the new one, then keeps it; the same graph does nothing.
+  void SetFilterGraph(TFilterGraph* graph);
+
+  // The type the grabber accepts; ApplyMediaType makes a change count.
+  TMediaType& MediaType() noexcept { return mediaType_; }
+  const TMediaType& MediaType() const noexcept { return mediaType_; }
+  // While active: stops the grabber, unlinks its input and sets the media type on it.
+  void ApplyMediaType();
+
+  // The media type of the grabber's input connection: video, RGB24 or RGB32, with a
+  // VIDEOINFOHEADER (or a VIDEOINFOHEADER2 when that format type was asked for) whose
+  // bitmap header is top-down (negative biHeight). False while inactive or unconnected.
+  bool ConnectedMediaType(MediaTypeRecord& mediaType) const;
+
+  // Makes the frame in `buffer` (or, with no buffer, the copy of the last frame the grabber
+  // keeps) the bitmap's picture, in a Dib of the connected type. True when the bitmap now holds
+  // the frame; on any failure the bitmap is left as it was. Takes the display lock (it is
+  // re-entrant: the frame handler already holds it).
+  bool CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t bufferLen);
+
+  // ILinkedFilter
+  GstElement* GetBaseFilter() override { return baseFilter_.get(); }
+  std::string GetFilterName() override { return name_; }
+  void NotifyFilterOperation(FilterOperation operation, int param) override;
+  // IGraphFreeNotification: the graph is going away first; forget it without unlinking.
+  void GraphDestroyed(TFilterGraph& graph) noexcept override;
+
+ private:
+  // Runs on the streaming thread, once per frame.
+  static void BufferCB_Streaming(void* self, const platform::GrabberFrame& frame) noexcept;
+
+  std::string name_;
+  // Guarded by bufferLock_.
+  TOnBuffer onBuffer_;
+  platform::GstRef<GstElement> baseFilter_;  // from AboutToAdd until Removed
+  TFilterGraph* filterGraph_ = nullptr;
+  TMediaType mediaType_{MEDIATYPE_Video};
+  // The buffer lock: one OnBuffer call at a time. Streaming thread around each call; main
+  // thread in SetOnBuffer.
+  std::mutex bufferLock_;
+  // The grabber and its pads, from Added until Removed. Read by the streaming thread inside a
+  // frame; they change only while no frame can be in the callback (the element's callback
+  // swap waits for a frame in flight).
+  platform::GstRef<GstElement> grabber_;
+  platform::GstRef<GstPad> inputPin_;
+  platform::GstRef<GstPad> outputPin_;
+  // The connection is described with a VIDEOINFOHEADER2; read by the streaming thread.
+  std::atomic<bool> connectedAsVideoInfo2_{false};
+};
+
+// The bitmap header in a video media type's format block: at 48 in a VIDEOINFOHEADER block of
+// exactly 88 bytes, at 72 in a VIDEOINFOHEADER2 block of exactly 112; null otherwise (other
+// major or format types, blocks with colour tables or masks).
+const BITMAPINFOHEADER* VideoBitmapHeader(const MediaTypeRecord& mediaType) noexcept;
