@@ -1,0 +1,167 @@
+#include "platform/RendererElement.h"
+
+#include <gst/app/gstappsink.h>
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QThread>
+
+#include <atomic>
+
+namespace platform {
+
+// The hand-off from the streaming thread to the surface. A QObject living on the main thread,
+// so the wake-up it posts runs there, and a wake-up still queued when it is destroyed is
+// dropped with it.
+class RendererElement::Handoff : public QObject {
+ public:
+  explicit Handoff(VideoRendererSurface* surface) : surface_(surface) {}
+  ~Handoff() override {
+    if (GstSample* left = newest_.exchange(nullptr))
+      gst_sample_unref(left);
+  }
+
+  // Streaming thread. Takes over `sample` (transfer full). A frame the main thread has not
+  // taken yet is replaced, so frames never pile up, and only an empty slot posts a wake-up:
+  // the one already queued will take the newer frame.
+  void Put_Streaming(GstSample* sample) noexcept {
+    if (!sample)
+      return;
+    if (GstSample* replaced = newest_.exchange(sample, std::memory_order_acq_rel)) {
+      gst_sample_unref(replaced);
+      return;
+    }
+    try {
+      QMetaObject::invokeMethod(this, &Handoff::TakeNewest, Qt::QueuedConnection);
+    } catch (...) {
+      // No wake-up could be queued: empty the slot again, or no later frame would post one.
+      if (GstSample* orphan = newest_.exchange(nullptr, std::memory_order_acq_rel))
+        gst_sample_unref(orphan);
+    }
+  }
+
+  // The sink's render and preroll callbacks (streaming thread). The preroll one lets a paused,
+  // not-live stream show its first frame, as a renderer does when paused.
+  static GstFlowReturn NewSample_Streaming(GstAppSink* sink, gpointer handoff) noexcept {
+    static_cast<Handoff*>(handoff)->Put_Streaming(gst_app_sink_try_pull_sample(sink, 0));
+    return GST_FLOW_OK;
+  }
+  static GstFlowReturn NewPreroll_Streaming(GstAppSink* sink, gpointer handoff) noexcept {
+    static_cast<Handoff*>(handoff)->Put_Streaming(gst_app_sink_try_pull_preroll(sink, 0));
+    return GST_FLOW_OK;
+  }
+
+  // Main thread.
+  void TakeNewest() {
+    auto sample = GstRef<GstSample>::Adopt(newest_.exchange(nullptr, std::memory_order_acq_rel));
+    if (sample && surface_)
+      surface_->ShowSample(std::move(sample));
+  }
+
+ private:
+  std::atomic<GstSample*> newest_{nullptr};  // put by the streaming thread, taken by the main
+  QPointer<VideoRendererSurface> surface_;   // main thread only; null once the surface is gone
+};
+
+namespace {
+
+bool IsMainThread() {
+  return QCoreApplication::instance() &&
+         QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+}  // namespace
+
+void RendererVideoWindow::PutOwner(QWidget* owner) {
+  if (surface_)
+    surface_->Reparent(owner);
+}
+
+void RendererVideoWindow::SetWindowPosition(int left, int top, int width, int height) {
+  if (surface_)
+    surface_->setGeometry(left, top, width, height);
+}
+
+void RendererVideoWindow::PutCaption(const QString& caption) {
+  if (surface_)
+    surface_->setWindowTitle(caption);
+}
+
+void RendererVideoWindow::PutMessageDrain(QWidget* drain) {
+  if (surface_)
+    surface_->SetMessageDrain(drain);
+}
+
+void RendererVideoWindow::PutVisible(bool visible) {
+  if (surface_)
+    surface_->SetRequestedVisible(visible);
+}
+
+RendererElement::RendererElement()
+    : element_(GstRef<GstElement>::Adopt(GST_ELEMENT(g_object_new(GST_TYPE_APP_SINK, nullptr)))),
+      surface_(std::make_unique<VideoRendererSurface>()),
+      handoff_(std::make_unique<Handoff>(surface_.get())),
+      videoWindow_(surface_.get()) {
+  Q_ASSERT(IsMainThread());
+  GstAppSink* sink = GST_APP_SINK(element_.get());
+  const GstRef<GstCaps> caps = VideoRendererSurface::DrawableCaps();
+  gst_app_sink_set_caps(sink, caps.get());
+  // A live preview shows each frame as it comes: waiting on the clock would only hold the
+  // streaming thread (and the grabber ahead of it) back by the pipeline's latency, and frames
+  // with poor camera timestamps would be shown late or dropped.
+  gst_base_sink_set_sync(GST_BASE_SINK(sink), FALSE);
+  // The hand-off keeps the newest frame itself; the sink keeps none besides.
+  gst_app_sink_set_max_buffers(sink, 1);
+  gst_app_sink_set_drop(sink, TRUE);
+  gst_base_sink_set_last_sample_enabled(GST_BASE_SINK(sink), FALSE);
+  gst_app_sink_set_emit_signals(sink, FALSE);
+
+  GstAppSinkCallbacks callbacks{};
+  callbacks.new_preroll = &Handoff::NewPreroll_Streaming;
+  callbacks.new_sample = &Handoff::NewSample_Streaming;
+  gst_app_sink_set_callbacks(sink, &callbacks, handoff_.get(), nullptr);
+}
+
+RendererElement::~RendererElement() {
+  Q_ASSERT(IsMainThread());
+  Stop();
+  // Whoever else still holds the element can no longer reach the hand-off.
+  GstAppSinkCallbacks none{};
+  gst_app_sink_set_callbacks(GST_APP_SINK(element_.get()), &none, nullptr, nullptr);
+}
+
+void RendererElement::Stop() {
+  gst_element_set_state(element_.get(), GST_STATE_NULL);
+}
+
+bool RendererElement::HasConnectedPad() const {
+  bool connected = false;
+  gst_element_foreach_pad(
+      element_.get(),
+      [](GstElement*, GstPad* pad, gpointer result) -> gboolean {
+        if (!gst_pad_is_linked(pad))
+          return TRUE;
+        *static_cast<bool*>(result) = true;
+        return FALSE;
+      },
+      &connected);
+  return connected;
+}
+
+void RendererElement::DisconnectPads() {
+  gst_element_foreach_pad(
+      element_.get(),
+      [](GstElement*, GstPad* pad, gpointer) -> gboolean {
+        if (auto peer = GstRef<GstPad>::Adopt(gst_pad_get_peer(pad))) {
+          if (GST_PAD_IS_SRC(pad)) {
+            gst_pad_unlink(pad, peer.get());
+          } else {
+            gst_pad_unlink(peer.get(), pad);
+          }
+        }
+        return TRUE;
+      },
+      nullptr);
+}
+
+}  // namespace platform
