@@ -1,0 +1,93 @@
+#pragma once
+// The preview window: a focusable black control that contributes the video renderer to the
+// capture graph and lays the renderer's window exactly over itself while the graph plays.
+// Main thread only; the renderer draws from frames it is handed and never touches this control.
+
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "capture/LinkedFilter.h"
+#include "capture/TFilterGraph.h"
+#include "capture/TVMROptions.h"
+
+namespace platform {
+class RendererElement;
+class RendererVideoWindow;
+}  // namespace platform
+
+// Graph events the preview window answers.
+constexpr int EC_PALETTE_CHANGED = 0x09;
+constexpr int EC_VMR_RENDERDEVICE_SET = 0x53;
+
+// Only the plain renderer exists on this platform; the mode is kept as a setting.
+enum class TVideoMode { vmNormal, vmVMR };
+
+class TVideoWindow : public QWidget,
+                     public ILinkedFilter,
+                     public IGraphListener,
+                     public IGraphFreeNotification {
+  Q_OBJECT
+
+ public:
+  TVideoWindow(QWidget* parent, std::string name);
+  // Unlinks from the graph (which takes the renderer out if the graph is active).
+  ~TVideoWindow() override;
+  TVideoWindow(const TVideoWindow&) = delete;
+  TVideoWindow& operator=(const TVideoWindow&) = delete;
+
+  const std::string& Name() const noexcept { return name_; }
+  TVideoMode Mode() const noexcept { return mode_; }
+  void SetMode(TVideoMode mode) noexcept { mode_ = mode; }
+  TVMROptions& VMROptions() noexcept { return vmrOptions_; }
+  const TVMROptions& VMROptions() const noexcept { return vmrOptions_; }
+  // Full screen is not offered here: the window is always placed over the control.
+  bool FullScreen() const noexcept { return fullScreen_; }
+  bool FullScreenTopMost() const noexcept { return fullScreenTopMost_; }
+  void SetFullScreenTopMost(bool topMost) noexcept { fullScreenTopMost_ = topMost; }
+
+  TFilterGraph* FilterGraph() const noexcept { return filterGraph_; }
+  // Unlinks (filter, then listener) from the old graph, links to the new one, then keeps it;
+  // the same graph does nothing.
+  void SetFilterGraph(TFilterGraph* graph);
+
+  // While a renderer is held: the renderer's window among the parent's children, found by
+  // its "VideoRenderer" name and the title this control gave it. Otherwise, or when not
+  // found, the control itself.
+  QWidget* VideoHandle() const;
+
+  // The renderer element, or null. Borrowed.
+  GstElement* GetBaseFilter() override;
+  std::string GetFilterName() override { return name_; }
+  void NotifyFilterOperation(FilterOperation operation, int param) override;
+
+  void GraphEventReceived(int code, intptr_t param1, intptr_t param2) override;
+  void ControlEventReceived(ControlEvent event, int param) override;
+  // The graph is going away first: forget it without unlinking.
+  void GraphDestroyed(TFilterGraph& graph) noexcept override;
+
+  // Shows or hides the renderer's window along with the control.
+  void setVisible(bool visible) override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+
+ private:
+  bool RendererConnected() const;
+  // Lays the renderer's window over the control, in the parent's coordinates.
+  void PlaceVideoWindow();
+  void SetCaptionAndDrain();
+  void FollowGeometry();
+
+  std::string name_;
+  TVideoMode mode_ = TVideoMode::vmNormal;
+  TVMROptions vmrOptions_;
+  bool fullScreen_ = false;
+  bool fullScreenTopMost_ = false;
+  TFilterGraph* filterGraph_ = nullptr;
+  std::unique_ptr<platform::RendererElement> renderer_;   // from AboutToAdd until Removed
+  platform::RendererVideoWindow* videoWindow_ = nullptr;  // from Added until Removed
+};
