@@ -1,0 +1,209 @@
+#include "platform/BmpFile.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include "platform/Error.h"
+
+// Readable failure messages.
+static void PrintTo(const QString& text, std::ostream* out) {
+  *out << text.toStdString();
+}
+
+namespace {
+
+// Blue, green, red of pixel (x, y): every pixel of a small picture differs from its neighbours.
+std::array<uint8_t, 3> Colour(int x, int y) {
+  return {static_cast<uint8_t>(x * 3 + y), static_cast<uint8_t>(y * 29), static_cast<uint8_t>(x)};
+}
+
+// 8 bits: a four-entry palette of Colour(k, 0), pixel (x, y) using entry (x + y) % 4.
+std::array<uint8_t, 3> Expected(int bitCount, int x, int y) {
+  return bitCount == 8 ? Colour((x + y) % 4, 0) : Colour(x, y);
+}
+
+std::shared_ptr<Dib> MakeDib(int width, int height, int bitCount, uint32_t compression = BI_RGB) {
+  BITMAPINFOHEADER header;
+  header.biWidth = width;
+  header.biHeight = height;
+  header.biBitCount = static_cast<uint16_t>(bitCount);
+  header.biCompression = compression;
+  std::vector<uint8_t> colorInfo;
+  if (compression == BI_BITFIELDS) {
+    colorInfo = {0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0};  // red, green, blue masks
+  } else if (bitCount == 8) {
+    header.biClrUsed = 4;
+    for (int k = 0; k < 4; ++k) {
+      const auto entry = Colour(k, 0);
+      colorInfo.insert(colorInfo.end(), entry.begin(), entry.end());
+      colorInfo.push_back(0);
+    }
+  }
+  auto dib = Dib::Create(header, std::move(colorInfo));
+  std::fill_n(dib->Bits(), dib->ImageSize(), 0);
+  for (int y = 0; y < dib->Height(); ++y) {
+    auto* line = const_cast<uint8_t*>(dib->ScanLine(y));
+    for (int x = 0; x < width; ++x) {
+      if (bitCount == 8) {
+        line[x] = static_cast<uint8_t>((x + y) % 4);
+      } else {
+        std::copy_n(Colour(x, y).data(), 3, line + x * bitCount / 8);
+      }
+    }
+  }
+  return dib;
+}
+
+QStringList Listing(const QTemporaryDir& dir) {
+  return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+QByteArray Contents(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Reads the file back with an independent decoder: "width height mode", then "r,g,b" for each
+// requested pixel.
+QStringList ReadBack(const QString& path, const QStringList& pixels) {
+  static const char* script =
+      "import sys\n"
+      "from PIL import Image\n"
+      "im = Image.open(sys.argv[1]); im.load()\n"
+      "print(im.size[0], im.size[1], im.mode)\n"
+      "rgb = im.convert('RGB')\n"
+      "for p in sys.argv[2:]:\n"
+      "    print('%d,%d,%d' % rgb.getpixel(tuple(map(int, p.split(',')))))\n";
+  QProcess python;
+  python.start(STILLWICK_PYTHON, QStringList{"-c", script, path} + pixels);
+  EXPECT_TRUE(python.waitForFinished(30000));
+  EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+  return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+QString Rgb(const std::array<uint8_t, 3>& bgr) {
+  return QString("%1,%2,%3").arg(bgr[2]).arg(bgr[1]).arg(bgr[0]);
+}
+
+struct Case {
+  const char* name;
+  int width, height, bitCount;
+  uint32_t compression;
+  const char* mode;
+};
+
+TEST(BmpFile, WritesBottomUpFileThatReadsBackPixelForPixel) {
+  for (const Case& c : {Case{"24 top-down", 321, -7, 24, BI_RGB, "RGB"},
+                        Case{"24 bottom-up", 321, 7, 24, BI_RGB, "RGB"},
+                        Case{"32 top-down", 33, -5, 32, BI_RGB, "RGB"},
+                        Case{"32 bit fields", 33, 5, 32, BI_BITFIELDS, "RGB"},
+                        Case{"8 palette", 13, -3, 8, BI_RGB, "P"}}) {
+    SCOPED_TRACE(c.name);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("pic.bmp");
+    const auto dib = MakeDib(c.width, c.height, c.bitCount, c.compression);
+    WriteBmpFile(path.toStdString(), *dib);
+
+    const int w = c.width, h = dib->Height();
+    const std::array<std::pair<int, int>, 4> probes = {{{0, 0}, {w - 1, 0}, {0, h - 1}, {5, 2}}};
+    QStringList want = {QString("%1 %2 %3").arg(w).arg(h).arg(c.mode)}, ask;
+    for (const auto& [x, y] : probes) {
+      ask << QString("%1,%2").arg(x).arg(y);
+      want << Rgb(Expected(c.bitCount, x, y));
+    }
+    EXPECT_EQ(ReadBack(path, ask), want);
+
+    // Header fields a strict reader relies on.
+    const QByteArray bytes = Contents(path);
+    ASSERT_GE(bytes.size(), 54);
+    BITMAPINFOHEADER info;
+    std::memcpy(&info, bytes.constData() + 14, sizeof info);
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.constData() + 2), uint32_t(bytes.size()));
+    EXPECT_EQ(info.biHeight, h);
+    EXPECT_EQ(info.biSizeImage, dib->ImageSize());
+  }
+}
+
+TEST(BmpFile, ReplacesExistingFileWholeWithNormalMode) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("pic.bmp");
+  WriteBmpFile(path.toStdString(), *MakeDib(100, 50, 24));
+  const mode_t oldMask = umask(027);
+  WriteBmpFile(path.toStdString(), *MakeDib(9, -4, 24));
+  umask(oldMask);
+
+  EXPECT_EQ(ReadBack(path, {"8,3"}), (QStringList{"9 4 RGB", Rgb(Colour(8, 3))}));
+  EXPECT_EQ(Listing(dir), QStringList{"pic.bmp"});
+  struct stat st {};
+  ASSERT_EQ(stat(path.toLocal8Bit().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(BmpFile, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
+  QTemporaryDir dir;
+  QFile plain(dir.filePath("plain"));
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  plain.close();
+  ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+  const auto dib = MakeDib(321, 7, 24);
+
+  struct Failure {
+    const char* name;
+    const char* reason;
+  };
+  for (const Failure& f :
+       {Failure{"missing/pic01.bmp", "No such file or directory"},
+        Failure{"nosuch/sub/voZU-01.bmp", "No such file or directory"},
+        Failure{"plain/pic01.bmp", "Not a directory"}, Failure{"folder", "Is a directory"}}) {
+    const std::string path = dir.filePath(f.name).toStdString();
+    try {
+      WriteBmpFile(path, *dib);
+      ADD_FAILURE() << f.name << " was written";
+    } catch (const EStillwickError& e) {
+      EXPECT_EQ(e.what(), "Cannot create file \"" + path + "\". " + f.reason);
+    }
+    EXPECT_EQ(Listing(dir), (QStringList{"folder", "plain"}));
+    EXPECT_TRUE(QDir(dir.filePath("folder")).isEmpty());
+  }
+}
+
+// A write cut short (a full disk does the same) fails and keeps the old picture.
+TEST(BmpFile, ShortWriteFailsAndKeepsOldPicture) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("pic.bmp");
+  WriteBmpFile(path.toStdString(), *MakeDib(3, 2, 24));
+  const QByteArray before = Contents(path);
+
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 1000;
+  setrlimit(RLIMIT_FSIZE, &small);
+  std::string message;
+  try {
+    WriteBmpFile(path.toStdString(), *MakeDib(321, -7, 24));
+  } catch (const EStillwickError& e) {
+    message = e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+
+  EXPECT_EQ(message, "Cannot create file \"" + path.toStdString() + "\". File too large");
+  EXPECT_EQ(Contents(path), before);
+  EXPECT_EQ(Listing(dir), QStringList{"pic.bmp"});
+}
+
+}  // namespace
