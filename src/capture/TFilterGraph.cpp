@@ -1,0 +1,395 @@
+#include "capture/TFilterGraph.h"
+
+#include <algorithm>
+
+#include "platform/Error.h"
+#include "platform/GraphBus.h"
+#include "platform/GraphEvent.h"
+#include "platform/GraphLog.h"
+#include "platform/GraphRegistry.h"
+#include "platform/GstRef.h"
+#include "platform/HandlerGuard.h"
+#include "platform/Pipeline.h"
+#include "platform/PreviewStreamBuilder.h"
+
+static_assert(EC_COMPLETE == platform::kEventComplete);
+static_assert(EC_ERRORABORT == platform::kEventErrorAbort);
+static_assert(EC_DEVICE_LOST == platform::kEventDeviceLost);
+static_assert(EC_GST_MESSAGE == platform::kEventGstMessage);
+
+namespace {
+
+// Calls `f` for each item of `live` as it was on entry, skipping items that an earlier call
+// took out of the list (a component may unlink itself or another one from a notification).
+template <typename T, typename F>
+void ForEachLinked(const std::vector<T*>& live, F&& f) {
+  const std::vector<T*> snapshot = live;
+  for (T* item : snapshot) {
+    if (std::find(live.begin(), live.end(), item) != live.end())
+      f(item);
+  }
+}
+
+template <typename T>
+void EraseFirst(std::vector<T*>& list, T* item) {
+  auto it = std::find(list.begin(), list.end(), item);
+  if (it != list.end())
+    list.erase(it);
+}
+
+}  // namespace
+
+struct TFilterGraph::Impl {
+  explicit Impl(TFilterGraph& self)
+      : self(self), bus([this](GstMessage* message) { HandleMessage(message); }) {}
+
+  void Activate();
+  void Deactivate();
+  // Ends the platform side of an active graph (bus, registry, log, builder, pipeline).
+  void ReleasePlatform() noexcept;
+  void ApplyLogFile();
+  void AddLinked(ILinkedFilter* component);
+  void RemoveLinked(ILinkedFilter* component);
+  void Broadcast(ControlEvent event, int param);
+  bool Control(ControlEvent event, GstState target, bool acceptAsync);
+  void HandleMessage(GstMessage* message);
+  void Dispatch(int code, intptr_t param1, intptr_t param2);
+
+  TFilterGraph& self;
+  bool active = false;
+  TGraphMode mode = TGraphMode::gmNormal;
+  bool graphEdit = false;
+  bool linearVolume = true;
+  std::string logFile;
+  std::vector<ILinkedFilter*> filters;     // in link order; not owned
+  std::vector<IGraphListener*> listeners;  // in link order; not owned
+
+  platform::GstRef<GstElement> pipeline;
+  std::unique_ptr<TCaptureGraphBuilder> builder;
+  platform::GraphBus bus;  // the notification object
+  platform::GraphRegistry registry;
+  platform::GraphLog log;
+  // The pipeline's first error has been shown; its later ones only go to the listeners.
+  bool errorShown = false;
+};
+
+void TFilterGraph::Impl::Activate() {
+  if (mode == TGraphMode::gmCapture) {
+    // Better to refuse now, naming what is missing, than to build a graph that cannot run.
+    for (const auto& element : platform::PreviewStreamElements()) {
+      if (!platform::MissingFactories({element.factory}).empty()) {
+        RaiseError(FormatMessage(
+            "Cannot build the capture graph: the GStreamer element \"%s\" is missing (install %s)",
+            element.factory.c_str(), element.package.c_str()));
+      }
+    }
+  }
+  auto created = platform::NewPipeline(self.Name());
+  if (!created)
+    RaiseError("Cannot create the capture graph");
+  pipeline = std::move(created);
+  // gmDVD needs nothing this system has; it gets the plain graph of gmNormal.
+  if (mode == TGraphMode::gmCapture)
+    builder = std::make_unique<TCaptureGraphBuilder>(self);
+  active = true;
+  errorShown = false;
+  bus.Attach(pipeline.get());
+  if (graphEdit)
+    registry.Enter(pipeline.get());
+  ApplyLogFile();
+  ForEachLinked(filters, [this](ILinkedFilter* component) { AddLinked(component); });
+  if (self.OnActivate)
+    self.OnActivate(self);
+  Broadcast(ControlEvent::ActiveChanged, 1);
+}
+
+void TFilterGraph::Impl::Deactivate() {
+  Broadcast(ControlEvent::ActiveChanged, 0);
+  ForEachLinked(filters, [this](ILinkedFilter* component) { RemoveLinked(component); });
+  ReleasePlatform();
+}
+
+void TFilterGraph::Impl::ReleasePlatform() noexcept {
+  if (!pipeline)
+    return;
+  bus.Detach();
+  registry.Withdraw();
+  log.Close();
+  builder.reset();
+  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  pipeline.reset();
+  active = false;
+}
+
+void TFilterGraph::Impl::ApplyLogFile() {
+  log.Close();
+  // A file that cannot be created leaves logging off; the name stays as it was.
+  if (!logFile.empty() && log.Open(logFile))
+    log.Note("log of graph " + self.Name());
+}
+
+void TFilterGraph::Impl::AddLinked(ILinkedFilter* component) {
+  component->NotifyFilterOperation(FilterOperation::AboutToAdd, 0);
+  const std::string name = component->GetFilterName();
+  GstElement* filter = component->GetBaseFilter();
+  // A component without a filter, or one the pipeline refuses, simply stays out of the graph.
+  if (platform::AddElement(pipeline.get(), filter, name))
+    log.Note("ADD " + name);
+  component->NotifyFilterOperation(FilterOperation::Added, 0);
+}
+
+void TFilterGraph::Impl::RemoveLinked(ILinkedFilter* component) {
+  component->NotifyFilterOperation(FilterOperation::AboutToRemove, 0);
+  GstElement* filter = component->GetBaseFilter();
+  if (platform::RemoveElement(pipeline.get(), filter)) {
+    log.Note("REMOVE " + component->GetFilterName());
+  }
+  component->NotifyFilterOperation(FilterOperation::Removed, 0);
+}
+
+void TFilterGraph::Impl::Broadcast(ControlEvent event, int param) {
+  ForEachLinked(listeners,
+                [&](IGraphListener* listener) { listener->ControlEventReceived(event, param); });
+}
+
+bool TFilterGraph::Impl::Control(ControlEvent event, GstState target, bool acceptAsync) {
+  if (!pipeline)
+    return false;
+  Broadcast(event, 0);
+  if (!pipeline)
+    return false;  // a listener deactivated the graph
+  switch (gst_element_set_state(pipeline.get(), target)) {
+    case GST_STATE_CHANGE_SUCCESS:
+    case GST_STATE_CHANGE_NO_PREROLL:  // reached; a live source just holds no frame
+      return true;
+    case GST_STATE_CHANGE_ASYNC:
+      return acceptAsync;
+    default:
+      return false;
+  }
+}
+
+void TFilterGraph::Impl::HandleMessage(GstMessage* message) {
+  GstElement* current = pipeline.get();
+  if (!current)
+    return;
+  log.Record(message, current);
+  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_STATE_CHANGED &&
+      GST_MESSAGE_SRC(message) == GST_OBJECT(current)) {
+    registry.Refresh();
+  }
+  const platform::GraphEvent event = platform::ClassifyMessage(message, current);
+  std::string failure;
+  if (event.stopsStream) {
+    // An error ends the stream for good (an unplugged camera, a format nobody can convert).
+    // Stopping makes State say so, so nothing keeps saving the last picture as if it were live;
+    // the user hears of it once, not once per element that complains after it.
+    gst_element_set_state(current, GST_STATE_NULL);
+    if (!errorShown)
+      failure = event.errorText;
+    errorShown = true;
+  }
+  Guarded([&] { Dispatch(event.code, reinterpret_cast<intptr_t>(message), 0); });
+  if (!failure.empty())
+    Guarded([&] { RaiseError(failure); });
+}
+
+void TFilterGraph::Impl::Dispatch(int code, intptr_t param1, intptr_t param2) {
+  ForEachLinked(listeners, [&](IGraphListener* listener) {
+    listener->GraphEventReceived(code, param1, param2);
+  });
+  if (self.OnDSEvent)
+    self.OnDSEvent(self, code, param1, param2);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+HRESULT TCaptureGraphBuilder::RenderStream(GstElement* source, GstElement* intermediate,
+                                           GstElement* sink) {
+  return platform::RenderPreviewStream(graph_.Pipeline(), source, intermediate, sink) ? S_OK
+                                                                                      : E_FAIL;
+}
+
+TFilterGraph::TFilterGraph(std::string name)
+    : name_(std::move(name)), impl_(std::make_unique<Impl>(*this)) {}
+
+TFilterGraph::~TFilterGraph() {
+  Guarded([this] { SetActive(false); });
+  impl_->ReleasePlatform();  // in case a component's notification failed half-way
+  std::vector<IGraphFreeNotification*> notified;
+  auto collect = [&](auto* item) {
+    auto* notification = dynamic_cast<IGraphFreeNotification*>(item);
+    if (notification &&
+        std::find(notified.begin(), notified.end(), notification) == notified.end()) {
+      notified.push_back(notification);
+    }
+  };
+  for (auto* component : impl_->filters)
+    collect(component);
+  for (auto* listener : impl_->listeners)
+    collect(listener);
+  impl_->filters.clear();
+  impl_->listeners.clear();
+  for (auto* notification : notified)
+    notification->GraphDestroyed(*this);
+}
+
+bool TFilterGraph::Active() const noexcept {
+  return impl_->active;
+}
+
+void TFilterGraph::SetActive(bool active) {
+  if (active == impl_->active)
+    return;
+  if (active) {
+    impl_->Activate();
+  } else {
+    impl_->Deactivate();
+  }
+}
+
+TGraphMode TFilterGraph::Mode() const noexcept {
+  return impl_->mode;
+}
+
+void TFilterGraph::SetMode(TGraphMode mode) {
+  if (mode == impl_->mode)
+    return;
+  const bool wasActive = impl_->active;
+  SetActive(false);
+  impl_->mode = mode;
+  if (wasActive)
+    SetActive(true);
+}
+
+bool TFilterGraph::GraphEdit() const noexcept {
+  return impl_->graphEdit;
+}
+
+void TFilterGraph::SetGraphEdit(bool graphEdit) {
+  impl_->graphEdit = graphEdit;
+  if (!impl_->active)
+    return;
+  if (graphEdit && !impl_->registry.Entered()) {
+    impl_->registry.Enter(impl_->pipeline.get());
+  } else if (!graphEdit) {
+    impl_->registry.Withdraw();
+  }
+}
+
+bool TFilterGraph::LinearVolume() const noexcept {
+  return impl_->linearVolume;
+}
+
+// No audio is ever set, so the volume scale is only kept.
+void TFilterGraph::SetLinearVolume(bool linearVolume) {
+  impl_->linearVolume = linearVolume;
+}
+
+const std::string& TFilterGraph::LogFile() const noexcept {
+  return impl_->logFile;
+}
+
+void TFilterGraph::SetLogFile(const std::string& fileName) {
+  if (impl_->active) {
+    impl_->log.Close();
+    if (!fileName.empty()) {
+      if (!impl_->log.Open(fileName))
+        return;  // logging stays off; the former name stays
+      impl_->log.Note("log of graph " + name_);
+    }
+  }
+  impl_->logFile = fileName;
+}
+
+bool TFilterGraph::Play() {
+  return impl_->Control(ControlEvent::PlayRequested, GST_STATE_PLAYING, true);
+}
+
+bool TFilterGraph::Pause() {
+  return impl_->Control(ControlEvent::PauseRequested, GST_STATE_PAUSED, false);
+}
+
+bool TFilterGraph::Stop() {
+  return impl_->Control(ControlEvent::StopRequested, GST_STATE_READY, false);
+}
+
+GraphState TFilterGraph::State() const {
+  if (!impl_->pipeline)
+    return GraphState::Uninitialized;
+  switch (platform::ReportedState(impl_->pipeline.get())) {
+    case GST_STATE_NULL:
+    case GST_STATE_READY:
+      return GraphState::Stopped;
+    case GST_STATE_PAUSED:
+      return GraphState::Paused;
+    case GST_STATE_PLAYING:
+      return GraphState::Playing;
+    default:
+      return GraphState::Uninitialized;
+  }
+}
+
+void TFilterGraph::ResetGraph() {
+  if (!impl_->pipeline)
+    return;
+  Stop();
+  if (!impl_->pipeline)
+    return;
+  // Nothing may stream while the graph is taken apart: an element cut off mid-stream fails
+  // the whole pipeline with "not-linked".
+  gst_element_set_state(impl_->pipeline.get(), GST_STATE_NULL);
+  DisconnectAllPins();
+  std::vector<GstElement*> linked;
+  for (auto* component : impl_->filters)
+    linked.push_back(component->GetBaseFilter());
+  for (const auto& element : platform::Elements(impl_->pipeline.get())) {
+    if (std::find(linked.begin(), linked.end(), element.get()) == linked.end()) {
+      platform::RemoveElement(impl_->pipeline.get(), element.get());
+    }
+  }
+}
+
+void TFilterGraph::DisconnectAllPins() {
+  if (!impl_->pipeline)
+    return;
+  for (const auto& element : platform::Elements(impl_->pipeline.get())) {
+    platform::DisconnectPads(element.get());
+  }
+}
+
+void TFilterGraph::LinkFilter(ILinkedFilter* component) {
+  if (!component)
+    return;
+  impl_->filters.push_back(component);
+  if (impl_->active)
+    impl_->AddLinked(component);
+}
+
+void TFilterGraph::UnlinkFilter(ILinkedFilter* component) {
+  auto& filters = impl_->filters;
+  if (std::find(filters.begin(), filters.end(), component) == filters.end())
+    return;
+  EraseFirst(filters, component);
+  if (impl_->active)
+    impl_->RemoveLinked(component);
+}
+
+void TFilterGraph::LinkListener(IGraphListener* listener) {
+  if (listener)
+    impl_->listeners.push_back(listener);
+}
+
+void TFilterGraph::UnlinkListener(IGraphListener* listener) {
+  EraseFirst(impl_->listeners, listener);
+}
+
+GstElement* TFilterGraph::Pipeline() const noexcept {
+  return impl_->pipeline.get();
+}
+
+TCaptureGraphBuilder& TFilterGraph::CaptureGraphBuilder() {
+  if (!impl_->builder)
+    RaiseError("Interface not supported");
+  return *impl_->builder;
+}
