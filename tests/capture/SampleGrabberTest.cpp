@@ -1,0 +1,512 @@
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "capture/TFilterGraph.h"
+#include "capture/TSampleGrabber.h"
+#include "platform/GrabberElement.h"
+
+// Counts pixel-buffer allocations of one size, to see whether frames land in recycled memory.
+namespace {
+std::atomic<size_t> gCountedSize{0};
+std::atomic<int> gCountedAllocations{0};
+}  // namespace
+
+void* operator new[](std::size_t size) {
+  if (size != 0 && size == gCountedSize.load())
+    ++gCountedAllocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size))
+    return p;
+  throw std::bad_alloc();
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+using platform::GstRef;
+using namespace std::chrono_literals;
+
+// What the handler saw, filled on the streaming thread.
+struct FrameLog {
+  std::mutex lock;
+  std::condition_variable arrived;
+  int count = 0;
+  double lastTime = -1;
+  std::vector<uint8_t> lastBytes;
+
+  void Add(double time, const void* buffer, int32_t length) {
+    {
+      std::lock_guard guard(lock);
+      ++count;
+      lastTime = time;
+      const auto* bytes = static_cast<const uint8_t*>(buffer);
+      lastBytes.assign(bytes, bytes + length);
+    }
+    arrived.notify_all();
+  }
+  bool WaitFor(int n) {
+    std::unique_lock guard(lock);
+    return arrived.wait_for(guard, 10s, [&] { return count >= n; });
+  }
+};
+
+// source -> [videoconvert] -> the component's grabber -> fakesink. The source is an appsrc
+// fed by the test, or a videotestsrc behind a caps filter, which answers caps queries before
+// it runs (appsrc does not, so a link to it is never refused). The component goes through the
+// graph's add and remove steps by hand.
+class Rig {
+ public:
+  Rig(TSampleGrabber& grabber, const char* caps, bool convert = false, bool testSource = false)
+      : grabber_(grabber) {
+    pipeline_ = GstRef<GstElement>::Adopt(gst_pipeline_new(nullptr));
+    GstBin* bin = GST_BIN(pipeline_.get());
+    auto sourceCaps = GstRef<GstCaps>::Adopt(gst_caps_from_string(caps));
+    GstElement* upstream = nullptr;
+    if (testSource) {
+      GstElement* pattern = gst_element_factory_make("videotestsrc", nullptr);
+      upstream = gst_element_factory_make("capsfilter", nullptr);
+      g_object_set(upstream, "caps", sourceCaps.get(), nullptr);
+      gst_bin_add_many(bin, pattern, upstream, nullptr);
+      gst_element_link(pattern, upstream);
+    } else {
+      source_ = upstream = gst_element_factory_make("appsrc", nullptr);
+      g_object_set(source_, "caps", sourceCaps.get(), "format", GST_FORMAT_TIME, "block", TRUE,
+                   "max-bytes", guint64{1}, nullptr);
+      gst_bin_add(bin, source_);
+    }
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    g_object_set(sink, "sync", FALSE, nullptr);
+    gst_bin_add(bin, sink);
+    if (convert) {
+      GstElement* converter = gst_element_factory_make("videoconvert", nullptr);
+      gst_bin_add(bin, converter);
+      gst_element_link(upstream, converter);
+      upstream = converter;
+    }
+    grabber.NotifyFilterOperation(FilterOperation::AboutToAdd, 0);
+    element_ = grabber.GetBaseFilter();
+    gst_bin_add(bin, element_);
+    grabber.NotifyFilterOperation(FilterOperation::Added, 0);
+    linked_ = gst_element_link(upstream, element_) && gst_element_link(element_, sink);
+  }
+  ~Rig() {
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    grabber_.NotifyFilterOperation(FilterOperation::AboutToRemove, 0);
+    gst_bin_remove(GST_BIN(pipeline_.get()), element_);
+    grabber_.NotifyFilterOperation(FilterOperation::Removed, 0);
+  }
+  bool Linked() const { return linked_; }
+  GstElement* Element() const { return element_; }
+  bool Play() {
+    return gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+  }
+  void Push(GstBuffer* buffer) { gst_app_src_push_buffer(GST_APP_SRC(source_), buffer); }
+  // A frame of `size` bytes all set to `value`, stamped as frame `index` of 25 a second.
+  void PushFilled(size_t size, uint8_t value, int index = 0) {
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
+    gst_buffer_memset(buffer, 0, value, size);
+    GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(index) * GST_SECOND / 25;
+    Push(buffer);
+  }
+
+ private:
+  TSampleGrabber& grabber_;
+  GstRef<GstElement> pipeline_;
+  GstElement* source_ = nullptr;
+  GstElement* element_ = nullptr;
+  bool linked_ = false;
+};
+
+// What the main window's frame handler does.
+void CopyIntoPicture(TSampleGrabber& grabber, TBitmap& picture, FrameLog* log) {
+  grabber.SetOnBuffer(
+      [&picture, log](TSampleGrabber& sender, double time, const void* buffer, int32_t length) {
+        {
+          std::lock_guard displayLock(picture);
+          sender.CopyToBitmap(&picture, buffer, length);
+        }
+        if (log)
+          log->Add(time, buffer, length);
+      });
+}
+
+bool AllBytes(const uint8_t* bytes, size_t size, uint8_t value) {
+  return std::all_of(bytes, bytes + size, [value](uint8_t b) { return b == value; });
+}
+
+TEST(SampleGrabber, InactiveGrabberHasNoFilterAndCopiesNothing) {
+  TSampleGrabber grabber("SampleGrabber");
+  EXPECT_EQ(grabber.GetFilterName(), "SampleGrabber");
+  EXPECT_EQ(grabber.GetBaseFilter(), nullptr);
+  TMediaType expected(MEDIATYPE_Video);
+  expected.SetSubtype(MEDIASUBTYPE_RGB24);
+  expected.SetFormatType(FORMAT_VideoInfo);
+  EXPECT_EQ(grabber.MediaType().Data(), expected.Data());
+
+  grabber.ApplyMediaType();
+  MediaTypeRecord connected;
+  EXPECT_FALSE(grabber.ConnectedMediaType(connected));
+  TBitmap picture;
+  const uint8_t frame[96] = {};
+  EXPECT_FALSE(grabber.CopyToBitmap(&picture, frame, sizeof(frame)));
+  EXPECT_FALSE(grabber.CopyToBitmap(&picture, nullptr, 0));
+  std::lock_guard displayLock(picture);
+  EXPECT_TRUE(picture.Empty());
+}
+
+TEST(SampleGrabber, InputAcceptsOnlyTheMediaTypeSet) {
+  struct Case {
+    GUID subtype;
+    GUID formatType;
+    const char* sourceFormat;
+    bool convert;
+    bool linked;
+  };
+  const Case cases[] = {
+      {MEDIASUBTYPE_RGB24, FORMAT_VideoInfo, "YUY2", false, false},
+      {MEDIASUBTYPE_RGB24, FORMAT_VideoInfo, "YUY2", true, true},
+      {MEDIASUBTYPE_RGB24, FORMAT_VideoInfo, "BGR", false, true},
+      {MEDIASUBTYPE_RGB24, FORMAT_VideoInfo, "BGRx", false, false},
+      {MEDIASUBTYPE_RGB32, FORMAT_VideoInfo2, "BGRx", false, true},
+      {MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, "BGR", false, false},
+      {GUID_NULL, FORMAT_VideoInfo, "BGR", false, false},
+      {MEDIASUBTYPE_RGB24, MEDIATYPE_Video, "BGR", false, false},  // not a format type
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.sourceFormat) + (c.convert ? " via videoconvert" : " direct"));
+    TSampleGrabber grabber("SampleGrabber");
+    grabber.MediaType().SetSubtype(c.subtype);
+    grabber.MediaType().SetFormatType(c.formatType);
+    FrameLog log;
+    grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
+      log.Add(time, buffer, length);
+    });
+    const std::string caps =
+        std::string("video/x-raw,width=8,height=4,framerate=25/1,format=") + c.sourceFormat;
+    Rig rig(grabber, caps.c_str(), c.convert, true);
+    EXPECT_EQ(rig.Linked(), c.linked);
+    if (!c.linked)
+      continue;
+    ASSERT_TRUE(rig.Play());
+    EXPECT_TRUE(log.WaitFor(1));
+  }
+}
+
+class OddWidth : public testing::TestWithParam<bool> {};
+
+TEST_P(OddWidth, FramesArriveWholeAndUprightInThePicture) {
+  const bool videoInfo2 = GetParam();
+  TSampleGrabber grabber("SampleGrabber");
+  if (videoInfo2)
+    grabber.MediaType().SetFormatType(FORMAT_VideoInfo2);
+  TBitmap picture;
+  FrameLog log;
+  CopyIntoPicture(grabber, picture, &log);
+  Rig rig(grabber, "video/x-raw,format=I420,width=321,height=240,framerate=25/1", true);
+  ASSERT_TRUE(rig.Linked());
+  ASSERT_TRUE(rig.Play());
+
+  // Light upper half, dark lower half, grey chroma.
+  GstVideoInfo info;
+  gst_video_info_set_format(&info, GST_VIDEO_FORMAT_I420, 321, 240);
+  GstBuffer* frame = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&info), nullptr);
+  const size_t half = static_cast<size_t>(GST_VIDEO_INFO_PLANE_STRIDE(&info, 0)) * 120;
+  gst_buffer_memset(frame, 0, 235, half);
+  gst_buffer_memset(frame, half, 16, half);
+  const size_t chroma = GST_VIDEO_INFO_PLANE_OFFSET(&info, 1);
+  gst_buffer_memset(frame, chroma, 128, GST_VIDEO_INFO_SIZE(&info) - chroma);
+  GST_BUFFER_PTS(frame) = 3 * GST_SECOND / 25;
+  rig.Push(frame);
+  ASSERT_TRUE(log.WaitFor(1));
+
+  MediaTypeRecord connected;
+  ASSERT_TRUE(grabber.ConnectedMediaType(connected));
+  EXPECT_EQ(connected.header.subtype, MEDIASUBTYPE_RGB24);
+  EXPECT_EQ(connected.header.formattype, videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo);
+  EXPECT_EQ(connected.header.cbFormat, videoInfo2 ? 112u : 88u);
+  const BITMAPINFOHEADER* header = VideoBitmapHeader(connected);
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(header->biWidth, 321);
+  EXPECT_EQ(header->biHeight, -240);
+  EXPECT_EQ(header->biSizeImage, 964u * 240u);
+  {
+    std::lock_guard guard(log.lock);
+    EXPECT_DOUBLE_EQ(log.lastTime, 0.12);
+    EXPECT_EQ(log.lastBytes.size(), 964u * 240u);
+  }
+
+  TBitmap::Ref shown = picture.Snapshot();
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(shown->Width(), 321);
+  EXPECT_EQ(shown->Height(), 240);
+  EXPECT_EQ(shown->BitCount(), 24);
+  const uint8_t* top = shown->ScanLine(0);
+  const uint8_t* bottom = shown->ScanLine(239);
+  EXPECT_TRUE(std::all_of(top, top + 963, [](uint8_t b) { return b > 240; }));
+  EXPECT_TRUE(std::all_of(bottom, bottom + 963, [](uint8_t b) { return b < 15; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(SampleGrabber, OddWidth, testing::Bool(),
+                         [](const auto& info) { return info.param ? "VideoInfo2" : "VideoInfo"; });
+
+TEST(SampleGrabber, RowsAtAnotherStrideArriveRepacked) {
+  TSampleGrabber grabber("SampleGrabber");
+  FrameLog log;
+  grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
+    log.Add(time, buffer, length);
+  });
+  Rig rig(grabber, "video/x-raw,format=BGR,width=321,height=4,framerate=25/1");
+  ASSERT_TRUE(rig.Linked());
+  ASSERT_TRUE(rig.Play());
+  GstBuffer* frame = gst_buffer_new_allocate(nullptr, 4000, nullptr);
+  gst_buffer_memset(frame, 0, 0xEE, 4000);
+  for (int y = 0; y < 4; ++y)
+    gst_buffer_memset(frame, y * 1000, 10 + y, 963);
+  gsize offsets[GST_VIDEO_MAX_PLANES] = {0};
+  gint strides[GST_VIDEO_MAX_PLANES] = {1000};
+  gst_buffer_add_video_meta_full(frame, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_FORMAT_BGR, 321, 4, 1,
+                                 offsets, strides);
+  rig.Push(frame);
+  ASSERT_TRUE(log.WaitFor(1));
+
+  std::lock_guard guard(log.lock);
+  ASSERT_EQ(log.lastBytes.size(), 964u * 4u);
+  for (int y = 0; y < 4; ++y) {
+    const uint8_t* row = log.lastBytes.data() + y * 964;
+    EXPECT_TRUE(AllBytes(row, 963, static_cast<uint8_t>(10 + y))) << "row " << y;
+    EXPECT_EQ(row[963], 0) << "padding of row " << y;
+  }
+}
+
+TEST(SampleGrabber, CopyToBitmapCutsPadsAndRefuses) {
+  TSampleGrabber grabber("SampleGrabber");
+  FrameLog log;
+  grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
+    log.Add(time, buffer, length);
+  });
+  Rig rig(grabber, "video/x-raw,format=BGR,width=8,height=4,framerate=25/1");  // 96 bytes
+  ASSERT_TRUE(rig.Linked());
+  ASSERT_TRUE(rig.Play());
+  rig.PushFilled(96, 0x5A);
+  ASSERT_TRUE(log.WaitFor(1));
+
+  TBitmap picture;
+  const std::vector<uint8_t> shortFrame(40, 0x11), longFrame(200, 0x22);
+  EXPECT_FALSE(grabber.CopyToBitmap(nullptr, shortFrame.data(), 40));
+  EXPECT_FALSE(grabber.CopyToBitmap(&picture, shortFrame.data(), 0));
+  EXPECT_FALSE(grabber.CopyToBitmap(&picture, shortFrame.data(), -1));
+  EXPECT_TRUE(picture.Empty());
+
+  ASSERT_TRUE(grabber.CopyToBitmap(&picture, longFrame.data(), 200));
+  const Dib* held = picture.Handle();
+  ASSERT_EQ(held->ImageSize(), 96u);
+  EXPECT_TRUE(AllBytes(held->Bits(), 96, 0x22));
+  EXPECT_FALSE(grabber.CopyToBitmap(&picture, longFrame.data(), 0));
+  EXPECT_EQ(picture.Handle(), held);
+  // No buffer: the grabber's copy of the last frame.
+  ASSERT_TRUE(grabber.CopyToBitmap(&picture, nullptr, 0));
+  EXPECT_TRUE(AllBytes(picture.Handle()->Bits(), 96, 0x5A));
+  // Lands in the recycled memory of the long frame; what it does not cover is black.
+  ASSERT_TRUE(grabber.CopyToBitmap(&picture, shortFrame.data(), 40));
+  EXPECT_TRUE(AllBytes(picture.Handle()->Bits(), 40, 0x11));
+  EXPECT_TRUE(AllBytes(picture.Handle()->Bits() + 40, 56, 0));
+}
+
+TEST(SampleGrabber, BitmapHeaderOnlyInPlainVideoInfoBlocks) {
+  struct Case {
+    GUID majortype;
+    GUID formatType;
+    size_t blockSize;
+    int headerAt;  // -1: none
+  };
+  const Case cases[] = {
+      {MEDIATYPE_Video, FORMAT_VideoInfo, 88, 48},  {MEDIATYPE_Video, FORMAT_VideoInfo, 100, -1},
+      {MEDIATYPE_Video, FORMAT_VideoInfo, 112, -1}, {MEDIATYPE_Video, FORMAT_VideoInfo2, 112, 72},
+      {MEDIATYPE_Video, FORMAT_VideoInfo2, 88, -1}, {MEDIATYPE_Video, GUID_NULL, 88, -1},
+      {GUID_NULL, FORMAT_VideoInfo, 88, -1},
+  };
+  for (const Case& c : cases) {
+    MediaTypeRecord record;
+    record.header.majortype = c.majortype;
+    record.header.formattype = c.formatType;
+    SetFormatBlock(record, std::vector<uint8_t>(c.blockSize));
+    const BITMAPINFOHEADER* header = VideoBitmapHeader(record);
+    if (c.headerAt < 0) {
+      EXPECT_EQ(header, nullptr) << c.blockSize;
+    } else {
+      EXPECT_EQ(reinterpret_cast<const uint8_t*>(header), record.format.data() + c.headerAt);
+    }
+  }
+}
+
+TEST(SampleGrabber, FramesReuseRetiredPicturesButNeverOneInUse) {
+  TSampleGrabber grabber("SampleGrabber");
+  FrameLog log;
+  grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
+    log.Add(time, buffer, length);
+  });
+  Rig rig(grabber, "video/x-raw,format=BGR,width=37,height=29,framerate=25/1");
+  ASSERT_TRUE(rig.Linked());
+  ASSERT_TRUE(rig.Play());
+  const size_t imageSize = 112 * 29;  // 111 bytes a row, padded to 112
+  rig.PushFilled(imageSize, 1);
+  ASSERT_TRUE(log.WaitFor(1));
+
+  TBitmap picture;
+  std::vector<uint8_t> frame(imageSize);
+  auto copy = [&](uint8_t value) {
+    std::fill(frame.begin(), frame.end(), value);
+    return grabber.CopyToBitmap(&picture, frame.data(), static_cast<int32_t>(frame.size()));
+  };
+  for (uint8_t value = 0; value < 5; ++value)
+    ASSERT_TRUE(copy(value));
+  gCountedSize = imageSize;
+  for (uint8_t value = 5; value < 25; ++value)
+    ASSERT_TRUE(copy(value));
+  gCountedSize = 0;
+  EXPECT_EQ(gCountedAllocations.load(), 0);
+
+  ASSERT_TRUE(copy(0x77));
+  TBitmap::Ref shown = picture.Snapshot();
+  for (uint8_t value = 0; value < 10; ++value) {
+    ASSERT_TRUE(copy(value));
+    EXPECT_NE(picture.Handle(), shown.get());
+  }
+  EXPECT_TRUE(AllBytes(shown->Bits(), imageSize, 0x77));
+}
+
+TEST(SampleGrabber, SnapshotsTakenWhileFramesStreamAreWholeFrames) {
+  TSampleGrabber grabber("SampleGrabber");
+  TBitmap picture;
+  FrameLog log;
+  CopyIntoPicture(grabber, picture, &log);
+  Rig rig(grabber, "video/x-raw,format=BGR,width=64,height=48,framerate=25/1");
+  ASSERT_TRUE(rig.Linked());
+  ASSERT_TRUE(rig.Play());
+
+  // The camera waits for a snapshot every few frames, so that the two threads overlap however
+  // the machine schedules them.
+  constexpr int kFrames = 200;
+  const size_t imageSize = 192 * 48;
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  std::atomic<int> snapshots{0};
+  std::atomic<bool> pushed{false};
+  std::thread camera([&] {
+    for (int i = 0; i < kFrames; ++i) {
+      rig.PushFilled(imageSize, static_cast<uint8_t>(i), i);
+      const int seen = snapshots.load();
+      while (i % 10 == 9 && snapshots.load() == seen && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    }
+    pushed = true;
+  });
+  bool whole = true;
+  while (!(pushed && log.WaitFor(kFrames)) && std::chrono::steady_clock::now() < deadline) {
+    TBitmap::Ref shown = picture.Snapshot();
+    if (!shown)
+      continue;
+    ++snapshots;
+    whole = whole && AllBytes(shown->Bits(), imageSize, shown->Bits()[0]);
+  }
+  camera.join();
+  EXPECT_TRUE(whole);
+  EXPECT_GE(snapshots.load(), kFrames / 10);
+}
+
+TEST(SampleGrabber, HandlerErrorsEndOnlyTheirFrame) {
+  TSampleGrabber grabber("SampleGrabber");
+  FrameLog log;
+  grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
+    log.Add(time, buffer, length);
+    throw std::runtime_error("handler failed");
+  });
+  Rig rig(grabber, "video/x-raw,format=BGR,width=8,height=4,framerate=25/1");
+  ASSERT_TRUE(rig.Linked());
+  ASSERT_TRUE(rig.Play());
+  // Each frame reaches the handler: the buffer lock was let go after every error.
+  for (int i = 0; i < 3; ++i)
+    rig.PushFilled(96, 1, i);
+  EXPECT_TRUE(log.WaitFor(3));
+}
+
+TEST(SampleGrabber, EachActivationMakesAFreshFilterSetUpAgain) {
+  TSampleGrabber grabber("SampleGrabber");
+  GstRef<GstElement> first;
+  {
+    // No handler: frames pass with no work, and the last one is kept.
+    Rig rig(grabber, "video/x-raw,format=BGR,width=8,height=4,framerate=25/1");
+    first = GstRef<GstElement>::Retain(rig.Element());
+    ASSERT_TRUE(rig.Linked());
+    ASSERT_TRUE(rig.Play());
+    rig.PushFilled(96, 3);
+    TBitmap picture;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!grabber.CopyToBitmap(&picture, nullptr, 0) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    ASSERT_FALSE(picture.Empty());
+    EXPECT_TRUE(AllBytes(picture.Handle()->Bits(), 96, 3));
+
+    // A new type applied while active unlinks the input and holds from then on.
+    grabber.MediaType().SetSubtype(MEDIASUBTYPE_RGB32);
+    grabber.ApplyMediaType();
+    auto input = GstRef<GstPad>::Adopt(gst_element_get_static_pad(rig.Element(), "sink"));
+    EXPECT_FALSE(gst_pad_is_linked(input.get()));
+  }
+  EXPECT_EQ(grabber.GetBaseFilter(), nullptr);
+  EXPECT_EQ(platform::GrabberHeldFrameSize(first.get()), 0);
+
+  FrameLog log;
+  grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
+    log.Add(time, buffer, length);
+  });
+  Rig again(grabber, "video/x-raw,format=BGRx,width=8,height=4,framerate=25/1");
+  EXPECT_NE(again.Element(), first.get());
+  ASSERT_TRUE(again.Linked());
+  ASSERT_TRUE(again.Play());
+  again.PushFilled(128, 4);
+  EXPECT_TRUE(log.WaitFor(1));
+}
+
+TEST(SampleGrabber, JoinsAndLeavesTheGraphWithItsName) {
+  auto graph = std::make_unique<TFilterGraph>("FGVCap");
+  TSampleGrabber grabber("SampleGrabber");
+  grabber.SetFilterGraph(graph.get());
+  EXPECT_EQ(grabber.FilterGraph(), graph.get());
+  EXPECT_EQ(grabber.GetBaseFilter(), nullptr);
+
+  graph->SetActive(true);
+  GstElement* filter = grabber.GetBaseFilter();
+  ASSERT_TRUE(platform::IsGrabber(filter));
+  EXPECT_EQ(GST_OBJECT_PARENT(filter), GST_OBJECT(graph->Pipeline()));
+  auto name = platform::GCharPtr(gst_object_get_name(GST_OBJECT(filter)));
+  EXPECT_STREQ(name.get(), "SampleGrabber");
+
+  graph->SetActive(false);
+  EXPECT_EQ(grabber.GetBaseFilter(), nullptr);
+  graph->SetActive(true);
+  graph.reset();  // the graph goes first: the grabber forgets it and lets its filter go
+  EXPECT_EQ(grabber.FilterGraph(), nullptr);
+  EXPECT_EQ(grabber.GetBaseFilter(), nullptr);
+}
+
+}  // namespace
