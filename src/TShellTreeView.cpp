@@ -81,6 +81,11 @@ class CaptionEditDelegate : public QStyledItemDelegate {
   Handler m_handler;
 };
 
+void SetHasChildrenMark(QTreeWidgetItem* node, bool hasChildren) {
+  node->setChildIndicatorPolicy(hasChildren ? QTreeWidgetItem::ShowIndicator
+                                            : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+}
+
 bool IsBelow(const QTreeWidgetItem* node, const QTreeWidgetItem* ancestor) {
   for (const QTreeWidgetItem* up = node ? node->parent() : nullptr; up; up = up->parent()) {
     if (up == ancestor)
@@ -231,15 +236,8 @@ std::unique_ptr<QTreeWidgetItem> TShellTreeView::MakeNode(NodeKind kind, const Q
       node->setIcon(0, m_icons.icon(QFileInfo(path)));
       break;
   }
-  const bool hasChildren = kind == NodeKind::Computer || HasSubfolders(path);
-  node->setChildIndicatorPolicy(hasChildren ? QTreeWidgetItem::ShowIndicator
-                                            : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+  SetHasChildrenMark(node.get(), kind == NodeKind::Computer || HasSubfolders(path));
   return node;
-}
-
-void TShellTreeView::SetHasChildrenMark(QTreeWidgetItem* node, bool hasChildren) {
-  node->setChildIndicatorPolicy(hasChildren ? QTreeWidgetItem::ShowIndicator
-                                            : QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
 void TShellTreeView::NodeExpanded(QTreeWidgetItem* node) {
@@ -445,8 +443,8 @@ void TShellTreeView::RenameFolder(QTreeWidgetItem* node, const QString& newName)
     return;
   const QString folder = FolderPath(node->parent());
   const QString newPath = JoinFolderPath(folder, newName);
-  // A name with a separator would move the folder elsewhere, and an existing name would be
-  // replaced (an empty folder silently) by the rename.
+  // A name with a separator would move the folder elsewhere; and where the file system has no
+  // no-replace rename, an empty folder of the new name would silently be replaced.
   const bool free = !PathExists(newPath) || SameObject(oldPath, newPath);
   if (!IsPlainFolderName(newName) || !free || !QDir(folder).rename(oldName, newName)) {
     RaiseError(FormatMessage("Rename to %s failed", newName.toUtf8().constData()));

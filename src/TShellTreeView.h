@@ -73,7 +73,6 @@ class TShellTreeView : public QTreeWidget {
   void BuildComputerNode();
   std::unique_ptr<QTreeWidgetItem> MakeNode(NodeKind kind, const QString& path,
                                             const QString& caption) const;
-  void SetHasChildrenMark(QTreeWidgetItem* node, bool hasChildren);
   void NodeExpanded(QTreeWidgetItem* node);
   void ReadChildren(QTreeWidgetItem* node);
   void DropChildren(QTreeWidgetItem* node);

@@ -302,11 +302,13 @@ TEST_F(FolderChooserTest, DeleteMovesToTheTrashAndKeepsTheNodeWhenItCannot) {
   const QByteArray oldData = qgetenv("XDG_DATA_HOME");
   qputenv("XDG_DATA_HOME", data.path().toUtf8());
   Expanded(m_vol + "/");
+  m_tree->setCurrentItem(Node(m_vol + "/beta"));
   TriggerMenu(Node(m_vol + "/beta"), "删除");
   EXPECT_TRUE(m_errors.empty());
   EXPECT_FALSE(QFileInfo::exists(m_vol + "/beta"));
   EXPECT_TRUE(QFileInfo(data.path() + "/Trash/files/beta").isDir());
   EXPECT_EQ(m_tree->FindNode(m_vol + "/beta"), nullptr);
+  EXPECT_EQ(m_dialog->EdFileDirText(), m_tree->SelectedPathText());  // no trace of the gone
 
   // A trash that cannot be made: the folder stays, and so does its node.
   ASSERT_TRUE(QDir(data.path() + "/Trash").removeRecursively());
