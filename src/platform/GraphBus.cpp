@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-#include <atomic>
 #include <mutex>
 
 #include "platform/GstRef.h"
@@ -14,41 +13,32 @@ namespace {
 
 const QEvent::Type kMessageEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
-// One message on its way to the main thread. Built on a streaming thread; `published_`
-// orders its fields before the main thread reads or frees them (Qt's queue lock is
-// invisible to the thread checker).
+// Guards every link's `receiver`, so that no post reaches a receiver that is going away. Taken
+// by every thread that posts on an attached bus (around building and posting the event) and
+// by the main thread when it attaches, detaches and receives. Taking it on both sides also
+// orders each event's construction before its use: the locks of Qt's queue and of GStreamer
+// are invisible to the thread checker, ours is not.
+std::mutex gPostMutex;
+
+// One message on its way to the main thread.
 class MessageEvent : public QEvent {
  public:
   MessageEvent(GstRef<GstMessage> message, std::uint64_t generation)
-      : QEvent(kMessageEvent), message_(std::move(message)), generation_(generation) {
-    published_.store(true, std::memory_order_release);
-  }
-  ~MessageEvent() override { published_.load(std::memory_order_acquire); }
+      : QEvent(kMessageEvent), message_(std::move(message)), generation_(generation) {}
 
-  GstMessage* Message() const {
-    published_.load(std::memory_order_acquire);
-    return message_.get();
-  }
-  std::uint64_t Generation() const {
-    published_.load(std::memory_order_acquire);
-    return generation_;
-  }
+  GstMessage* Message() const { return message_.get(); }
+  std::uint64_t Generation() const { return generation_; }
 
  private:
   GstRef<GstMessage> message_;
   std::uint64_t generation_;
-  std::atomic<bool> published_{false};
 };
 
 }  // namespace
 
 struct GraphBus::Link {
-  explicit Link(QObject* receiver, std::uint64_t generation)
-      : receiver(receiver), generation(generation) {}
-  // Guards `receiver`: taken by every thread that posts on the bus (around the post) and by
-  // the main thread when it detaches, so no post can reach a receiver that is going away.
-  std::mutex mutex;
-  QObject* receiver;
+  Link(QObject* receiver, std::uint64_t generation) : receiver(receiver), generation(generation) {}
+  QObject* receiver;  // guarded by gPostMutex; null once detached
   const std::uint64_t generation;
 };
 
@@ -57,6 +47,7 @@ class GraphBus::Receiver : public QObject {
   explicit Receiver(GraphBus& owner) : owner_(owner) {}
 
   bool event(QEvent* event) override {
+    { std::lock_guard lock(gPostMutex); }  // see gPostMutex
     if (event->type() != kMessageEvent)
       return QObject::event(event);
     auto* message = static_cast<MessageEvent*>(event);
@@ -77,8 +68,8 @@ namespace {
 // changes). Only posts. Answering "drop" hands the bus's reference to the message over to us.
 GstBusSyncReply PostToMain_Streaming(GstBus*, GstMessage* message, gpointer data) noexcept {
   auto owned = GstRef<GstMessage>::Adopt(message);
-  auto& link = **static_cast<std::shared_ptr<GraphBus::Link>*>(data);
-  std::lock_guard lock(link.mutex);
+  std::lock_guard lock(gPostMutex);
+  const GraphBus::Link& link = **static_cast<std::shared_ptr<GraphBus::Link>*>(data);
   if (link.receiver) {
     auto event = std::make_unique<MessageEvent>(std::move(owned), link.generation);
     QCoreApplication::postEvent(link.receiver, event.release());  // Qt owns posted events
@@ -88,6 +79,7 @@ GstBusSyncReply PostToMain_Streaming(GstBus*, GstMessage* message, gpointer data
 
 // The bus calls this when it is finalized, after its last post.
 void ReleaseLink(gpointer data) noexcept {
+  std::lock_guard lock(gPostMutex);
   std::unique_ptr<std::shared_ptr<GraphBus::Link>> link(
       static_cast<std::shared_ptr<GraphBus::Link>*>(data));
 }
@@ -108,10 +100,14 @@ void GraphBus::Attach(GstElement* pipeline) {
   auto bus = GstRef<GstBus>::Adopt(gst_element_get_bus(pipeline));
   if (!bus)
     return;
-  link_ = std::make_shared<Link>(receiver_.get(), ++generation_);
+  std::unique_ptr<std::shared_ptr<Link>> shared;
+  {
+    std::lock_guard lock(gPostMutex);
+    link_ = std::make_shared<Link>(receiver_.get(), ++generation_);
+    shared = std::make_unique<std::shared_ptr<Link>>(link_);
+  }
   // The handler stays installed for the bus's whole life (a replaced handler may still be
   // running on another thread); Detach silences it through the link instead.
-  auto shared = std::make_unique<std::shared_ptr<Link>>(link_);
   gst_bus_set_sync_handler(bus.get(), PostToMain_Streaming, shared.release(), ReleaseLink);
 }
 
@@ -119,7 +115,7 @@ void GraphBus::Detach() noexcept {
   if (!link_)
     return;
   {
-    std::lock_guard lock(link_->mutex);
+    std::lock_guard lock(gPostMutex);
     link_->receiver = nullptr;
   }
   link_.reset();
