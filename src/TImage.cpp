@@ -10,7 +10,8 @@ TImage::TImage(TBitmap& picture, QWidget* parent) : QWidget(parent), picture_(pi
 }
 
 void TImage::RequestRepaint() noexcept {
-  if (repaintPending_.exchange(true)) return;
+  if (repaintPending_.exchange(true))
+    return;
   // Hand-off to the main thread: a queued call; Qt drops it if the widget is gone by then.
   QMetaObject::invokeMethod(
       this,
@@ -21,19 +22,32 @@ void TImage::RequestRepaint() noexcept {
       Qt::QueuedConnection);
 }
 
-QImage TImage::ImageOver(const Dib& dib) {
-  QImage::Format format = QImage::Format_Invalid;
+namespace {
+QImage::Format FormatOf(const Dib& dib) {
   switch (dib.BitCount()) {
     case 24:
-      format = QImage::Format_BGR888;
-      break;
+      return QImage::Format_BGR888;
     case 32:
       // BGRA bytes in memory: Qt's RGB32 on a little-endian machine.
-      format = QImage::Format_RGB32;
-      break;
+      return QImage::Format_RGB32;
     default:
-      return {};
+      return QImage::Format_Invalid;
   }
+}
+}  // namespace
+
+QImage TImage::ImageOver(const Dib& dib) {
+  const QImage::Format format = FormatOf(dib);
+  if (format == QImage::Format_Invalid)
+    return {};
+  return QImage(dib.Bits(), dib.Width(), dib.Height(), static_cast<qsizetype>(dib.Stride()),
+                format);
+}
+
+QImage TImage::ImageOver(Dib& dib) {
+  const QImage::Format format = FormatOf(dib);
+  if (format == QImage::Format_Invalid)
+    return {};
   return QImage(dib.Bits(), dib.Width(), dib.Height(), static_cast<qsizetype>(dib.Stride()),
                 format);
 }

@@ -23,6 +23,8 @@ class TImage : public QWidget {
   // A QImage over the Dib's own pixels (no copy), rows in storage order; null when the
   // format is not one the screen draws directly.
   static QImage ImageOver(const Dib& dib);
+  // The same, writable: painting on it paints on the Dib.
+  static QImage ImageOver(Dib& dib);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

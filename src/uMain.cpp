@@ -1,8 +1,542 @@
 #include "uMain.h"
 
+#include <gst/gst.h>
+
 #include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QToolButton>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "TImage.h"
+#include "TPanel.h"
+#include "TSpinEdit.h"
+#include "capture/LinkedFilter.h"
+#include "platform/BmpFile.h"
+#include "platform/Error.h"
+#include "platform/HandlerGuard.h"
+#include "uFrmSelDir.h"
+#include "utPublic.h"
+
+namespace {
+constexpr int kClientWidth = 791;
+constexpr int kClientHeight = 422;
+constexpr int kDisplayWidth = 507;
+constexpr int kDisplayHeight = 418;
+
+const char* const kIdleBurstCaption = "连续捕获多张图片";
+const char* const kRunningBurstCaption = "停止连续捕获图片";
+
+// "宋体" 9 points: 12 pixels high at 96 dots per inch, whatever the screen's density.
+QFont SongFont() {
+  QFont font("宋体");
+  font.setPixelSize(12);
+  return font;
+}
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+std::string S(const QString& text) {
+  return text.toStdString();
+}
+
+template <typename W>
+W* Place(W* widget, int left, int top, int width, int height) {
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+// The text fields and the list: no frame, a soft bevel.
+void SoftBevel(QWidget* widget) {
+  widget->setStyleSheet(
+      QStringLiteral("border: 1px solid palette(mid); border-top-color: palette(dark);"
+                     "border-left-color: palette(dark); background: palette(base);"));
+}
+}  // namespace
+
+TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
+  setWindowTitle("Stillwick");
+  setFont(SongFont());
+  CreateControls();
+  ConnectHandlers();
+  Guarded([this] { FormCreate(); });
+}
+
+TFrmMain::~TFrmMain() {
+  // Streaming must end before the picture, the grabber's handler or the window go away.
+  callbackTicked_.store(false);
+  FGVCap.SetActive(false);
+  SampleGrabber.SetOnBuffer(nullptr);
+  VWCap->SetFilterGraph(nullptr);
+  SampleGrabber.SetFilterGraph(nullptr);
+  Filter.SetFilterGraph(nullptr);
+  Picture.SetOnChanged(nullptr);
+}
+
+void TFrmMain::CreateControls() {
+  setFixedSize(kClientWidth, kClientHeight);
+  setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+
+  Panel2 = Place(new TPanel(this), 0, 0, 280, kClientHeight);
+  Panel2->setMinimumSize(280, 370);
+  Panel2->SetBevels(TPanel::Bevel::Raised, TPanel::Bevel::None);
+
+  Panel1 = Place(new TPanel(this), 280, 0, kClientWidth - 280, kClientHeight);
+  Panel1->SetBevels(TPanel::Bevel::Raised, TPanel::Bevel::Lowered);
+  QPalette black = Panel1->palette();
+  black.setColor(QPalette::Window, Qt::black);
+  Panel1->setPalette(black);
+  const int bevel = Panel1->BevelWidth();
+  Image = Place(new TImage(Picture, Panel1), bevel, bevel, kDisplayWidth, kDisplayHeight);
+  Picture.SetOnChanged([image = Image] { image->RequestRepaint(); });
+
+  OpenPlay = Place(new QPushButton("启动采集", Panel2), 8, 6, 66, 26);
+  btnPause = Place(new QPushButton("暂停", Panel2), 75, 6, 37, 26);
+  CallBack = Place(new QCheckBox("同步显示", Panel2), 206, 10, 71, 17);
+  CallBack->setChecked(true);
+  btnAddDir = Place(new QPushButton("存储目录", Panel2), 8, 33, 66, 26);
+  btnGetPic = Place(new QPushButton("捕获单张图片", Panel2), 75, 33, 90, 26);
+  btnGetPic->setEnabled(false);
+  btnGetMorePic = Place(new QPushButton(kIdleBurstCaption, Panel2), 166, 33, 108, 26);
+  btnGetMorePic->setEnabled(false);
+  for (QPushButton* button : {OpenPlay, btnPause, btnAddDir, btnGetPic, btnGetMorePic}) {
+    button->setAutoDefault(false);
+  }
+
+  Label1 = new QLabel("目录", Panel2);
+  Label1->move(8, 63);
+  edFileDir = Place(new QLineEdit(Panel2), 36, 61, 239, 19);
+  edFileDir->setText(QDir::homePath() + "/");
+  SoftBevel(edFileDir);
+
+  Label2 = Place(new QLabel("连续抓拍时，每秒       张，共拍        秒。", Panel2), 8, 85, 258, 12);
+  spPicNum = Place(new TSpinEdit(Panel2), 105, 82, 39, 21);
+  spPicNum->SetMinValue(1);
+  spPicNum->SetMaxValue(5);
+  spPicNum->SetValue(1);
+  spPicTime = Place(new TSpinEdit(Panel2), 199, 82, 40, 21);
+  spPicTime->SetMinValue(1);
+  spPicTime->SetMaxValue(60);
+  spPicTime->SetMaxLength(4);
+  spPicTime->SetValue(5);
+
+  Label3 = new QLabel("文件前缀", Panel2);
+  Label3->move(8, 109);
+  edPreText = Place(new QLineEdit("voZU-", Panel2), 58, 107, 59, 18);
+  SoftBevel(edPreText);
+  Label4 = new QLabel("起始编号", Panel2);
+  Label4->move(121, 109);
+  spStartNum = Place(new TSpinEdit(Panel2), 168, 106, 40, 21);
+  spStartNum->SetMinValue(1);
+  spStartNum->SetNoMaximum();
+  spStartNum->SetMaxLength(4);
+  spStartNum->SetValue(1);
+  Label5 = new QLabel("位数", Panel2);
+  Label5->move(217, 109);
+  spNumLen = Place(new TSpinEdit(Panel2), 243, 105, 34, 21);
+  spNumLen->SetMinValue(1);
+  spNumLen->SetMaxValue(6);
+  spNumLen->SetMaxLength(4);
+  spNumLen->SetValue(2);
+
+  Label160 = new QLabel("视频输入", Panel2);
+  Label160->move(6, 138);
+  cbVCap = Place(new QComboBox(Panel2), 57, 134, 185, 20);
+  cbVCap->setEditable(false);
+  cbVCap->setCurrentIndex(-1);
+  btnGetVCap = Place(new QToolButton(Panel2), 244, 133, 33, 22);
+  btnGetVCap->setText("刷新");
+  btnGetVCap->setFocusPolicy(Qt::NoFocus);
+  btnGetVCap->setAutoRaise(true);
+
+  lstFn = Place(new QListWidget(Panel2), 2, 164, 277, 65);
+  lstFn->setUniformItemSizes(true);
+  lstFn->setStyleSheet(QStringLiteral("QListWidget::item { height: 12px; padding: 0px; }"));
+  SoftBevel(lstFn);
+
+  Panel4 = Place(new TPanel(Panel2), 1, 232, 278, 189);
+  Panel4->SetBevels(TPanel::Bevel::None, TPanel::Bevel::Lowered);
+  VWCap = new TVideoWindow(Panel4, "VWCap");
+  VWCap->setGeometry(1, 1, 276, 187);
+
+  for (QLabel* label : {Label1, Label2, Label3, Label4, Label5, Label160}) {
+    label->adjustSize();
+  }
+  Label2->resize(258, 12);
+
+  // Tab order as the window was laid out.
+  QWidget* order[] = {lstFn,
+                      OpenPlay,
+                      btnPause,
+                      CallBack,
+                      btnAddDir,
+                      btnGetPic,
+                      btnGetMorePic,
+                      edFileDir,
+                      spPicNum->Editor(),
+                      spPicTime->Editor(),
+                      edPreText,
+                      spStartNum->Editor(),
+                      spNumLen->Editor(),
+                      VWCap,
+                      cbVCap};
+  for (size_t i = 1; i < std::size(order); ++i)
+    setTabOrder(order[i - 1], order[i]);
+
+  Filter.SetFilterGraph(&FGVCap);
+  SampleGrabber.SetFilterGraph(&FGVCap);
+  VWCap->SetFilterGraph(&FGVCap);
+  FGVCap.SetMode(TGraphMode::gmCapture);
+  FGVCap.SetGraphEdit(true);
+  FGVCap.SetLinearVolume(true);
+
+  Timer1.setTimerType(Qt::PreciseTimer);
+  Timer1.setSingleShot(false);
+
+  lstFn->setFocus();
+}
+
+void TFrmMain::ConnectHandlers() {
+  GuardedConnect(OpenPlay, &QPushButton::clicked, this, [this] { OpenPlayClick(); });
+  GuardedConnect(btnPause, &QPushButton::clicked, this, [this] { btnPauseClick(); });
+  GuardedConnect(btnAddDir, &QPushButton::clicked, this, [this] { btnAddDirClick(); });
+  GuardedConnect(btnGetVCap, &QToolButton::clicked, this, [this] { btnGetVCapClick(); });
+  GuardedConnect(cbVCap, &QComboBox::activated, this, [this](int) { cbVCapChange(); });
+  GuardedConnect(btnGetPic, &QPushButton::clicked, this, [this] { btnGetPicClick(); });
+  GuardedConnect(btnGetMorePic, &QPushButton::clicked, this, [this] { btnGetMorePicClick(); });
+  GuardedConnect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  GuardedConnect(edFileDir, &QLineEdit::textChanged, this, [this] { edFileDirChange(); });
+  GuardedConnect(edPreText, &QLineEdit::textChanged, this, [this] { edPreTextChange(); });
+  GuardedConnect(spPicNum, &TSpinEdit::Changed, this, [this] { spPicNumChange(); });
+  GuardedConnect(spPicTime, &TSpinEdit::Changed, this, [this] { spPicTimeChange(); });
+  GuardedConnect(spNumLen, &TSpinEdit::Changed, this, [this] { spNumLenChange(); });
+  GuardedConnect(spStartNum, &TSpinEdit::Changed, this, [this] { spStartNumChange(); });
+  connect(CallBack, &QCheckBox::toggled, this, [this](bool ticked) { callbackTicked_ = ticked; });
+  SampleGrabber.SetOnBuffer(
+      [this](TSampleGrabber& sender, double time, const void* buffer, int32_t length) {
+        SampleGrabberBuffer(sender, time, buffer, length);
+      });
+}
+
+// ---------------------------------------------------------------- creation and closing
+
+void TFrmMain::FormCreate() {
+  // The start-up picture: the display area's size in the screen's format (32 bits a pixel),
+  // black. Nothing can stream yet, so no lock is taken.
+  BITMAPINFOHEADER header;
+  header.biWidth = kDisplayWidth;
+  header.biHeight = -kDisplayHeight;  // top-down, like the screen
+  header.biBitCount = 32;
+  std::shared_ptr<Dib> surface = Dib::Create(header);
+  std::memset(surface->Bits(), 0, surface->ImageSize());
+  DrawStartupCaption(*surface);
+  Picture.Adopt(std::move(surface));
+  LoadSettings();
+  lstFn->clear();
+  FillDeviceList();
+}
+
+void TFrmMain::DrawStartupCaption(Dib& dib) {
+  QImage surface = TImage::ImageOver(dib);
+  QPainter painter(&surface);
+  painter.setFont(SongFont());
+  painter.setPen(QColor(255, 0, 0));
+  painter.setBackgroundMode(Qt::TransparentMode);
+  const QString line1 = Q(DateText(QDate::currentDate()) + " " + TimeText());
+  const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
+  painter.drawText(QRect(10, 10, kDisplayWidth, kDisplayHeight), flags, line1);
+  painter.drawText(QRect(10, 28, kDisplayWidth, kDisplayHeight), flags, "Stillwick");
+}
+
+void TFrmMain::closeEvent(QCloseEvent* event) {
+  Guarded([this] { FormClose(); });
+  event->accept();
+}
+
+void TFrmMain::FormClose() {
+  CallBack->setChecked(false);
+  callbackTicked_.store(false);
+  FGVCap.ResetGraph();
+  FGVCap.SetActive(false);
+}
+
+// ---------------------------------------------------------------- settings
+
+void TFrmMain::LoadSettings() {
+  auto loadText = [](QLineEdit* field, const char* key) {
+    const std::string value = ReadIniValueDef(IniFileName(), "START", key, S(field->text()));
+    if (Q(value) != field->text())
+      field->setText(Q(value));
+  };
+  auto loadNumber = [](TSpinEdit* field, const char* key) {
+    const std::string value =
+        ReadIniValueDef(IniFileName(), "START", key, std::to_string(field->Value()));
+    field->SetValue(StrToInt(value));
+  };
+  loadText(edFileDir, "edFileDir");
+  loadText(edPreText, "edPreText");
+  loadNumber(spPicNum, "spPicNum");
+  loadNumber(spPicTime, "spPicTime");
+  loadNumber(spNumLen, "spNumLen");
+  loadNumber(spStartNum, "spStartNum");
+}
+
+void TFrmMain::edFileDirChange() {
+  WriteIniValue(IniFileName(), "START", "edFileDir", S(edFileDir->text()));
+}
+void TFrmMain::edPreTextChange() {
+  WriteIniValue(IniFileName(), "START", "edPreText", S(edPreText->text()));
+}
+void TFrmMain::spPicNumChange() {
+  WriteIniValue(IniFileName(), "START", "spPicNum", std::to_string(spPicNum->Value()));
+}
+void TFrmMain::spPicTimeChange() {
+  WriteIniValue(IniFileName(), "START", "spPicTime", std::to_string(spPicTime->Value()));
+}
+void TFrmMain::spNumLenChange() {
+  WriteIniValue(IniFileName(), "START", "spNumLen", std::to_string(spNumLen->Value()));
+}
+void TFrmMain::spStartNumChange() {
+  WriteIniValue(IniFileName(), "START", "spStartNum", std::to_string(spStartNum->Value()));
+}
+
+// ---------------------------------------------------------------- devices
+
+void TFrmMain::FillDeviceList() {
+  DeviceEnumerator.reset();
+  DeviceEnumerator = std::make_unique<TSysDevEnum>(CLSID_VideoInputDeviceCategory);
+  cbVCap->clear();
+  for (int i = 0; i < DeviceEnumerator->DeviceCount(); ++i) {
+    cbVCap->addItem(Q(DeviceEnumerator->DeviceAt(i).FriendlyName));
+  }
+  const QString stored = Q(ReadIniValue(IniFileName(), "VideoCapture", "VideoCaptureName"));
+  int selected = -1;
+  for (int i = 0; i < cbVCap->count(); ++i) {
+    if (cbVCap->itemText(i).compare(stored, Qt::CaseInsensitive) == 0) {
+      selected = i;
+      break;
+    }
+  }
+  // activated() is the user's pick only, so this selection writes nothing.
+  cbVCap->setCurrentIndex(selected);
+}
+
+void TFrmMain::btnGetVCapClick() {
+  FillDeviceList();
+}
+
+void TFrmMain::cbVCapChange() {
+  WriteIniValue(IniFileName(), "VideoCapture", "VideoCaptureName", S(cbVCap->currentText()));
+}
+
+// ---------------------------------------------------------------- capture
+
+void TFrmMain::OpenPlayClick() {
+  const int selected = cbVCap->currentIndex();
+  if (selected >= 0) {
+    FGVCap.ResetGraph();
+    FGVCap.SetActive(false);
+    std::unique_ptr<platform::Moniker> moniker =
+        DeviceEnumerator ? DeviceEnumerator->MonikerAt(selected) : nullptr;
+    Filter.BaseFilter().StoreMoniker(moniker.get());
+    FGVCap.SetActive(true);
+    TCaptureGraphBuilder& builder = FGVCap.CaptureGraphBuilder();
+    GstElement* renderer = BaseFilterOf(*VWCap);
+    GstElement* grabber = BaseFilterOf(SampleGrabber);
+    GstElement* source = BaseFilterOf(Filter);
+    // Neither result is examined: a failure shows in the graph's state, which captures test.
+    builder.RenderStream(source, grabber, renderer);
+    FGVCap.Play();
+    btnGetPic->setEnabled(true);
+    btnGetMorePic->setEnabled(true);
+  }
+  lstFn->clear();
+  lstFn->setFocus();
+}
+
+void TFrmMain::btnPauseClick() {
+  switch (FGVCap.State()) {
+    case GraphState::Paused:
+      FGVCap.Play();
+      btnPause->setText("暂停");
+      break;
+    case GraphState::Playing:
+      FGVCap.Pause();
+      btnPause->setText("继续");
+      break;
+    default:
+      break;
+  }
+  lstFn->setFocus();
+}
+
+void TFrmMain::SampleGrabberBuffer(TSampleGrabber& sender, double, const void* buffer,
+                                   int32_t bufferLen) noexcept {
+  if (!callbackTicked_.load(std::memory_order_relaxed))
+    return;
+  // The grabber's buffer lock is held by our caller; the display lock is always taken inside it.
+  std::lock_guard displayLock(Picture);
+  sender.CopyToBitmap(&Picture, buffer, bufferLen);
+}
+
+bool TFrmMain::CaptureRunning() const {
+  const GraphState state = FGVCap.State();
+  return state == GraphState::Paused || state == GraphState::Playing;
+}
+
+std::string TFrmMain::BuildPictureFileName(int32_t number) const {
+  const int32_t digits = spNumLen->Value();
+  char numberText[32];
+  std::snprintf(numberText, sizeof numberText, "%*.*d", digits, digits, number);
+  std::string name = S(edFileDir->text());
+  if (name.empty() || name.back() != '/')
+    name += '/';
+  return name + S(edPreText->text()) + numberText + ".bmp";
+}
+
+bool TFrmMain::WriteDisplayPicture(const std::string& fileName) {
+  // An empty folder text names no folder; without this test the name would point at "/".
+  if (edFileDir->text().isEmpty()) {
+    RaiseError(
+        FormatMessage("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(ENOENT)));
+  }
+  // The picture is never written again once adopted, so the reference holds one whole frame
+  // and the file is written without keeping the streaming thread waiting at the lock.
+  TBitmap::Ref picture = Picture.Snapshot();
+  if (!picture)
+    return false;
+  WriteBmpFile(fileName, *picture);
+  return true;
+}
+
+void TFrmMain::StopBurst() {
+  Timer1.stop();
+  btnGetMorePic->setText(kIdleBurstCaption);
+}
+
+void TFrmMain::btnGetPicClick() {
+  const std::string fileName = BuildPictureFileName(spStartNum->Value());
+  lstFn->clear();
+  if (CaptureRunning()) {
+    StopBurst();
+    WriteDisplayPicture(fileName);
+    lstFn->addItem(Q(fileName));
+  }
+  lstFn->setFocus();
+}
+
+void TFrmMain::btnGetMorePicClick() {
+  if (Timer1.isActive()) {
+    btnGetMorePic->setText(kIdleBurstCaption);
+    Timer1.stop();
+    lstFn->setFocus();
+    return;
+  }
+  const QFileInfo folder(edFileDir->text());
+  if (edFileDir->text().isEmpty() || !folder.isDir())
+    return;
+  btnGetMorePic->setText(kRunningBurstCaption);
+  BurstCounter = 0;
+  BurstTotal = spPicTime->Value() * spPicNum->Value();
+  lstFn->clear();
+  Timer1.setInterval(1000 / spPicNum->Value());
+  Timer1.start();
+  lstFn->setFocus();
+}
+
+void TFrmMain::Timer1Timer() {
+  // Wraps like the 32-bit arithmetic it stands for instead of overflowing.
+  const auto number =
+      static_cast<int32_t>(static_cast<int64_t>(spStartNum->Value()) + BurstCounter);
+  const std::string fileName = BuildPictureFileName(number);
+  lstFn->addItem(Q(fileName));
+  try {
+    SaveDisplayPicture(fileName);
+  } catch (...) {
+    // Going on would retry the same name at every tick and pile up error boxes.
+    StopBurst();
+    throw;
+  }
+  ++BurstCounter;
+  if (BurstCounter >= BurstTotal)
+    StopBurst();
+}
+
+void TFrmMain::SaveDisplayPicture(const std::string& fileName) {
+  if (!CaptureRunning())
+    return;
+  WriteDisplayPicture(fileName);
+}
+
+// ---------------------------------------------------------------- folder chooser
+
+void TFrmMain::btnAddDirClick() {
+  if (!FrmSelDir)
+    return;
+  if (FrmSelDir->ShowModal() != 0) {
+    edFileDir->setText(FrmSelDir->EdFileDirText());
+    lstFn->setFocus();
+  }
+}
+
+// ---------------------------------------------------------------- start-up
+
+namespace {
+void InstallFontSubstitutes() {
+  const QStringList song = {"AR PL UMing CN", "AR PL UMing TW", "Noto Serif CJK SC",
+                            "Noto Sans CJK SC"};
+  QFont::insertSubstitutions("宋体", song);
+  QFont::insertSubstitutions("SimSun", song);
+  const QStringList sans = {"DejaVu Sans", "Noto Sans CJK SC"};
+  QFont::insertSubstitutions("MS Sans Serif", sans);
+  QFont::insertSubstitutions("Arial", sans);
+}
+}  // namespace
 
 int RunStillwick(int argc, char** argv) {
   QApplication app(argc, argv);
-  return 0;
+  QApplication::setApplicationName("Stillwick");
+  SetErrorPresenter([](const std::string& message) {
+    QMessageBox::critical(QApplication::activeWindow(), "Stillwick", Q(message), QMessageBox::Ok);
+  });
+  const bool ready = InitializePublic(S(QCoreApplication::applicationFilePath()),
+                                      HighResolutionCounterPresent, [](const std::string& message) {
+                                        QMessageBox::information(nullptr, "Stillwick", Q(message),
+                                                                 QMessageBox::Ok);
+                                      });
+  if (!ready)
+    return 1;
+
+  gst_init(&argc, &argv);
+  InstallFontSubstitutes();
+
+  TFrmMain main;
+  TFrmSelDir chooser(&main);
+  main.SetFolderChooser(&chooser);
+  // Centred on the screen.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = main.frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    main.move(frame.topLeft());
+  }
+  main.show();
+  main.lstFn->setFocus();
+  return QApplication::exec();
 }

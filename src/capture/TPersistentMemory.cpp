@@ -1,5 +1,7 @@
 #include "capture/TPersistentMemory.h"
 
+#include <algorithm>
+
 #include "platform/Error.h"
 
 void TPersistentMemory::Allocate(std::uint32_t size) {
@@ -9,10 +11,10 @@ void TPersistentMemory::Allocate(std::uint32_t size) {
 
 std::vector<std::uint8_t> TPersistentMemory::WriteData() const {
   const std::uint32_t size = Size();
-  std::vector<std::uint8_t> data{
-      static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8),
-      static_cast<std::uint8_t>(size >> 16), static_cast<std::uint8_t>(size >> 24)};
-  data.insert(data.end(), bytes_.begin(), bytes_.end());
+  std::vector<std::uint8_t> data(4 + bytes_.size());
+  for (int i = 0; i < 4; ++i)
+    data[i] = static_cast<std::uint8_t>(size >> (8 * i));
+  std::copy(bytes_.begin(), bytes_.end(), data.begin() + 4);
   return data;
 }
 

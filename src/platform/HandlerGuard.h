@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 // Shows one message. The application installs the message box; tests install a recorder.
@@ -35,8 +36,14 @@ void Guarded(F&& handler) noexcept {
 template <typename Sender, typename Signal, typename Receiver, typename Handler>
 QMetaObject::Connection GuardedConnect(Sender* sender, Signal signal, Receiver* receiver,
                                        Handler handler) {
-  return QObject::connect(sender, signal, receiver,
-                          [handler = std::move(handler)](auto&&... args) {
-                            Guarded([&] { handler(std::forward<decltype(args)>(args)...); });
-                          });
+  return QObject::connect(sender, signal, receiver, [handler = std::move(handler)](auto&&... args) {
+    Guarded([&] {
+      // A handler may ignore the signal's arguments.
+      if constexpr (std::is_invocable_v<const Handler&, decltype(args)...>) {
+        handler(std::forward<decltype(args)>(args)...);
+      } else {
+        handler();
+      }
+    });
+  });
 }
