@@ -1,0 +1,60 @@
+# Shared by the end-to-end scripts: a private X server, the real binary copied into a fresh
+# folder (so its settings file lands there), and window lookups with xdotool.
+set -euo pipefail
+
+STILLWICK_BIN="$1"
+TESTCAM_DIR="$2"
+WORK=$(mktemp -d)
+cleanup() {
+  [ -n "${APP_PID:-}" ] && kill "$APP_PID" 2>/dev/null && wait "$APP_PID" 2>/dev/null
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+start_x() {
+  for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      XVFB_PID=$!
+      export DISPLAY=":$n"
+      for _ in $(seq 50); do
+        xdpyinfo >/dev/null 2>&1 && return 0
+        sleep 0.1
+      done
+      kill "$XVFB_PID" 2>/dev/null || true
+    fi
+  done
+  fail "no X server could be started"
+}
+
+start_app() {
+  mkdir -p "$WORK/app" "$WORK/home"
+  cp "$STILLWICK_BIN" "$WORK/app/stillwick"
+  (cd "$WORK/app" && HOME="$WORK/home" QT_QPA_PLATFORM=xcb \
+     GST_PLUGIN_PATH="$TESTCAM_DIR" GST_REGISTRY="$WORK/registry.bin" \
+     ./stillwick >"$WORK/app.log" 2>&1) &
+  APP_PID=$!
+}
+
+# Prints the id of the visible window titled exactly $1, waiting up to 20 s.
+wait_window() {
+  local id=""
+  for _ in $(seq 200); do
+    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  cat "$WORK/app.log" >&2 || true
+  fail "no window \"$1\" appeared"
+}
+
+# Clicks at a point of the window's client area.
+click_at() {
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+}
