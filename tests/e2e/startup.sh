@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The real program starts under X with no settings file: a 791 x 422 window "Stillwick" opens,
 # and typing one character into the prefix field creates the settings file with one key.
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/lib.bash"
 
 start_x
 start_app

@@ -6,9 +6,15 @@ STILLWICK_BIN="$1"
 TESTCAM_DIR="$2"
 WORK=$(mktemp -d)
 cleanup() {
-  [ -n "${APP_PID:-}" ] && kill "$APP_PID" 2>/dev/null && wait "$APP_PID" 2>/dev/null
+  local status=$?
+  set +e
+  if [ -n "${APP_PID:-}" ]; then
+    kill "$APP_PID" 2>/dev/null
+    wait "$APP_PID" 2>/dev/null
+  fi
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
   rm -rf "$WORK"
+  exit "$status"
 }
 trap cleanup EXIT
 
