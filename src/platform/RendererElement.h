@@ -21,6 +21,8 @@ class QWidget;
 
 namespace platform {
 
+class RendererHandoff;
+
 // The renderer's video-window interface. Acts on the surface while it exists; once it is gone
 // (its owner window was destroyed first) every call does nothing. Main thread only.
 class RendererVideoWindow {
@@ -65,8 +67,6 @@ class RendererElement {
   void DisconnectPads();
 
  private:
-  class Handoff;
-
   // Owns the surface unless its Qt parent (the owner window) deleted it first.
   class SurfaceHandle {
    public:
@@ -83,7 +83,7 @@ class RendererElement {
 
   GstRef<GstElement> element_;
   SurfaceHandle surface_;
-  std::unique_ptr<Handoff> handoff_;
+  std::unique_ptr<RendererHandoff> handoff_;
   RendererVideoWindow videoWindow_;
 };
 
