@@ -5,9 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +59,44 @@ class MainWindowFixture : public ::testing::Test {
     window->activateWindow();
     QApplication::processEvents();
     return *window;
+  }
+
+  // Runs the event loop until `done` holds or `ms` pass; returns whether it held.
+  static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+      if (deadline.hasExpired())
+        return false;
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+      QTest::qSleep(2);
+    }
+    return true;
+  }
+
+  // Size of the display picture (0 x 0 when empty) and its depth.
+  QSize PictureSize() {
+    TBitmap::Ref picture = window->Picture.Snapshot();
+    return picture ? QSize(picture->Width(), picture->Height()) : QSize();
+  }
+  int PictureBits() {
+    TBitmap::Ref picture = window->Picture.Snapshot();
+    return picture ? picture->BitCount() : 0;
+  }
+
+  // Lists `camera` alone, picks it and presses "启动采集"; waits for the first frame of its size
+  // unless "同步显示" is unticked.
+  void StartCamera(const TestCameraSpec& camera) {
+    TestCamSetCameras({camera});
+    QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
+    ASSERT_EQ(window->cbVCap->count(), 1);
+    window->cbVCap->setCurrentIndex(0);
+    QTest::mouseClick(window->OpenPlay, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Playing; }));
+    if (window->CallBack->isChecked()) {
+      ASSERT_TRUE(WaitFor([&] {
+        return PictureSize() == QSize(camera.width, camera.height) && PictureBits() == 24;
+      }));
+    }
   }
 
   QTemporaryDir dir;
