@@ -76,8 +76,7 @@ TSampleGrabber::~TSampleGrabber() {
     // Destruction goes on; the filter is released below in any case.
   }
   // Whatever the graph did, no frame may call into this object once it is gone.
-  if (baseFilter_)
-    platform::GrabberSetCallback(baseFilter_.get(), nullptr, nullptr);
+  ReleaseFilter();
 }
 
 void TSampleGrabber::SetOnBuffer(TOnBuffer handler) {
@@ -103,7 +102,7 @@ void TSampleGrabber::GraphDestroyed(TFilterGraph& graph) noexcept {
 void TSampleGrabber::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
   switch (operation) {
     case FilterOperation::AboutToAdd:
-      baseFilter_.reset();
+      ReleaseFilter();
       baseFilter_ = platform::GrabberCreate();
       break;
     case FilterOperation::Added:
@@ -126,17 +125,21 @@ void TSampleGrabber::NotifyFilterOperation(FilterOperation operation, int /*para
       UnlinkPad(outputPin_.get());
       break;
     case FilterOperation::Removed:
-      if (grabber_) {
-        // Returns only once a frame still in the callback has left it.
-        platform::GrabberSetCallback(grabber_.get(), nullptr, nullptr);
-        platform::GrabberSetBufferSamples(grabber_.get(), false);
-      }
-      outputPin_.reset();
-      inputPin_.reset();
-      grabber_.reset();
-      baseFilter_.reset();
+      ReleaseFilter();
       break;
   }
+}
+
+void TSampleGrabber::ReleaseFilter() noexcept {
+  if (grabber_) {
+    // Returns only once a frame still in the callback has left it.
+    platform::GrabberSetCallback(grabber_.get(), nullptr, nullptr);
+    platform::GrabberSetBufferSamples(grabber_.get(), false);
+  }
+  outputPin_.reset();
+  inputPin_.reset();
+  grabber_.reset();
+  baseFilter_.reset();
 }
 
 void TSampleGrabber::ApplyMediaType() {

@@ -40,7 +40,8 @@ class TSampleGrabber : public ILinkedFilter, public IGraphFreeNotification {
 
   const std::string& Name() const noexcept { return name_; }
 
-  // Main thread. Takes the buffer lock, so a frame in its handler finishes first.
+  // Main thread. Takes the buffer lock, so a frame in its handler finishes first; never call
+  // it from the handler or while holding the display lock.
   void SetOnBuffer(TOnBuffer handler);
 
   TFilterGraph* FilterGraph() const noexcept { return filterGraph_; }
@@ -72,6 +73,8 @@ class TSampleGrabber : public ILinkedFilter, public IGraphFreeNotification {
   void GraphDestroyed(TFilterGraph& graph) noexcept override;
 
  private:
+  // Clears the callback and the kept frame, then lets the filter, grabber and pins go.
+  void ReleaseFilter() noexcept;
   // Runs on the streaming thread, once per frame.
   static void BufferCB_Streaming(void* self, const platform::GrabberFrame& frame) noexcept;
 
