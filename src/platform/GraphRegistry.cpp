@@ -2,9 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSaveFile>
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +24,28 @@ std::string GraphRegistry::Folder() {
   return (base + "/stillwick").toStdString();
 }
 
+namespace {
+
+// A process that ended without withdrawing (a crash, a kill) leaves its entry behind; the
+// entries of processes that no longer exist are removed before a new one is made.
+void RemoveDeadEntries(const QString& folder) {
+  static const QRegularExpression entry("^FilterGraph [0-9A-F]{8} pid ([0-9A-F]+)\\.dot$");
+  QDir dir(folder);
+  for (const QString& name : dir.entryList(QDir::Files)) {
+    const QRegularExpressionMatch match = entry.match(name);
+    if (!match.hasMatch())
+      continue;
+    bool ok = false;
+    const qlonglong pid = match.captured(1).toLongLong(&ok, 16);
+    if (!ok || pid <= 0 || pid > INT32_MAX)
+      continue;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+      dir.remove(name);
+  }
+}
+
+}  // namespace
+
 std::string GraphRegistry::EntryName(const void* graph, long processId) {
   const auto low = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(graph));
   return FormatMessage("FilterGraph %08X pid %lX.dot", low, static_cast<unsigned long>(processId));
@@ -34,6 +60,7 @@ bool GraphRegistry::Enter(GstElement* pipeline) {
   if (!QDir().mkpath(folder))
     return false;
   QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  RemoveDeadEntries(folder);
   pipeline_ = pipeline;
   path_ = (folder + "/").toStdString() + EntryName(pipeline, static_cast<long>(getpid()));
   if (!Write()) {

@@ -329,6 +329,11 @@ TEST_F(FilterGraphTest, RegistryHoldsOneEntryWhileActive) {
   LinkAll();
   graph_.SetGraphEdit(true);
   EXPECT_TRUE(RegistryEntries().isEmpty());
+  // Left behind by a process that no longer exists (beyond any pid the kernel hands out).
+  ASSERT_TRUE(QDir().mkpath(runtime_.path() + "/stillwick"));
+  QFile stale(runtime_.path() + "/stillwick/FilterGraph 0000ABCD pid 7FFFFFFE.dot");
+  ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+  stale.close();
   graph_.SetActive(true);
   const QString expected = QString::fromStdString(
       platform::GraphRegistry::EntryName(graph_.Pipeline(), static_cast<long>(getpid())));
