@@ -141,6 +141,12 @@ class Rig {
   bool linked_ = false;
 };
 
+void LogFrames(TSampleGrabber& grabber, FrameLog& log) {
+  grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
+    log.Add(time, buffer, length);
+  });
+}
+
 // What the main window's frame handler does.
 void CopyIntoPicture(TSampleGrabber& grabber, TBitmap& picture, FrameLog* log) {
   grabber.SetOnBuffer(
@@ -202,9 +208,7 @@ TEST(SampleGrabber, InputAcceptsOnlyTheMediaTypeSet) {
     grabber.MediaType().SetSubtype(c.subtype);
     grabber.MediaType().SetFormatType(c.formatType);
     FrameLog log;
-    grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
-      log.Add(time, buffer, length);
-    });
+    LogFrames(grabber, log);
     const std::string caps =
         std::string("video/x-raw,width=8,height=4,framerate=25/1,format=") + c.sourceFormat;
     Rig rig(grabber, caps.c_str(), c.convert, true);
@@ -276,9 +280,7 @@ INSTANTIATE_TEST_SUITE_P(SampleGrabber, OddWidth, testing::Bool(),
 TEST(SampleGrabber, RowsAtAnotherStrideArriveRepacked) {
   TSampleGrabber grabber("SampleGrabber");
   FrameLog log;
-  grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
-    log.Add(time, buffer, length);
-  });
+  LogFrames(grabber, log);
   Rig rig(grabber, "video/x-raw,format=BGR,width=321,height=4,framerate=25/1");
   ASSERT_TRUE(rig.Linked());
   ASSERT_TRUE(rig.Play());
@@ -305,9 +307,7 @@ TEST(SampleGrabber, RowsAtAnotherStrideArriveRepacked) {
 TEST(SampleGrabber, CopyToBitmapCutsPadsAndRefuses) {
   TSampleGrabber grabber("SampleGrabber");
   FrameLog log;
-  grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
-    log.Add(time, buffer, length);
-  });
+  LogFrames(grabber, log);
   Rig rig(grabber, "video/x-raw,format=BGR,width=8,height=4,framerate=25/1");  // 96 bytes
   ASSERT_TRUE(rig.Linked());
   ASSERT_TRUE(rig.Play());
@@ -366,9 +366,7 @@ TEST(SampleGrabber, BitmapHeaderOnlyInPlainVideoInfoBlocks) {
 TEST(SampleGrabber, FramesReuseRetiredPicturesButNeverOneInUse) {
   TSampleGrabber grabber("SampleGrabber");
   FrameLog log;
-  grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
-    log.Add(time, buffer, length);
-  });
+  LogFrames(grabber, log);
   Rig rig(grabber, "video/x-raw,format=BGR,width=37,height=29,framerate=25/1");
   ASSERT_TRUE(rig.Linked());
   ASSERT_TRUE(rig.Play());
@@ -482,9 +480,7 @@ TEST(SampleGrabber, EachActivationMakesAFreshFilterSetUpAgain) {
   EXPECT_EQ(platform::GrabberHeldFrameSize(first.get()), 0);
 
   FrameLog log;
-  grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
-    log.Add(time, buffer, length);
-  });
+  LogFrames(grabber, log);
   Rig again(grabber, "video/x-raw,format=BGRx,width=8,height=4,framerate=25/1");
   EXPECT_NE(again.Element(), first.get());
   ASSERT_TRUE(again.Linked());
