@@ -165,18 +165,14 @@ TEST_F(VideoWindowTest, ShowsTheVideoExactlyOverItselfWhilePlaying) {
   EXPECT_EQ(Surface()->geometry(), QRect(10, 20, 100, 50));
   vw_.move(5, 6);
   EXPECT_EQ(Surface()->geometry(), QRect(5, 6, 100, 50));
-}
 
-TEST_F(VideoWindowTest, HidingTheControlHidesTheVideo) {
-  AddRenderer();
-  Play();
-  ASSERT_TRUE(WaitForFrame());
+  // Hidden and shown with the control.
   vw_.hide();
   EXPECT_FALSE(Surface()->isVisible());
-  EXPECT_EQ(PanelPixel(kControl.center()), kPanelColour);
+  EXPECT_EQ(PanelPixel({50, 30}), kPanelColour);
   vw_.show();
   EXPECT_TRUE(Surface()->isVisible());
-  EXPECT_TRUE(Near(PanelPixel(kControl.center()), Qt::red));
+  EXPECT_TRUE(Near(PanelPixel({50, 30}), Qt::red));
 }
 
 TEST_F(VideoWindowTest, ClicksAndKeysOnTheVideoReachTheControl) {
@@ -193,26 +189,6 @@ TEST_F(VideoWindowTest, ClicksAndKeysOnTheVideoReachTheControl) {
   EXPECT_EQ(recorder.seen[1].type, QEvent::MouseButtonRelease);
   EXPECT_EQ(recorder.seen[2].type, QEvent::KeyPress);
   EXPECT_EQ(recorder.seen[2].key, Qt::Key_A);
-}
-
-TEST_F(VideoWindowTest, ClearingTheGraphWhileStreamingBringsBackTheBlackControl) {
-  AddRenderer();
-  Play();
-  ASSERT_TRUE(WaitForFrame());
-  RemoveRenderer();
-  EXPECT_EQ(vw_.GetBaseFilter(), nullptr);
-  EXPECT_EQ(vw_.VideoHandle(), &vw_);
-  EXPECT_TRUE(RendererWindows().empty());
-  QCoreApplication::processEvents();  // wake-ups still queued find no surface
-  EXPECT_EQ(PanelPixel(kControl.center()), QColor(Qt::black));
-
-  // A second start creates a new renderer, placed at the next play.
-  pipeline_.reset();
-  AddRenderer();
-  Play();
-  ASSERT_NE(Surface(), nullptr);
-  EXPECT_EQ(Surface()->geometry(), kControl);
-  EXPECT_TRUE(WaitForFrame());
 }
 
 TEST_F(VideoWindowTest, PlayWithoutAConnectedRendererPlacesNothing) {
@@ -322,9 +298,13 @@ TEST_F(VideoWindowTest, PlaysThroughTheGraphAndSurvivesEitherDestructionOrder) {
   EXPECT_TRUE(RendererWindows().empty());
   EXPECT_EQ(PanelPixel(kControl.center()), QColor(Qt::black));
 
-  // A second preview window destroyed first takes its renderer out of the playing graph.
+  // A second start creates a new renderer, placed at the next play.
   start();
+  ASSERT_NE(Surface(), nullptr);
+  EXPECT_EQ(Surface()->geometry(), kControl);
   ASSERT_TRUE(WaitForFrame());
+
+  // A second preview window destroyed first takes its renderer out of the playing graph.
   {
     TVideoWindow second(&panel_, "VWCap2");
     second.SetFilterGraph(graph.get());

@@ -120,15 +120,3 @@ TEST(RendererElement, TeardownWhileStreamingTouchesNoDestroyedWidget) {
   gst_element_set_state(pipeline.get(), GST_STATE_NULL);
   QCoreApplication::processEvents();  // a wake-up still queued must find nothing to do
 }
-
-TEST(RendererElement, PadsReportAndDropTheirLink) {
-  RendererElement renderer;
-  EXPECT_FALSE(renderer.HasConnectedPad());
-  auto pipeline = StartPipeline(renderer, "red", "BGR");
-  ASSERT_TRUE(pipeline);
-  EXPECT_TRUE(renderer.HasConnectedPad());
-  renderer.Stop();
-  renderer.DisconnectPads();
-  EXPECT_FALSE(renderer.HasConnectedPad());
-  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-}
