@@ -511,4 +511,35 @@ TEST(SampleGrabber, JoinsAndLeavesTheGraphWithItsName) {
   EXPECT_EQ(grabber.GetBaseFilter(), nullptr);
 }
 
+TEST(SampleGrabber, PreviewStreamFromCamerasBringsFramesIntoThePicture) {
+  for (const char* format : {"YUY2", "MJPEG"}) {
+    SCOPED_TRACE(format);
+    TFilterGraph graph("FGVCap");
+    graph.SetMode(TGraphMode::gmCapture);
+    TSampleGrabber grabber("SampleGrabber");
+    TBitmap picture;
+    FrameLog log;
+    CopyIntoPicture(grabber, picture, &log);
+    grabber.SetFilterGraph(&graph);
+    graph.SetActive(true);
+    GstElement* camera = gst_element_factory_make("stillwicktestcam", nullptr);
+    ASSERT_NE(camera, nullptr);
+    g_object_set(camera, "width", 321, "height", 240, nullptr);
+    gst_util_set_object_arg(G_OBJECT(camera), "format", format);
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    gst_bin_add_many(GST_BIN(graph.Pipeline()), camera, sink, nullptr);
+    EXPECT_EQ(graph.CaptureGraphBuilder().RenderStream(camera, grabber.GetBaseFilter(), sink),
+              S_OK);
+    ASSERT_TRUE(graph.Play());
+    ASSERT_TRUE(log.WaitFor(2));
+    TBitmap::Ref shown = picture.Snapshot();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->Width(), 321);
+    EXPECT_EQ(shown->Height(), 240);
+    EXPECT_EQ(shown->BitCount(), 24);
+    shown.Reset();
+    grabber.SetFilterGraph(nullptr);
+  }
+}
+
 }  // namespace
