@@ -528,8 +528,9 @@ int RunStillwick(int argc, char** argv) {
   InstallFontSubstitutes();
 
   TFrmMain main;
+  // Created right after the main window, hidden, and reused for every opening.
   TFrmSelDir chooser(&main);
-  main.SetFolderChooser(&chooser);
+  FrmSelDir = &chooser;
   // Centred on the screen.
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect frame = main.frameGeometry();

@@ -23,7 +23,6 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QToolButton;
-class TFrmSelDir;
 class TImage;
 class TPanel;
 class Dib;
@@ -34,9 +33,6 @@ class TFrmMain : public QWidget {
  public:
   explicit TFrmMain(QWidget* parent = nullptr);
   ~TFrmMain() override;
-
-  // The folder chooser is created after the main window and handed to it.
-  void SetFolderChooser(TFrmSelDir* chooser) noexcept { FrmSelDir = chooser; }
 
   // Handlers. All run on the main thread, through the handler guard, except
   // SampleGrabberBuffer.
@@ -106,7 +102,6 @@ class TFrmMain : public QWidget {
   int32_t BurstTotal = 0;
 
   std::unique_ptr<TSysDevEnum> DeviceEnumerator;
-  TFrmSelDir* FrmSelDir = nullptr;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

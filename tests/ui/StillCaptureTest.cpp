@@ -1,0 +1,297 @@
+// Picture names, single captures and bursts through the main window, with files read back by
+// an independent reader.
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+
+#include "TSpinEdit.h"
+#include "support/MainWindowFixture.h"
+
+namespace {
+
+class StillCaptureTest : public MainWindowFixture {
+ protected:
+  void SetUp() override {
+    MainWindowFixture::SetUp();
+    pictures = dir.filePath("pictures");
+    QDir().mkpath(pictures);
+  }
+
+  void Start(const char* pattern = "smpte") {
+    Open();
+    window->edFileDir->setText(pictures);
+    TestCameraSpec camera;
+    camera.name = "Still Cam";
+    camera.width = 320;
+    camera.height = 240;
+    camera.format = "YUY2";
+    camera.pattern = pattern;
+    StartCamera(camera);
+  }
+
+  QStringList Listed() const {
+    QStringList names;
+    for (int i = 0; i < window->lstFn->count(); ++i)
+      names << window->lstFn->item(i)->text();
+    return names;
+  }
+  QStringList Files() const {
+    return QDir(pictures).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+  }
+  QString Path(const QString& name) const { return pictures + "/" + name; }
+
+  // Width, height, mode and the top-left and bottom-left pixels as PIL reads the file.
+  static QString ReadWithPil(const QString& file) {
+    QProcess python;
+    python.start(STILLWICK_PYTHON,
+                 {"-c",
+                  "import sys; from PIL import Image\n"
+                  "im = Image.open(sys.argv[1]); im.load(); w, h = im.size\n"
+                  "rgb = im.convert('RGB')\n"
+                  "print(im.format, w, h, im.mode, rgb.getpixel((0, 0)), rgb.getpixel((0, h - 1)))",
+                  file});
+    python.waitForFinished(20000);
+    return QString::fromUtf8(python.readAllStandardOutput()).trimmed() +
+           QString::fromUtf8(python.readAllStandardError()).trimmed();
+  }
+
+  QString pictures;
+};
+
+TEST_F(StillCaptureTest, PictureNamesFollowTheNamingRule) {
+  Open();
+  struct Case {
+    QString folder;
+    QString prefix;
+    int digits;
+    int32_t number;
+    std::string name;
+  };
+  const Case cases[] = {
+      {"/pic", "cam", 4, 12, "/pic/cam0012.bmp"},
+      {"/pic/", "cam", 4, 12, "/pic/cam0012.bmp"},
+      {"/pic", "voZU-", 2, 1, "/pic/voZU-01.bmp"},
+      {"/pic", "p", 1, 7, "/pic/p7.bmp"},
+      {"/pic", "p", 6, 7, "/pic/p000007.bmp"},
+      {"/pic", "p", 2, 1234, "/pic/p1234.bmp"},
+      {"/pic", "", 2, 5, "/pic/05.bmp"},
+      {"/pic", "p", 3, -5, "/pic/p-005.bmp"},
+      {"d", "名", 2, 2147483647, "d/名2147483647.bmp"},
+  };
+  for (const Case& c : cases) {
+    window->edFileDir->setText(c.folder);
+    window->edPreText->setText(c.prefix);
+    window->spNumLen->SetValue(c.digits);
+    EXPECT_EQ(window->BuildPictureFileName(c.number), c.name);
+  }
+}
+
+TEST_F(StillCaptureTest, SingleCaptureWritesTheFrameAsAnUprightBmp) {
+  Start();
+  QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(Listed(), QStringList{Path("voZU-01.bmp")});
+  EXPECT_TRUE(window->lstFn->hasFocus());
+  EXPECT_EQ(Files(), QStringList{"voZU-01.bmp"});
+  const QStringList read = ReadWithPil(Path("voZU-01.bmp")).split(' ');
+  ASSERT_GE(read.size(), 4) << read.join(' ').toStdString();
+  EXPECT_EQ(read.mid(0, 4), (QStringList{"BMP", "320", "240", "RGB"}));
+  // Light bar at the top left, dark band at the bottom left: not upside down.
+  const QString pixels = read.mid(4).join(' ');
+  const QStringList topLeft = pixels.section(") (", 0, 0).remove('(').split(", ");
+  const QStringList bottomLeft = pixels.section(") (", 1, 1).remove(')').split(", ");
+  ASSERT_EQ(topLeft.size(), 3);
+  ASSERT_EQ(bottomLeft.size(), 3);
+  EXPECT_GT(topLeft[0].toInt() + topLeft[1].toInt() + topLeft[2].toInt(), 3 * 150);
+  EXPECT_LT(bottomLeft[0].toInt() + bottomLeft[1].toInt() + bottomLeft[2].toInt(), 3 * 110);
+
+  // A second capture with the same start number replaces the file whole.
+  QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+  EXPECT_EQ(Files(), QStringList{"voZU-01.bmp"});
+  EXPECT_EQ(QFile(Path("voZU-01.bmp")).size(), 54 + 320 * 3 * 240);
+}
+
+TEST_F(StillCaptureTest, CaptureBeforeTheFirstFrameWritesTheStartUpPicture) {
+  Open();
+  window->edFileDir->setText(pictures);
+  window->CallBack->setChecked(false);
+  TestCameraSpec camera;
+  StartCamera(camera);
+  QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+  EXPECT_TRUE(errors.empty());
+  const QString read = ReadWithPil(Path("voZU-01.bmp"));
+  EXPECT_TRUE(read.startsWith("BMP 507 418 RGB (0, 0, 0) (0, 0, 0)")) << read.toStdString();
+}
+
+TEST_F(StillCaptureTest, FailedWritesReportTheFileAndLeaveNothingBehind) {
+  Start();
+  struct Case {
+    QString folder;
+    QString prefix;
+  };
+  const Case cases[] = {
+      {dir.filePath("missing"), "voZU-"},
+      {pictures, "no-such-sub/x"},
+      {"", "voZU-"},
+  };
+  for (const Case& c : cases) {
+    errors.clear();
+    window->edFileDir->setText(c.folder);
+    window->edPreText->setText(c.prefix);
+    window->edFileDir->setFocus();
+    QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+    const std::string name = window->BuildPictureFileName(1);
+    ASSERT_EQ(errors.size(), 1u) << name;
+    EXPECT_EQ(errors[0], "Cannot create file \"" + name + "\". No such file or directory.");
+    EXPECT_EQ(window->lstFn->count(), 0);
+    EXPECT_FALSE(window->lstFn->hasFocus());
+  }
+  EXPECT_TRUE(Files().isEmpty());
+  EXPECT_FALSE(QFile::exists(dir.filePath("missing")));
+}
+
+TEST_F(StillCaptureTest, SingleCaptureEndsARunningBurstOnlyWhileCapturing) {
+  Start();
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  ASSERT_TRUE(window->Timer1.isActive());
+  window->Timer1Timer();
+  QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+  EXPECT_FALSE(window->Timer1.isActive());
+  EXPECT_EQ(window->btnGetMorePic->text(), "连续捕获多张图片");
+  EXPECT_EQ(Listed(), QStringList{Path("voZU-01.bmp")});
+
+  // Stopped: the list is cleared, nothing is written and the burst goes on.
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  window->FGVCap.Stop();
+  ASSERT_EQ(window->FGVCap.State(), GraphState::Stopped);
+  QFile::remove(Path("voZU-01.bmp"));
+  QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+  EXPECT_TRUE(window->Timer1.isActive());
+  EXPECT_EQ(window->lstFn->count(), 0);
+  window->Timer1Timer();
+  EXPECT_EQ(Listed(), QStringList{Path("voZU-01.bmp")});
+  EXPECT_TRUE(Files().isEmpty());
+}
+
+TEST_F(StillCaptureTest, BurstWithTheDefaultsListsAndWritesFivePictures) {
+  Start();
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  EXPECT_EQ(window->btnGetMorePic->text(), "停止连续捕获图片");
+  EXPECT_EQ(window->Timer1.interval(), 1000);
+  EXPECT_EQ(window->BurstTotal, 5);
+  EXPECT_TRUE(window->lstFn->hasFocus());
+  for (int tick = 0; tick < 5; ++tick)
+    window->Timer1Timer();
+  EXPECT_FALSE(window->Timer1.isActive());
+  EXPECT_EQ(window->btnGetMorePic->text(), "连续捕获多张图片");
+  const QStringList names = {"voZU-01.bmp", "voZU-02.bmp", "voZU-03.bmp", "voZU-04.bmp",
+                             "voZU-05.bmp"};
+  EXPECT_EQ(Files(), names);
+  QStringList paths;
+  for (const QString& name : names)
+    paths << Path(name);
+  EXPECT_EQ(Listed(), paths);
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(StillCaptureTest, BurstIntervalsAndTotalsFollowTheRate) {
+  Start();
+  const int expected[] = {1000, 500, 333, 250, 200};
+  for (int rate = 1; rate <= 5; ++rate) {
+    window->spPicNum->SetValue(rate);
+    window->spPicTime->SetValue(60);
+    QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+    EXPECT_EQ(window->Timer1.interval(), expected[rate - 1]);
+    EXPECT_EQ(window->BurstTotal, 60 * rate);
+    QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);  // stop
+    EXPECT_FALSE(window->Timer1.isActive());
+  }
+}
+
+TEST_F(StillCaptureTest, RealTimerRunsAShortBurstToItsEnd) {
+  Start();
+  window->spPicNum->SetValue(5);
+  window->spPicTime->SetValue(1);
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  EXPECT_EQ(window->lstFn->count(), 0);  // the first picture comes one interval later
+  ASSERT_TRUE(WaitFor([&] { return !window->Timer1.isActive(); }, 5000));
+  EXPECT_EQ(Files().size(), 5);
+  EXPECT_EQ(window->lstFn->count(), 5);
+}
+
+TEST_F(StillCaptureTest, StopAndRestartNumbersFromTheStartAgain) {
+  Start();
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  window->Timer1Timer();
+  window->Timer1Timer();
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  EXPECT_FALSE(window->Timer1.isActive());
+  EXPECT_EQ(window->lstFn->count(), 2);
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  EXPECT_EQ(window->lstFn->count(), 0);
+  window->Timer1Timer();
+  EXPECT_EQ(Listed(), QStringList{Path("voZU-01.bmp")});
+}
+
+TEST_F(StillCaptureTest, BurstReadsTheNamingFieldsAtEveryTick) {
+  Start();
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  for (int tick = 0; tick < 3; ++tick)
+    window->Timer1Timer();
+  window->spStartNum->SetValue(100);
+  window->Timer1Timer();
+  EXPECT_EQ(Listed().last(), Path("voZU-103.bmp"));
+}
+
+TEST_F(StillCaptureTest, BurstNeedsAnExistingFolder) {
+  Start();
+  QFile file(dir.filePath("a-file"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  for (const QString& folder : {dir.filePath("a-file"), dir.filePath("missing"), QString()}) {
+    window->edFileDir->setText(folder);
+    window->lstFn->addItem("kept");
+    QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+    EXPECT_FALSE(window->Timer1.isActive());
+    EXPECT_EQ(window->btnGetMorePic->text(), "连续捕获多张图片");
+    EXPECT_GT(window->lstFn->count(), 0);
+  }
+}
+
+TEST_F(StillCaptureTest, BurstWhileStoppedListsNamesAndWritesNothing) {
+  Start();
+  window->FGVCap.Stop();
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  for (int tick = 0; tick < 5; ++tick)
+    window->Timer1Timer();
+  EXPECT_EQ(window->lstFn->count(), 5);
+  EXPECT_FALSE(window->Timer1.isActive());
+  EXPECT_TRUE(Files().isEmpty());
+}
+
+TEST_F(StillCaptureTest, FailedWriteEndsTheBurstWithOneError) {
+  Start();
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  window->Timer1Timer();
+  window->Timer1Timer();
+  // A folder where the third picture should go makes that write fail.
+  QDir().mkpath(Path("voZU-03.bmp"));
+  // The next tick as the timer delivers it, through the handler guard.
+  window->Timer1.setInterval(1);
+  ASSERT_TRUE(WaitFor([&] { return !window->Timer1.isActive(); }));
+  QTest::qWait(20);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_TRUE(QString::fromStdString(errors[0]).startsWith("Cannot create file \"" +
+                                                           Path("voZU-03.bmp") + "\". "));
+  EXPECT_FALSE(window->Timer1.isActive());
+  EXPECT_EQ(window->btnGetMorePic->text(), "连续捕获多张图片");
+  EXPECT_EQ(window->lstFn->count(), 3);
+  EXPECT_EQ(window->BurstCounter, 2);
+  // Nothing but the two good pictures: no temporary file is left beside them.
+  EXPECT_EQ(Files(), (QStringList{"voZU-01.bmp", "voZU-02.bmp"}));
+}
+
+}  // namespace
