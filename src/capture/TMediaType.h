@@ -1,5 +1,5 @@
 #pragma once
-// The media type record of the capture layer: the 72-byte image of the original 32-bit
+// The media type record of the capture layer: the 72-byte image of its 32-bit
 // layout, the format block that follows it, and TMediaType, the owned and persistent form.
 // The layouts are byte-exact because the persistent form stores them raw.
 
