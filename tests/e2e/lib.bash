@@ -23,20 +23,19 @@ fail() {
   exit 1
 }
 
+# Xvfb picks a free display itself and tells us which, so parallel tests never share one.
 start_x() {
-  for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X$n-lock" ]; then
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      XVFB_PID=$!
-      export DISPLAY=":$n"
-      for _ in $(seq 50); do
-        xdpyinfo >/dev/null 2>&1 && return 0
-        sleep 0.1
-      done
-      kill "$XVFB_PID" 2>/dev/null || true
-    fi
+  exec 5<> <(:)
+  Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  local number=""
+  read -r -t 20 number <&5 || fail "no X server could be started"
+  export DISPLAY=":$number"
+  for _ in $(seq 50); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
   done
-  fail "no X server could be started"
+  fail "X server :$number does not answer"
 }
 
 start_app() {

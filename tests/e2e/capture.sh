@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The real program with the test-camera plugin: start the stored camera, capture one picture,
+# then a one-second burst at 5 pictures a second from start number 2: six pictures in all.
+source "$(dirname "$0")/lib.bash"
+
+start_x
+mkdir -p "$WORK/app" "$WORK/pictures"
+printf '[START]\r\nedFileDir=%s\r\nspPicNum=5\r\nspPicTime=1\r\n[VideoCapture]\r\nVideoCaptureName=Stillwick Test Camera\r\n' \
+  "$WORK/pictures" >"$WORK/app/参数设置.INI"
+start_app
+win=$(wait_window Stillwick)
+
+click_at "$win" 40 19     # 启动采集
+sleep 2
+click_at "$win" 120 46    # 捕获单张图片
+for _ in $(seq 50); do [ -e "$WORK/pictures/voZU-01.bmp" ] && break; sleep 0.1; done
+[ -e "$WORK/pictures/voZU-01.bmp" ] || { cat "$WORK/app.log" >&2; fail "single capture wrote nothing"; }
+
+click_at "$win" 185 116   # 起始编号
+xdotool key --window "$win" ctrl+a
+xdotool type --window "$win" "2"
+click_at "$win" 220 46    # 连续捕获多张图片
+sleep 2
+
+expected="voZU-01.bmp voZU-02.bmp voZU-03.bmp voZU-04.bmp voZU-05.bmp voZU-06.bmp"
+actual=$(cd "$WORK/pictures" && ls -A | tr '\n' ' ' | sed 's/ $//')
+[ "$actual" = "$expected" ] || fail "pictures: $actual"
+
+/usr/bin/python3 - "$WORK"/pictures/*.bmp <<'PY' || fail "a picture does not read back"
+import sys
+from PIL import Image
+for name in sys.argv[1:]:
+    im = Image.open(name)
+    im.load()
+    assert im.format == "BMP" and im.size == (640, 480) and im.mode == "RGB", (name, im.size, im.mode)
+PY
+echo "capture: ok"
