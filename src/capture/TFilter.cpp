@@ -7,20 +7,7 @@ TFilter::~TFilter() {
   SetFilterGraph(nullptr);
 }
 
-void TFilter::SetFilterGraph(TFilterGraph* graph) {
-  if (graph == filterGraph_)
-    return;
-  if (filterGraph_)
-    filterGraph_->UnlinkFilter(this);
-  if (graph)
-    graph->LinkFilter(this);
-  filterGraph_ = graph;
-}
 
-void TFilter::GraphDestroyed(TFilterGraph& graph) noexcept {
-  if (&graph == filterGraph_)
-    filterGraph_ = nullptr;
-}
 
 void TFilter::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
   switch (operation) {

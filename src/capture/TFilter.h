@@ -9,10 +9,11 @@
 
 #include "capture/LinkedFilter.h"
 #include "capture/TFilterGraph.h"
+#include "capture/TLinkedComponent.h"
 #include "capture/TPersistentMemory.h"
 #include "platform/GstRef.h"
 
-class TFilter : public ILinkedFilter, public IGraphFreeNotification {
+class TFilter : public TLinkedComponent {
  public:
   explicit TFilter(std::string name);
   // Frees the block, then unlinks from the graph.
@@ -24,20 +25,13 @@ class TFilter : public ILinkedFilter, public IGraphFreeNotification {
   TBaseFilter& BaseFilter() noexcept { return baseFilter_; }
   const TBaseFilter& BaseFilter() const noexcept { return baseFilter_; }
 
-  TFilterGraph* FilterGraph() const noexcept { return filterGraph_; }
-  // Unlinks from the old graph, links to the new one, then keeps it; the same graph does nothing.
-  void SetFilterGraph(TFilterGraph* graph);
-
   // The bound source element, or null. Borrowed.
   GstElement* GetBaseFilter() override { return filter_.get(); }
   std::string GetFilterName() override { return name_; }
   void NotifyFilterOperation(FilterOperation operation, int param) override;
-  // The graph is going away first: forget it without unlinking.
-  void GraphDestroyed(TFilterGraph& graph) noexcept override;
 
  private:
   std::string name_;
   TBaseFilter baseFilter_;
-  TFilterGraph* filterGraph_ = nullptr;
   platform::GstRef<GstElement> filter_;  // from AboutToAdd until Removed
 };

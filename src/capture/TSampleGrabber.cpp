@@ -84,20 +84,7 @@ void TSampleGrabber::SetOnBuffer(TOnBuffer handler) {
   onBuffer_ = std::move(handler);
 }
 
-void TSampleGrabber::SetFilterGraph(TFilterGraph* graph) {
-  if (graph == filterGraph_)
-    return;
-  if (filterGraph_)
-    filterGraph_->UnlinkFilter(this);
-  if (graph)
-    graph->LinkFilter(this);
-  filterGraph_ = graph;
-}
 
-void TSampleGrabber::GraphDestroyed(TFilterGraph& graph) noexcept {
-  if (&graph == filterGraph_)
-    filterGraph_ = nullptr;
-}
 
 void TSampleGrabber::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
   switch (operation) {

@@ -19,12 +19,13 @@
 
 #include "capture/LinkedFilter.h"
 #include "capture/TFilterGraph.h"
+#include "capture/TLinkedComponent.h"
 #include "capture/TMediaType.h"
 #include "platform/Bitmap.h"
 #include "platform/GrabberElement.h"
 #include "platform/GstRef.h"
 
-class TSampleGrabber : public ILinkedFilter, public IGraphFreeNotification {
+class TSampleGrabber : public TLinkedComponent {
  public:
   // Runs on the streaming thread under the buffer lock. `buffer` holds the frame laid out as
   // the connected media type describes it and is valid only during the call.
@@ -43,10 +44,6 @@ class TSampleGrabber : public ILinkedFilter, public IGraphFreeNotification {
   // Main thread. Takes the buffer lock, so a frame in its handler finishes first; never call
   // it from the handler or while holding the display lock.
   void SetOnBuffer(TOnBuffer handler);
-
-  TFilterGraph* FilterGraph() const noexcept { return filterGraph_; }
-  // Unlinks from the old graph, links to the new one, then keeps it; the same graph does nothing.
-  void SetFilterGraph(TFilterGraph* graph);
 
   // The type the grabber accepts; ApplyMediaType makes a change count.
   TMediaType& MediaType() noexcept { return mediaType_; }
@@ -69,8 +66,6 @@ class TSampleGrabber : public ILinkedFilter, public IGraphFreeNotification {
   GstElement* GetBaseFilter() override { return baseFilter_.get(); }
   std::string GetFilterName() override { return name_; }
   void NotifyFilterOperation(FilterOperation operation, int param) override;
-  // IGraphFreeNotification: the graph is going away first; forget it without unlinking.
-  void GraphDestroyed(TFilterGraph& graph) noexcept override;
 
  private:
   // Clears the callback and the kept frame, then lets the filter, grabber and pins go.
@@ -82,7 +77,6 @@ class TSampleGrabber : public ILinkedFilter, public IGraphFreeNotification {
   // Guarded by bufferLock_.
   TOnBuffer onBuffer_;
   platform::GstRef<GstElement> baseFilter_;  // from AboutToAdd until Removed
-  TFilterGraph* filterGraph_ = nullptr;
   TMediaType mediaType_{MEDIATYPE_Video};
   // The buffer lock: one OnBuffer call at a time. Streaming thread around each call; main
   // thread in SetOnBuffer.

@@ -19,24 +19,7 @@ TVideoWindow::~TVideoWindow() {
   SetFilterGraph(nullptr);
 }
 
-void TVideoWindow::SetFilterGraph(TFilterGraph* graph) {
-  if (graph == filterGraph_)
-    return;
-  if (filterGraph_) {
-    filterGraph_->UnlinkFilter(this);
-    filterGraph_->UnlinkListener(this);
-  }
-  if (graph) {
-    graph->LinkFilter(this);
-    graph->LinkListener(this);
-  }
-  filterGraph_ = graph;
-}
 
-void TVideoWindow::GraphDestroyed(TFilterGraph& graph) noexcept {
-  if (&graph == filterGraph_)
-    filterGraph_ = nullptr;
-}
 
 GstElement* TVideoWindow::GetBaseFilter() {
   return renderer_ ? renderer_->Element() : nullptr;

@@ -11,6 +11,7 @@
 
 #include "capture/LinkedFilter.h"
 #include "capture/TFilterGraph.h"
+#include "capture/TLinkedComponent.h"
 #include "capture/TVMROptions.h"
 
 namespace platform {
@@ -25,10 +26,7 @@ constexpr int EC_VMR_RENDERDEVICE_SET = 0x53;
 // Only the plain renderer exists on this platform; the mode is kept as a setting.
 enum class TVideoMode { vmNormal, vmVMR };
 
-class TVideoWindow : public QWidget,
-                     public ILinkedFilter,
-                     public IGraphListener,
-                     public IGraphFreeNotification {
+class TVideoWindow : public QWidget, public TLinkedComponent, public IGraphListener {
   Q_OBJECT
 
  public:
@@ -48,11 +46,6 @@ class TVideoWindow : public QWidget,
   bool FullScreenTopMost() const noexcept { return fullScreenTopMost_; }
   void SetFullScreenTopMost(bool topMost) noexcept { fullScreenTopMost_ = topMost; }
 
-  TFilterGraph* FilterGraph() const noexcept { return filterGraph_; }
-  // Unlinks (filter, then listener) from the old graph, links to the new one, then keeps it;
-  // the same graph does nothing.
-  void SetFilterGraph(TFilterGraph* graph);
-
   // While a renderer is held: the renderer's window among the parent's children, found by
   // its "VideoRenderer" name and the title this control gave it. Otherwise, or when not
   // found, the control itself.
@@ -65,8 +58,6 @@ class TVideoWindow : public QWidget,
 
   void GraphEventReceived(int code, intptr_t param1, intptr_t param2) override;
   void ControlEventReceived(ControlEvent event, int param) override;
-  // The graph is going away first: forget it without unlinking.
-  void GraphDestroyed(TFilterGraph& graph) noexcept override;
 
   // Shows or hides the renderer's window along with the control.
   void setVisible(bool visible) override;
@@ -87,7 +78,6 @@ class TVideoWindow : public QWidget,
   TVMROptions vmrOptions_;
   bool fullScreen_ = false;
   bool fullScreenTopMost_ = false;
-  TFilterGraph* filterGraph_ = nullptr;
   std::unique_ptr<platform::RendererElement> renderer_;   // from AboutToAdd until Removed
   platform::RendererVideoWindow* videoWindow_ = nullptr;  // from Added until Removed
 };

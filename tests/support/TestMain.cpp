@@ -8,6 +8,18 @@
 
 #include "TestCam.h"
 
+// Sanitizer settings travel with the test binaries, so any way of running them gets them.
+extern "C" const char* __tsan_default_options() {
+  return "suppressions=" STILLWICK_TSAN_SUPPRESSIONS " second_deadlock_stack=1";
+}
+// Leaks are reported by the GLib/GStreamer type system's one-time allocations, not ours.
+extern "C" const char* __asan_default_options() {
+  return "detect_leaks=0";
+}
+extern "C" const char* __ubsan_default_options() {
+  return "print_stacktrace=1";
+}
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   setenv("GST_REGISTRY", STILLWICK_TEST_REGISTRY, 0);
