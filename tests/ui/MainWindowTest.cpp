@@ -6,12 +6,14 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "TImage.h"
 #include "TPanel.h"
 #include "TSpinEdit.h"
 #include "support/MainWindowFixture.h"
+#include "uFrmSelDir.h"
 
 namespace {
 
@@ -205,6 +207,40 @@ TEST_F(MainWindowTest, CommandsWithoutCaptureOnlyClearTheListAndFocusIt) {
   QTest::mouseClick(w.btnPause, Qt::LeftButton);
   EXPECT_EQ(w.btnPause->text(), "暂停");
   EXPECT_TRUE(w.lstFn->hasFocus());
+}
+
+TEST_F(MainWindowTest, ConfirmedFolderBecomesTheStorageFolderAndIsStoredOnce) {
+  TFrmMain& w = Open();
+  TFrmSelDir chooser(&w, [this] { return QStringList{dir.path()}; });
+  FrmSelDir = &chooser;
+  // Presses a dialog button once the modal loop runs.
+  auto pressWhileOpen = [&](QToolButton* button, const QString& typed = {}) {
+    QTimer::singleShot(0, &chooser, [&, button, typed] {
+      if (!typed.isNull())
+        chooser.EdFileDir()->setText(typed);
+      button->click();
+    });
+    QTest::mouseClick(w.btnAddDir, Qt::LeftButton);
+  };
+
+  // First opening: the computer node is selected, and its name is handed back as it is.
+  pressWhileOpen(chooser.BtnSure());
+  EXPECT_EQ(w.edFileDir->text(), "计算机");
+  EXPECT_EQ(w.focusWidget(), w.lstFn);
+  EXPECT_EQ(ReadIni(), "[START]\r\nedFileDir=计算机\r\n");
+
+  // Cancel changes nothing, whatever the field held.
+  pressWhileOpen(chooser.BtnUnLoadReady(), dir.path());
+  EXPECT_EQ(w.edFileDir->text(), "计算机");
+
+  // Confirming the text the main field already holds writes nothing.
+  QFile::remove(QString::fromStdString(ini));
+  pressWhileOpen(chooser.BtnSure(), "计算机");
+  EXPECT_FALSE(IniExists());
+  pressWhileOpen(chooser.BtnSure(), dir.path());
+  EXPECT_EQ(w.edFileDir->text(), dir.path());
+  EXPECT_EQ(ReadIni(), "[START]\r\nedFileDir=" + dir.path().toStdString() + "\r\n");
+  FrmSelDir = nullptr;
 }
 
 }  // namespace
