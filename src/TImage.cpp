@@ -5,7 +5,11 @@
 
 #include "platform/Bitmap.h"
 
-TImage::TImage(TBitmap& picture, QWidget* parent) : QWidget(parent), picture_(picture) {
+TImage::TImage(TBitmap& picture, QWidget* parent)
+    : QWidget(parent),
+      picture_(picture),
+      repaintNow_(staticMetaObject.method(staticMetaObject.indexOfSlot("RepaintNow()"))) {
+  Q_ASSERT(repaintNow_.isValid());
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
@@ -13,13 +17,13 @@ void TImage::RequestRepaint() noexcept {
   if (repaintPending_.exchange(true))
     return;
   // Hand-off to the main thread: a queued call; Qt drops it if the widget is gone by then.
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        repaintPending_.store(false);
-        update();
-      },
-      Qt::QueuedConnection);
+  if (!repaintNow_.invoke(this, Qt::QueuedConnection))
+    repaintPending_.store(false);
+}
+
+void TImage::RepaintNow() {
+  repaintPending_.store(false);
+  update();
 }
 
 namespace {

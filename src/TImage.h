@@ -4,6 +4,7 @@
 // change of picture on another thread merely posts one.
 
 #include <QImage>
+#include <QMetaMethod>
 #include <QWidget>
 
 #include <atomic>
@@ -29,7 +30,13 @@ class TImage : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
 
+ private slots:
+  void RepaintNow();
+
  private:
   TBitmap& picture_;
   std::atomic<bool> repaintPending_{false};
+  // Resolved once: posting through it lets Qt build the queued call itself, so the streaming
+  // thread writes nothing the main thread reads but the flag above.
+  const QMetaMethod repaintNow_;
 };

@@ -105,6 +105,10 @@ void TFilterGraph::Impl::Activate() {
 
 void TFilterGraph::Impl::Deactivate() {
   Broadcast(ControlEvent::ActiveChanged, 0);
+  // Streaming ends first: a pipeline still changing state would take an element we just
+  // stopped back to PLAYING before we could remove it, and it would be freed still running.
+  if (pipeline)
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
   ForEachLinked(filters, [this](ILinkedFilter* component) { RemoveLinked(component); });
   ReleasePlatform();
 }

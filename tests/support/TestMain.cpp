@@ -10,7 +10,7 @@
 
 // Sanitizer settings travel with the test binaries, so any way of running them gets them.
 extern "C" const char* __tsan_default_options() {
-  return "suppressions=" STILLWICK_TSAN_SUPPRESSIONS " second_deadlock_stack=1";
+  return "suppressions=" STILLWICK_TSAN_SUPPRESSIONS " second_deadlock_stack=1 die_after_fork=0";
 }
 // Leaks are reported by the GLib/GStreamer type system's one-time allocations, not ours.
 extern "C" const char* __asan_default_options() {
