@@ -11,16 +11,23 @@ start_app
 win=$(wait_window Stillwick)
 
 click_at "$win" 40 19     # 启动采集
-sleep 2
-click_at "$win" 120 46    # 捕获单张图片
-for _ in $(seq 50); do [ -e "$WORK/pictures/voZU-01.bmp" ] && break; sleep 0.1; done
+# A capture before the camera runs writes nothing, so press until the picture is there.
+for _ in $(seq 40); do
+  click_at "$win" 120 46  # 捕获单张图片
+  sleep 0.5
+  [ -e "$WORK/pictures/voZU-01.bmp" ] && break
+done
 [ -e "$WORK/pictures/voZU-01.bmp" ] || { cat "$WORK/app.log" >&2; fail "single capture wrote nothing"; }
 
 click_at "$win" 185 116   # 起始编号
 xdotool key --window "$win" ctrl+a
 xdotool type --window "$win" "2"
 click_at "$win" 220 46    # 连续捕获多张图片
-sleep 2
+for _ in $(seq 100); do
+  [ -e "$WORK/pictures/voZU-06.bmp" ] && break
+  sleep 0.1
+done
+sleep 0.3
 
 expected="voZU-01.bmp voZU-02.bmp voZU-03.bmp voZU-04.bmp voZU-05.bmp voZU-06.bmp"
 actual=$(cd "$WORK/pictures" && ls -A | tr '\n' ' ' | sed 's/ $//')

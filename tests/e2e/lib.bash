@@ -42,7 +42,7 @@ start_app() {
   mkdir -p "$WORK/app" "$WORK/home"
   cp "$STILLWICK_BIN" "$WORK/app/stillwick"
   (cd "$WORK/app" && HOME="$WORK/home" QT_QPA_PLATFORM=xcb \
-     GST_PLUGIN_PATH="$TESTCAM_DIR" GST_REGISTRY="$WORK/registry.bin" \
+     GST_PLUGIN_PATH="$TESTCAM_DIR" GST_REGISTRY="$WORK/registry.bin" GST_REGISTRY_FORK=no \
      ./stillwick >"$WORK/app.log" 2>&1) &
   APP_PID=$!
 }
