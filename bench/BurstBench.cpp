@@ -1,0 +1,168 @@
+// Burst: 5 pictures a second for 60 s of a live 1920x1080 camera, through "连续捕获多张图片" and
+// the window's own timer. The main thread's time inside each tick against ffmpeg writing 300
+// such BMP files, and the ticks' timing: none early, little late, the whole on time.
+#include <sys/wait.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QTimerEvent>
+
+#include <algorithm>
+#include <vector>
+
+#include "Bench.h"
+#include "TSpinEdit.h"
+#include "platform/HandlerGuard.h"
+#include "uMain.h"
+
+namespace bench {
+namespace {
+
+constexpr int kPerSecond = 5;
+constexpr int kSeconds = 60;
+constexpr int kPeerPictures = 300;
+
+// Notes when the timer's event reaches it, before its timeout handlers run.
+class TickEntry : public QObject {
+ public:
+  explicit TickEntry(QTimer& timer) : timer_(timer) { timer_.installEventFilter(this); }
+  ~TickEntry() override { timer_.removeEventFilter(this); }
+  Clock::time_point at;
+  double cpuAt = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Timer &&
+        static_cast<QTimerEvent*>(event)->timerId() == timer_.timerId()) {
+      at = Clock::now();
+      cpuAt = ThreadCpuMs();
+    }
+    return false;
+  }
+
+ private:
+  QTimer& timer_;
+};
+
+struct Peer {
+  double wallMs = 0;
+  double cpuMs = 0;
+};
+
+// `ffmpeg -f lavfi -i testsrc=size=1920x1080 -frames:v N out%03d.bmp`, per picture.
+Peer RunPeer(const QString& folder, int pictures) {
+  QDir().mkpath(folder);
+  ChildProcess ffmpeg(
+      {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+       "testsrc=size=1920x1080", "-frames:v", std::to_string(pictures), "out%03d.bmp"},
+      {}, (folder + "/ffmpeg.log").toStdString(), folder.toStdString());
+  const ChildProcess::Exit exit = ffmpeg.Wait();
+  if (!WIFEXITED(exit.status) || WEXITSTATUS(exit.status) != 0)
+    throw BenchError("ffmpeg failed: " + ffmpeg.LogTail());
+  const QStringList written = QDir(folder).entryList({"out*.bmp"}, QDir::Files);
+  if (written.size() != pictures)
+    throw BenchError("ffmpeg wrote " + std::to_string(written.size()) + " pictures");
+  for (const QString& name : written)
+    QFile::remove(folder + "/" + name);
+  return {exit.wallMs / pictures, exit.cpuMs / pictures};
+}
+
+void BurstBench(Context& context) {
+  const QString peerFolder = context.scratch + "/peer";
+  RunPeer(peerFolder, 10);  // warm-up: the program and its libraries in memory
+  std::vector<double> peerWall, peerCpu;
+  auto peer = [&] {
+    const Peer p = RunPeer(peerFolder, kPeerPictures);
+    peerWall.push_back(p.wallMs);
+    peerCpu.push_back(p.cpuMs);
+  };
+  peer();
+
+  const QString folder = context.scratch + "/burst";
+  QDir().mkpath(folder);
+  auto window = OpenWindow();
+  TFrmMain& w = *window;
+  w.edFileDir->setText(folder);
+  w.edPreText->setText("burst-");
+  w.spNumLen->SetValue(3);
+  w.spPicNum->SetValue(kPerSecond);
+  w.spPicTime->SetValue(kSeconds);
+  StartCamera(w, Camera(1920, 1080, 30));
+  Pump(1000);
+
+  TickEntry entry(w.Timer1);
+  std::vector<Clock::time_point> ticks;
+  std::vector<double> tickMs, tickCpuMs;
+  QEventLoop loop;
+  // Connected after the window's own handler, so it runs when that has returned.
+  QObject::connect(&w.Timer1, &QTimer::timeout, &loop, [&] {
+    ticks.push_back(entry.at);
+    tickMs.push_back(Ms(Clock::now() - entry.at));
+    tickCpuMs.push_back(ThreadCpuMs() - entry.cpuAt);
+    if (!w.Timer1.isActive())
+      loop.quit();
+  });
+  QTimer::singleShot((kSeconds + 10) * 1000, &loop, &QEventLoop::quit);
+  const auto start = Clock::now();
+  Guarded([&] { w.btnGetMorePicClick(); });
+  if (!w.Timer1.isActive())
+    throw BenchError("the burst did not start");
+  loop.exec();
+  const int total = w.BurstTotal;
+  const int interval = w.Timer1.interval();
+  window.reset();
+  peer();
+
+  const int written = static_cast<int>(QDir(folder).entryList({"burst-*.bmp"}, QDir::Files).size());
+  QDir(folder).removeRecursively();
+  if (static_cast<int>(ticks.size()) != total || written != total) {
+    throw BenchError(Format("%zu ticks and %d pictures, not %d", ticks.size(), written, total));
+  }
+
+  // Gaps from the start to the first tick and between ticks; and each tick against the
+  // schedule the start fixed.
+  std::vector<double> lateness, behindSchedule;
+  int early = 0;
+  Clock::time_point previous = start;
+  for (const Clock::time_point tick : ticks) {
+    const double late = Ms(tick - previous) - interval;
+    if (late < 0)
+      ++early;
+    lateness.push_back(late);
+    behindSchedule.push_back(Ms(tick - start) - double(lateness.size()) * interval);
+    previous = tick;
+  }
+  const double lengthMs = Ms(ticks.back() - start) + tickMs.back();
+  const double allowedMs = double(total) * interval + 50;
+
+  Report& report = context.report;
+  report.Ratio("burst 1080p cost/picture (median)", Median(tickMs), Median(peerWall), 1.0,
+               "<1x peer");
+  report.Ratio("burst 1080p cost/picture (mean)", Mean(tickMs), Median(peerWall), 1.0, "<1x peer");
+  report.Ratio("burst 1080p CPU/picture (mean)", Mean(tickCpuMs), Median(peerCpu), 1.0, "<1x peer");
+  report.Note(Format("peer: ffmpeg, %d BMPs, wall and CPU per picture; longest tick %s",
+                     kPeerPictures, FormatMs(Max(tickMs)).c_str()));
+  report.Row("burst ticks early", Format("%d", early), Format("%d ticks", total), "-", "0",
+             early == 0);
+  report.Row("burst mean lateness", FormatMs(Mean(lateness)), Format("%d ms", interval), "-",
+             "<2 ms", Mean(lateness) < 2.0);
+  report.Row("burst total length", Format("%.1f ms", lengthMs), Format("%.0f ms", allowedMs - 50),
+             Format("%.4fx", lengthMs / (allowedMs - 50)), "<=+50 ms", lengthMs <= allowedMs);
+  report.Note(
+      Format("gaps: latest %s, earliest %s; against the schedule from the start: mean %s, "
+             "max %s late",
+             FormatMs(Max(lateness)).c_str(),
+             FormatMs(*std::min_element(lateness.begin(), lateness.end())).c_str(),
+             FormatMs(Mean(behindSchedule)).c_str(), FormatMs(Max(behindSchedule)).c_str()));
+}
+
+const GroupRegistration registration{60, "burst", BurstBench};
+
+}  // namespace
+}  // namespace bench
