@@ -178,13 +178,14 @@ struct LiveFigures {
 // The window plays in slices; between two, with the window paused so it costs nothing,
 // `between` runs. Frames are counted only inside the slices.
 LiveFigures RunWindow(const TestCameraSpec& camera, const std::function<void()>& between) {
+  // Declared first: frames may still be on their way when an error unwinds the window.
+  FrameLog log;
+  log.made.reserve(4096);
+  log.displayed.reserve(4096);
   auto window = OpenWindow();
   TFrmMain& w = *window;
   StartCamera(w, camera);
 
-  FrameLog log;
-  log.made.reserve(4096);
-  log.displayed.reserve(4096);
   GstElement* source = BaseFilterOf(w.Filter);
   GstElement* grabber = BaseFilterOf(w.SampleGrabber);
   auto sourcePad = GstRef<GstPad>::Adopt(gst_element_get_static_pad(source, "src"));

@@ -45,13 +45,13 @@ void ReportWaits(Context& context, const std::vector<double>& captures,
 void LockWaitBench(Context& context) {
   const QString folder = context.scratch + "/lockwait";
   QDir().mkpath(folder);
+  Waits waits;  // outlives the window, whose frames record into it
   auto window = OpenWindow();
   TFrmMain& w = *window;
   w.edFileDir->setText(folder);
   w.edPreText->setText("wait-");
   StartCamera(w, Camera(3840, 2160, 30));
 
-  Waits waits;
   w.SampleGrabber.SetOnBuffer(
       [&](TSampleGrabber& sender, double time, const void* buffer, int32_t length) {
         const auto start = Clock::now();
