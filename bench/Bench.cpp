@@ -115,7 +115,7 @@ GroupRegistration::GroupRegistration(int order, const char* name, void (*run)(Co
 // ---------------------------------------------------------------- report
 
 void Report::Add(Line line) {
-  std::printf("  %-40s %-13s %-13s %-7s %-9s %s\n", line.name.c_str(), line.figure.c_str(),
+  std::printf("  %-42s %-13s %-13s %-7s %-9s %s\n", line.name.c_str(), line.figure.c_str(),
               line.baseline.c_str(), line.ratio.c_str(), line.goal.c_str(), line.result.c_str());
   std::fflush(stdout);
   lines_.push_back(std::move(line));
@@ -152,10 +152,10 @@ void Report::Error(const std::string& where, const std::string& text) {
 }
 
 void Report::PrintTable() const {
-  std::printf("\n%-40s %-13s %-13s %-7s %-9s %s\n", "benchmark", "figure", "baseline", "ratio",
+  std::printf("\n%-42s %-13s %-13s %-7s %-9s %s\n", "benchmark", "figure", "baseline", "ratio",
               "goal", "result");
   for (const Line& l : lines_) {
-    std::printf("%-40s %-13s %-13s %-7s %-9s %s\n", l.name.c_str(), l.figure.c_str(),
+    std::printf("%-42s %-13s %-13s %-7s %-9s %s\n", l.name.c_str(), l.figure.c_str(),
                 l.baseline.c_str(), l.ratio.c_str(), l.goal.c_str(), l.result.c_str());
   }
   for (const std::string& e : errors_)
