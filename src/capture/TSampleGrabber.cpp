@@ -84,8 +84,6 @@ void TSampleGrabber::SetOnBuffer(TOnBuffer handler) {
   onBuffer_ = std::move(handler);
 }
 
-
-
 void TSampleGrabber::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
   switch (operation) {
     case FilterOperation::AboutToAdd:
@@ -236,6 +234,13 @@ bool TSampleGrabber::CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t b
   // fresh bitmap.
   if (copied < dib->ImageSize())
     std::memset(dib->Bits() + copied, 0, dib->ImageSize() - copied);
+  // Row padding is whatever the producer's memory held; a picture file must not carry it.
+  const size_t usedRowBytes = (size_t{dib->Header().biBitCount} * size_t(dib->Width()) + 7) / 8;
+  if (usedRowBytes < dib->Stride()) {
+    for (int y = 0; y < dib->Height(); ++y)
+      std::memset(dib->Bits() + size_t(y) * dib->Stride() + usedRowBytes, 0,
+                  dib->Stride() - usedRowBytes);
+  }
   bitmap->Adopt(std::move(dib));
   return true;
 }

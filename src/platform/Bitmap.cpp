@@ -1,26 +1,31 @@
 #include "platform/Bitmap.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 void TBitmap::Adopt(std::shared_ptr<Dib> dib) {
   if (current_) {
-    if (retired_.size() >= kRetiredKept) retired_.erase(retired_.begin());
+    if (retired_.size() >= kRetiredKept)
+      retired_.erase(retired_.begin());
     retired_.push_back(std::move(current_));
   }
   current_ = std::move(dib);
-  if (onChanged_) onChanged_();
+  if (onChanged_)
+    onChanged_();
 }
 
 std::shared_ptr<Dib> TBitmap::Reusable(const BITMAPINFOHEADER& header) {
   // use_count is read under the display lock, and every other reference is dropped under it
   // too (Ref::Reset), so 1 means nobody can still be reading these pixels.
-  auto it = std::find_if(retired_.begin(), retired_.end(), [&](const std::shared_ptr<Dib>& d) {
+  // Newest first: two buffers taking turns stay warm in the cache, where cycling through
+  // every retired one would not.
+  auto it = std::find_if(retired_.rbegin(), retired_.rend(), [&](const std::shared_ptr<Dib>& d) {
     return d.use_count() == 1 && d->SameGeometry(header);
   });
-  if (it != retired_.end()) {
+  if (it != retired_.rend()) {
     std::shared_ptr<Dib> dib = std::move(*it);
-    retired_.erase(it);
+    retired_.erase(std::next(it).base());
     return dib;
   }
   return Dib::Create(header);
@@ -46,7 +51,8 @@ TBitmap::Ref& TBitmap::Ref::operator=(Ref&& other) noexcept {
 }
 
 void TBitmap::Ref::Reset() {
-  if (!dib_) return;
+  if (!dib_)
+    return;
   std::lock_guard guard(*owner_);
   dib_.reset();
 }

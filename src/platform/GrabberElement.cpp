@@ -41,10 +41,13 @@ struct GrabberState {
   bool connected = false;
   GrabberConnection connection;
 
-  // Guards `held`, the copy of the last frame: the streaming thread writes it once per frame
-  // while keepLast is on; any thread reads it.
+  // Guards the last frame kept for GrabberCopyHeldFrame: a reference to its buffer, not a
+  // copy, so keeping it costs nothing per frame. The streaming thread replaces it once per
+  // frame while keepLast is on; any thread reads it.
   std::mutex heldLock;
-  std::vector<uint8_t> held;
+  platform::GstRef<GstBuffer> heldBuffer;
+  GstVideoInfo heldInfo{};
+  int32_t heldLength = 0;
 
   // Streaming thread only: a frame whose rows are not at DIB stride, repacked. Kept from frame
   // to frame so its pages are reused.
@@ -169,6 +172,22 @@ double SampleTime(GstBaseTransform* trans, GstBuffer* buffer) {
   return static_cast<double>(time) / GST_SECOND;
 }
 
+// Copies rows at `stride` into rows at `packedStride` with zeroed padding, as far as
+// `capacity` bytes reach. Returns the bytes written.
+size_t PackRows(const uint8_t* data, int32_t stride, size_t rowBytes, int32_t packedStride,
+                int32_t height, uint8_t* target, size_t capacity) {
+  size_t written = 0;
+  for (int32_t y = 0; y < height && written < capacity; ++y) {
+    uint8_t* row = target + written;
+    const size_t rowSpace = std::min(static_cast<size_t>(packedStride), capacity - written);
+    const size_t copied = std::min(rowBytes, rowSpace);
+    std::memcpy(row, data + static_cast<size_t>(y) * static_cast<size_t>(stride), copied);
+    std::memset(row + copied, 0, rowSpace - copied);
+    written += rowSpace;
+  }
+  return written;
+}
+
 // The frame's first plane as DIB rows: the mapped memory itself when its stride already is
 // the DIB stride (the usual case), else a repacked copy. False for a frame too short for its
 // own geometry.
@@ -205,13 +224,8 @@ bool PackFrame(GrabberState& s, const GstVideoFrame* frame, GrabberFrame& out) {
     return false;
   }
   s.packed.resize(length);
-  uint8_t* target = s.packed.data();
-  for (int32_t y = 0; y < height; ++y) {
-    uint8_t* row = target + static_cast<size_t>(y) * static_cast<size_t>(packedStride);
-    std::memcpy(row, data + static_cast<size_t>(y) * static_cast<size_t>(stride), rowBytes);
-    std::memset(row + rowBytes, 0, static_cast<size_t>(packedStride) - rowBytes);
-  }
-  out.data = target;
+  PackRows(data, stride, rowBytes, packedStride, height, s.packed.data(), length);
+  out.data = s.packed.data();
   return true;
 }
 
@@ -238,8 +252,9 @@ GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* 
     packed.sampleTime = SampleTime(GST_BASE_TRANSFORM(filter), frame->buffer);
     if (keepLast) {
       std::lock_guard guard(s.heldLock);
-      s.held.resize(static_cast<size_t>(packed.length));
-      std::memcpy(s.held.data(), packed.data, s.held.size());
+      s.heldBuffer = platform::GstRef<GstBuffer>::Retain(frame->buffer);
+      s.heldInfo = frame->info;
+      s.heldLength = packed.length;
     }
     if (callback)
       callback(userData, packed);
@@ -354,7 +369,8 @@ void GrabberSetBufferSamples(GstElement* grabber, bool keep) noexcept {
     WaitForFrameInFlight(s, guard);
   }
   std::lock_guard guard(s.heldLock);
-  std::vector<uint8_t>().swap(s.held);
+  s.heldBuffer.reset();
+  s.heldLength = 0;
 }
 
 int32_t GrabberHeldFrameSize(GstElement* grabber) noexcept {
@@ -362,7 +378,7 @@ int32_t GrabberHeldFrameSize(GstElement* grabber) noexcept {
     return 0;
   GrabberState& s = StateOf(grabber);
   std::lock_guard guard(s.heldLock);
-  return static_cast<int32_t>(s.held.size());
+  return s.heldBuffer ? s.heldLength : 0;
 }
 
 int32_t GrabberCopyHeldFrame(GstElement* grabber, void* destination, int32_t capacity) noexcept {
@@ -370,9 +386,20 @@ int32_t GrabberCopyHeldFrame(GstElement* grabber, void* destination, int32_t cap
     return 0;
   GrabberState& s = StateOf(grabber);
   std::lock_guard guard(s.heldLock);
-  const size_t n = std::min(s.held.size(), static_cast<size_t>(capacity));
-  if (n > 0)
-    std::memcpy(destination, s.held.data(), n);
+  if (!s.heldBuffer)
+    return 0;
+  GstVideoFrame frame;
+  if (!gst_video_frame_map(&frame, &s.heldInfo, s.heldBuffer.get(), GST_MAP_READ))
+    return 0;
+  const int32_t width = GST_VIDEO_FRAME_WIDTH(&frame);
+  const int32_t pixelBytes = GST_VIDEO_FRAME_COMP_PSTRIDE(&frame, 0);
+  const size_t n = PackRows(
+      static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+      GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0),
+      static_cast<size_t>(width) * static_cast<size_t>(pixelBytes), PackedStride(width, pixelBytes),
+      GST_VIDEO_FRAME_HEIGHT(&frame), static_cast<uint8_t*>(destination),
+      std::min(static_cast<size_t>(capacity), static_cast<size_t>(s.heldLength)));
+  gst_video_frame_unmap(&frame);
   return static_cast<int32_t>(n);
 }
 
