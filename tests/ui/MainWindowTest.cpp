@@ -193,6 +193,24 @@ TEST_F(MainWindowTest, DeviceListReselectsTheStoredNameIgnoringCase) {
   EXPECT_EQ(w.cbVCap->currentIndex(), -1);
 }
 
+TEST_F(MainWindowTest, LongDeviceNameIsListedAndStoredCutOnACharacterBoundary) {
+  TestCameraSpec camera;
+  camera.name.clear();
+  for (int i = 0; i < 100; ++i)
+    camera.name += "摄";  // 3 bytes each: 300 bytes
+  TestCamSetCameras({camera});
+  TFrmMain& w = Open();
+  ASSERT_EQ(w.cbVCap->count(), 1);
+  const std::string listed = w.cbVCap->itemText(0).toStdString();
+  EXPECT_EQ(listed, camera.name.substr(0, 255));  // 85 whole characters
+  w.cbVCap->setCurrentIndex(0);
+  emit w.cbVCap->activated(0);
+  EXPECT_NE(ReadIni().find("VideoCaptureName=" + listed + "\r\n"), std::string::npos);
+  // The stored cut name selects the device again after a refresh.
+  QTest::mouseClick(w.btnGetVCap, Qt::LeftButton);
+  EXPECT_EQ(w.cbVCap->currentIndex(), 0);
+}
+
 TEST_F(MainWindowTest, CommandsWithoutCaptureOnlyClearTheListAndFocusIt) {
   TFrmMain& w = Open();  // no camera: nothing selected
   w.lstFn->addItem("old");
