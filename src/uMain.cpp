@@ -82,9 +82,8 @@ TFrmMain::~TFrmMain() {
   callbackTicked_.store(false);
   FGVCap.SetActive(false);
   SampleGrabber.SetOnBuffer(nullptr);
-  VWCap->SetFilterGraph(nullptr);
-  SampleGrabber.SetFilterGraph(nullptr);
-  Filter.SetFilterGraph(nullptr);
+  // The components unlink themselves; the graph outlives those declared after it and tells
+  // the preview window, destroyed with the widgets, that it is gone.
   Picture.SetOnChanged(nullptr);
 }
 
@@ -271,8 +270,7 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TFrmMain::FormClose() {
-  CallBack->setChecked(false);
-  callbackTicked_.store(false);
+  CallBack->setChecked(false);  // its toggled handler clears the flag the streaming thread reads
   FGVCap.ResetGraph();
   FGVCap.SetActive(false);
 }
@@ -411,7 +409,7 @@ std::string TFrmMain::BuildPictureFileName(int32_t number) const {
   return name + S(edPreText->text()) + numberText + ".bmp";
 }
 
-bool TFrmMain::WriteDisplayPicture(const std::string& fileName) {
+void TFrmMain::WriteDisplayPicture(const std::string& fileName) {
   // An empty folder text names no folder; without this test the name would point at "/".
   if (edFileDir->text().isEmpty()) {
     RaiseError(
@@ -420,10 +418,8 @@ bool TFrmMain::WriteDisplayPicture(const std::string& fileName) {
   // The picture is never written again once adopted, so the reference holds one whole frame
   // and the file is written without keeping the streaming thread waiting at the lock.
   TBitmap::Ref picture = Picture.Snapshot();
-  if (!picture)
-    return false;
-  WriteBmpFile(fileName, *picture);
-  return true;
+  if (picture)
+    WriteBmpFile(fileName, *picture);
 }
 
 void TFrmMain::StopBurst() {
@@ -444,8 +440,7 @@ void TFrmMain::btnGetPicClick() {
 
 void TFrmMain::btnGetMorePicClick() {
   if (Timer1.isActive()) {
-    btnGetMorePic->setText(kIdleBurstCaption);
-    Timer1.stop();
+    StopBurst();
     lstFn->setFocus();
     return;
   }

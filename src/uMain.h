@@ -114,9 +114,8 @@ class TFrmMain : public QWidget {
   void LoadSettings();
   void FillDeviceList();
   void SaveDisplayPicture(const std::string& fileName);
-  // Writes the picture held now; the display lock is held only to take the reference.
-  // Returns false when the picture is empty.
-  bool WriteDisplayPicture(const std::string& fileName);
+  // Writes the picture held now, if any; the display lock is held only to take the reference.
+  void WriteDisplayPicture(const std::string& fileName);
   void StopBurst();
   bool CaptureRunning() const;
 

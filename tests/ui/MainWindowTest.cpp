@@ -127,6 +127,17 @@ TEST_F(MainWindowTest, NoSettingsFileLeavesDefaultsAndWritesNothing) {
   EXPECT_EQ(ReadIni(), "[START]\r\nedPreText=voZU-x\r\n");
 }
 
+TEST_F(MainWindowTest, EveryEditOfANumberFieldStoresItsValue) {
+  TFrmMain& w = Open();
+  QLineEdit* editor = w.spPicNum->Editor();
+  editor->setFocus();
+  editor->selectAll();
+  QTest::keyClick(editor, Qt::Key_Backspace);
+  EXPECT_EQ(ReadIni(), "[START]\r\nspPicNum=1\r\n");  // empty reads as the minimum
+  QTest::keyClicks(editor, "4");
+  EXPECT_EQ(ReadIni(), "[START]\r\nspPicNum=4\r\n");
+}
+
 TEST_F(MainWindowTest, StoredSettingsAreRestoredAndOutOfRangeNumbersStoredBackClamped) {
   WriteIni(
       "[start]\r\nEDFILEDIR=\r\nedPreText=cam\r\nspPicNum=$03\r\nspPicTime= 7\r\n"
