@@ -30,7 +30,7 @@ class TImage : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
 
- private slots:
+ private Q_SLOTS:
   void RepaintNow();
 
  private:

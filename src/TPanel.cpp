@@ -23,7 +23,8 @@ void TPanel::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   QRect ring = rect().adjusted(0, 0, -1, -1);
   for (Bevel bevel : {outer_, inner_}) {
-    if (bevel == Bevel::None) continue;
+    if (bevel == Bevel::None)
+      continue;
     const QColor light = palette().color(QPalette::Light);
     const QColor dark = palette().color(QPalette::Dark);
     const QColor& topLeft = bevel == Bevel::Raised ? light : dark;

@@ -281,7 +281,7 @@ void TShellTreeView::DropChildren(QTreeWidgetItem* node) {
 
 void TShellTreeView::SelectionChanged() {
   if (m_rebuilding == 0)
-    emit Change();
+    Q_EMIT Change();
 }
 
 QTreeWidgetItem* TShellTreeView::ContextMenuTarget(const QContextMenuEvent& event) const {
@@ -426,7 +426,7 @@ void TShellTreeView::RefreshNode(QTreeWidgetItem* node) {
       scrollToItem(top, QAbstractItemView::PositionAtTop);
   }
   if (SelectedPathText() != selectedBefore)
-    emit Change();
+    Q_EMIT Change();
 }
 
 void TShellTreeView::StartRename(QTreeWidgetItem* node) {

@@ -58,7 +58,7 @@ class TShellTreeView : public QTreeWidget {
   // Gives the node's folder a new name on disk; "Rename to %s failed" when it cannot.
   void RenameFolder(QTreeWidgetItem* node, const QString& newName);
 
- signals:
+ Q_SIGNALS:
   // After every change of the selection, by the user or by the tree itself.
   void Change();
 

@@ -56,7 +56,7 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QWidget(parent) {
   connect(&down_, &QToolButton::clicked, this, [this] { Step(-1); });
   connect(&editor_, &QLineEdit::textChanged, this, [this](const QString& text) {
     committedLength_ = text.size();
-    emit Changed();
+    Q_EMIT Changed();
   });
 }
 

@@ -41,7 +41,7 @@ class TSpinEdit : public QWidget {
 
   QLineEdit* Editor() const noexcept { return const_cast<QLineEdit*>(&editor_); }
 
- signals:
+ Q_SIGNALS:
   // Every change of the text, by the user or the program, exactly once.
   void Changed();
 

@@ -4,6 +4,7 @@
 
 GstElement* BaseFilterOf(ILinkedFilter& component) {
   GstElement* filter = component.GetBaseFilter();
-  if (!filter) RaiseError("Interface not supported");
+  if (!filter)
+    RaiseError("Interface not supported");
   return filter;
 }

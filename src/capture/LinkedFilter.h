@@ -11,7 +11,12 @@ enum class GraphState { Uninitialized = 0, Stopped = 1, Paused = 2, Playing = 3 
 
 enum class FilterOperation { AboutToAdd = 0, Added = 1, AboutToRemove = 2, Removed = 3 };
 
-enum class ControlEvent { PlayRequested = 0, PauseRequested = 1, StopRequested = 2, ActiveChanged = 7 };
+enum class ControlEvent {
+  PlayRequested = 0,
+  PauseRequested = 1,
+  StopRequested = 2,
+  ActiveChanged = 7
+};
 
 class ILinkedFilter {
  public:

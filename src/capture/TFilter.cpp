@@ -7,8 +7,6 @@ TFilter::~TFilter() {
   SetFilterGraph(nullptr);
 }
 
-
-
 void TFilter::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
   switch (operation) {
     case FilterOperation::AboutToAdd:

@@ -40,8 +40,8 @@ void EraseFirst(std::vector<T*>& list, T* item) {
 }  // namespace
 
 struct TFilterGraph::Impl {
-  explicit Impl(TFilterGraph& self)
-      : self(self), bus([this](GstMessage* message) { HandleMessage(message); }) {}
+  explicit Impl(TFilterGraph& owner)
+      : self(owner), bus([this](GstMessage* message) { HandleMessage(message); }) {}
 
   void Activate();
   void Deactivate();

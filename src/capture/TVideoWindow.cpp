@@ -19,8 +19,6 @@ TVideoWindow::~TVideoWindow() {
   SetFilterGraph(nullptr);
 }
 
-
-
 GstElement* TVideoWindow::GetBaseFilter() {
   return renderer_ ? renderer_->Element() : nullptr;
 }

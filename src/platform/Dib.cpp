@@ -24,12 +24,14 @@ bool SupportedDepth(const BITMAPINFOHEADER& h) {
 }  // namespace
 
 size_t Dib::RowBytes(int width, int bitCount) noexcept {
-  const size_t bits = static_cast<size_t>(bitCount == 15 ? 16 : bitCount) * static_cast<size_t>(width);
+  const size_t bits =
+      static_cast<size_t>(bitCount == 15 ? 16 : bitCount) * static_cast<size_t>(width);
   return (bits + 31) / 32 * 4;
 }
 
 size_t Dib::ColorTableEntries(const BITMAPINFOHEADER& h) noexcept {
-  if (h.biBitCount > 8) return 0;
+  if (h.biBitCount > 8)
+    return 0;
   const size_t full = size_t{1} << h.biBitCount;
   return h.biClrUsed != 0 && h.biClrUsed < full ? h.biClrUsed : full;
 }
@@ -41,7 +43,8 @@ std::shared_ptr<Dib> Dib::Create(const BITMAPINFOHEADER& header, std::vector<uin
   }
   const size_t stride = RowBytes(header.biWidth, header.biBitCount);
   const size_t height = static_cast<size_t>(std::abs(header.biHeight));
-  if (stride == 0 || stride > kMaxImageBytes / height) return nullptr;
+  if (stride == 0 || stride > kMaxImageBytes / height)
+    return nullptr;
 
   size_t expectedColorInfo = 0;
   if (header.biCompression == BI_BITFIELDS) {
@@ -61,7 +64,9 @@ std::shared_ptr<Dib> Dib::Create(const BITMAPINFOHEADER& header, std::vector<uin
   return dib;
 }
 
-int Dib::Height() const noexcept { return std::abs(header_.biHeight); }
+int Dib::Height() const noexcept {
+  return std::abs(header_.biHeight);
+}
 
 const uint8_t* Dib::ScanLine(int y) const noexcept {
   const int row = TopDown() ? y : Height() - 1 - y;

@@ -21,4 +21,6 @@ std::string FormatMessage(const char* format, ...) {
   return text;
 }
 
-void RaiseError(const std::string& message) { throw EStillwickError(message); }
+void RaiseError(const std::string& message) {
+  throw EStillwickError(message);
+}

@@ -37,7 +37,7 @@ class MessageEvent : public QEvent {
 }  // namespace
 
 struct GraphBus::Link {
-  Link(QObject* receiver, std::uint64_t generation) : receiver(receiver), generation(generation) {}
+  Link(QObject* target, std::uint64_t gen) : receiver(target), generation(gen) {}
   QObject* receiver;  // guarded by gPostMutex; null once detached
   const std::uint64_t generation;
 };

@@ -17,16 +17,17 @@ struct GstRefTraits {
   static void Ref(T* p) { gst_object_ref(p); }
   static void Unref(T* p) { gst_object_unref(p); }
   static void Sink(T* p) {
-    if (g_object_is_floating(p)) gst_object_ref_sink(p);
+    if (g_object_is_floating(p))
+      gst_object_ref_sink(p);
   }
 };
 
-#define STILLWICK_MINI_OBJECT_TRAITS(Type)                             \
-  template <>                                                          \
-  struct GstRefTraits<Type> {                                          \
-    static void Ref(Type* p) { gst_mini_object_ref(GST_MINI_OBJECT_CAST(p)); } \
+#define STILLWICK_MINI_OBJECT_TRAITS(Type)                                         \
+  template <>                                                                      \
+  struct GstRefTraits<Type> {                                                      \
+    static void Ref(Type* p) { gst_mini_object_ref(GST_MINI_OBJECT_CAST(p)); }     \
     static void Unref(Type* p) { gst_mini_object_unref(GST_MINI_OBJECT_CAST(p)); } \
-    static void Sink(Type*) {}                                         \
+    static void Sink(Type*) {}                                                     \
   };
 STILLWICK_MINI_OBJECT_TRAITS(GstCaps)
 STILLWICK_MINI_OBJECT_TRAITS(GstBuffer)
@@ -44,17 +45,20 @@ class GstRef {
 
   // Takes over a reference the caller owns ("transfer full"); a floating one is sunk.
   [[nodiscard]] static GstRef Adopt(T* p) noexcept {
-    if (p) GstRefTraits<T>::Sink(p);
+    if (p)
+      GstRefTraits<T>::Sink(p);
     return GstRef(p);
   }
   // Adds a reference of its own ("transfer none").
   [[nodiscard]] static GstRef Retain(T* p) noexcept {
-    if (p) GstRefTraits<T>::Ref(p);
+    if (p)
+      GstRefTraits<T>::Ref(p);
     return GstRef(p);
   }
 
   GstRef(const GstRef& other) noexcept : p_(other.p_) {
-    if (p_) GstRefTraits<T>::Ref(p_);
+    if (p_)
+      GstRefTraits<T>::Ref(p_);
   }
   GstRef(GstRef&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
   GstRef& operator=(GstRef other) noexcept {
@@ -69,7 +73,8 @@ class GstRef {
   // Hands the reference to a "transfer full" parameter.
   [[nodiscard]] T* release() noexcept { return std::exchange(p_, nullptr); }
   void reset() noexcept {
-    if (T* p = std::exchange(p_, nullptr)) GstRefTraits<T>::Unref(p);
+    if (T* p = std::exchange(p_, nullptr))
+      GstRefTraits<T>::Unref(p);
   }
   template <typename U>
   U* as() const noexcept {
@@ -106,7 +111,8 @@ class BufferMap {
   BufferMap(GstBuffer* buffer, GstMapFlags flags) noexcept
       : buffer_(buffer), mapped_(buffer && gst_buffer_map(buffer, &info_, flags)) {}
   ~BufferMap() {
-    if (mapped_) gst_buffer_unmap(buffer_, &info_);
+    if (mapped_)
+      gst_buffer_unmap(buffer_, &info_);
   }
   BufferMap(const BufferMap&) = delete;
   BufferMap& operator=(const BufferMap&) = delete;

@@ -274,8 +274,9 @@ TEST_P(OddWidth, FramesArriveWholeAndUprightInThePicture) {
   EXPECT_TRUE(std::all_of(bottom, bottom + 963, [](uint8_t b) { return b < 15; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(SampleGrabber, OddWidth, testing::Bool(),
-                         [](const auto& info) { return info.param ? "VideoInfo2" : "VideoInfo"; });
+INSTANTIATE_TEST_SUITE_P(SampleGrabber, OddWidth, testing::Bool(), [](const auto& param) {
+  return param.param ? "VideoInfo2" : "VideoInfo";
+});
 
 TEST(SampleGrabber, RowsAtAnotherStrideArriveRepacked) {
   TSampleGrabber grabber("SampleGrabber");

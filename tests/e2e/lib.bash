@@ -26,7 +26,9 @@ fail() {
 # Xvfb picks a free display itself and tells us which, so parallel tests never share one.
 start_x() {
   exec 5<> <(:)
-  Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  # -noreset: the server would otherwise reset when the readiness probe disconnects, and the
+  # program could miss it in between.
+  Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   XVFB_PID=$!
   local number=""
   read -r -t 20 number <&5 || fail "no X server could be started"

@@ -34,7 +34,8 @@ TEST_F(HandlerGuardTest, FullStopIsAddedOnlyAfterCharactersSortingAfterIt) {
       {"系统退出", "系统退出."},
       {"", ""},
   };
-  for (const Case& c : cases) EXPECT_EQ(ErrorBoxText(c.message), c.shown) << c.message;
+  for (const Case& c : cases)
+    EXPECT_EQ(ErrorBoxText(c.message), c.shown) << c.message;
 }
 
 TEST_F(HandlerGuardTest, AnExceptionEndsTheHandlerAndIsShownOnce) {

@@ -150,12 +150,12 @@ TEST_F(MainWindowTest, StoredSettingsAreRestoredAndOutOfRangeNumbersStoredBackCl
   EXPECT_EQ(w.spPicTime->Value(), 7);
   EXPECT_EQ(w.spNumLen->Value(), 6);
   EXPECT_EQ(w.spStartNum->Value(), 1);
-  const std::string ini = ReadIni();
-  EXPECT_NE(ini.find("spNumLen=6\r\n"), std::string::npos) << ini;
+  const std::string stored = ReadIni();
+  EXPECT_NE(stored.find("spNumLen=6\r\n"), std::string::npos) << stored;
   // The field already showed 1, so nothing was written over the stored 0.
-  EXPECT_NE(ini.find("spStartNum=0\r\n"), std::string::npos) << ini;
+  EXPECT_NE(stored.find("spStartNum=0\r\n"), std::string::npos) << stored;
   // Rewritten as decimal because the text changed from the default.
-  EXPECT_NE(ini.find("spPicNum=3\r\n"), std::string::npos) << ini;
+  EXPECT_NE(stored.find("spPicNum=3\r\n"), std::string::npos) << stored;
 }
 
 TEST_F(MainWindowTest, NumberThatDoesNotConvertEndsStartUpWithOneError) {
@@ -196,7 +196,7 @@ TEST_F(MainWindowTest, DeviceListReselectsTheStoredNameIgnoringCase) {
 
   // The user's pick is stored; a refresh rebuilds the selection from the setting.
   w.cbVCap->setCurrentIndex(0);
-  emit w.cbVCap->activated(0);
+  Q_EMIT w.cbVCap->activated(0);
   EXPECT_NE(ReadIni().find("VideoCaptureName=Other"), std::string::npos);
   TestCamSetCameras({a});
   QTest::mouseClick(w.btnGetVCap, Qt::LeftButton);
@@ -215,7 +215,7 @@ TEST_F(MainWindowTest, LongDeviceNameIsListedAndStoredCutOnACharacterBoundary) {
   const std::string listed = w.cbVCap->itemText(0).toStdString();
   EXPECT_EQ(listed, camera.name.substr(0, 255));  // 85 whole characters
   w.cbVCap->setCurrentIndex(0);
-  emit w.cbVCap->activated(0);
+  Q_EMIT w.cbVCap->activated(0);
   EXPECT_NE(ReadIni().find("VideoCaptureName=" + listed + "\r\n"), std::string::npos);
   // The stored cut name selects the device again after a refresh.
   QTest::mouseClick(w.btnGetVCap, Qt::LeftButton);
