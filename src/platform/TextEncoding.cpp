@@ -4,8 +4,6 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-#include <cstring>
-
 namespace platform {
 namespace {
 
@@ -14,8 +12,11 @@ constexpr QStringConverter::Flags kFlags =
 
 QString ToQString(std::string_view bytes, TextEncoding encoding) {
   switch (encoding) {
-    case TextEncoding::Utf8:
-      return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    case TextEncoding::Utf8: {
+      // Not QString::fromUtf8, which drops a leading U+FEFF: a value may begin with one.
+      QStringDecoder decoder(QStringConverter::Utf8, kFlags);
+      return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    }
     case TextEncoding::Utf16Le: {
       std::u16string units(bytes.size() / 2, u'\0');
       for (size_t i = 0; i < units.size(); ++i) {
@@ -89,10 +90,12 @@ std::string DecodeToUtf8(std::string_view bytes, TextEncoding encoding) {
 }
 
 std::string EncodeFromUtf8(std::string_view utf8, TextEncoding encoding) {
-  const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+  if (encoding == TextEncoding::Utf8)
+    return std::string(utf8);
+  const QString text = ToQString(utf8, TextEncoding::Utf8);
   switch (encoding) {
     case TextEncoding::Utf8:
-      return text.toStdString();
+      break;
     case TextEncoding::Utf16Le: {
       std::string bytes(static_cast<size_t>(text.size()) * 2, '\0');
       for (qsizetype i = 0; i < text.size(); ++i) {

@@ -121,7 +121,7 @@ TEST_F(ProfileFileTest, LongValuesAreCutToWholeCharacters) {
 TEST_F(ProfileFileTest, ValuesRoundTrip) {
   const ProfileFile file(path_);
   for (const std::string value : {"", "C:\\", "voZU-", " lead", "trail\t", "\"quoted\"", "'q'",
-                                  "\"", "\"half", "a=b;c", "中文 值", "  "}) {
+                                  "\"", "\"half", "a=b;c", "中文 值", "  ", "\xEF\xBB\xBFmark"}) {
     ASSERT_TRUE(file.Write("START", "edFileDir", value)) << value;
     EXPECT_EQ(file.Read("START", "edFileDir"), value);
   }
