@@ -3,6 +3,7 @@
 // that has to become UTF-8 keeps every other line's text); a write that fails leaves the file as
 // it was; no temporary file is ever left behind.
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
