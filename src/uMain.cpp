@@ -29,6 +29,7 @@
 #include "platform/BmpFile.h"
 #include "platform/Error.h"
 #include "platform/HandlerGuard.h"
+#include "platform/TerminationSignals.h"
 #include "uFrmSelDir.h"
 #include "utPublic.h"
 
@@ -532,6 +533,11 @@ int RunStillwick(int argc, char** argv) {
   // Created right after the main window, hidden, and reused for every opening.
   TFrmSelDir chooser(&main);
   FrmSelDir = &chooser;
+  // kill, Ctrl-C and a logout close the window as the user would, then leave every event loop.
+  platform::TerminationSignals termination([&main](int) {
+    main.close();
+    QCoreApplication::exit(0);
+  });
   // Centred on the screen.
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect frame = main.frameGeometry();
