@@ -29,8 +29,13 @@ QString ToQString(std::string_view bytes, TextEncoding encoding) {
       return text;
     }
     case TextEncoding::Gb18030: {
+      // The converter silently keeps a lead byte at the end of its input for a next call that
+      // never comes. An LF, which no GB18030 character contains, ends it as U+FFFD instead.
       QStringDecoder decoder("GB18030", kFlags);
-      return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+      QString text =
+          decoder.decode(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())) + '\n');
+      text.chop(1);
+      return text;
     }
   }
   return {};

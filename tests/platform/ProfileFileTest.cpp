@@ -91,6 +91,7 @@ TEST_F(ProfileFileTest, ReadsFilesInTheirEncodingAndLineEnds) {
       std::string("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\x4B\x6D\xD5\x8B\r\0\n\0", 24);
   const std::pair<std::string, std::optional<std::string>> cases[] = {
       {"[S]\r\nk=\xB2\xE2\xCA\xD4\r\n", "测试"},
+      {"[S]\r\nk=\xB2\xE2\xCA\r\n", "测\xEF\xBF\xBD"},  // half a character at the end
       {utf16, "测试"},
       {"[S]\rj=1\rk=2\r", "2"},
       {"[S]\rk=2\rnext=3", "2"},
