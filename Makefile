@@ -5,10 +5,12 @@ BUILD      ?= build/release
 TESTBUILD  ?= build/test
 ASANBUILD  ?= build/asan
 TSANBUILD  ?= build/tsan
+FUZZBUILD  ?= build/fuzz
+FUZZ_SECONDS ?= 600
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all bootstrap build run test test-build sanitize asan tsan bench install deb format clean
+.PHONY: all bootstrap build run test test-build sanitize asan tsan bench fuzz install deb format clean
 
 all: build
 
@@ -49,6 +51,17 @@ bench: bootstrap
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build $(BUILD) -j $(JOBS) --target stillwick_bench gststillwicktestcam
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bench/stillwick_bench
+
+# The settings-file parser under libFuzzer (clang, ASan+UBSan) for FUZZ_SECONDS; the corpus it
+# grows stays in the build folder for the next run.
+fuzz: bootstrap
+	@scripts/bootstrap fuzz
+	cmake -S . -B $(FUZZBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSTILLWICK_FUZZ=ON
+	cmake --build $(FUZZBUILD) -j $(JOBS) --target profile_fuzz
+	mkdir -p $(FUZZBUILD)/corpus
+	$(FUZZBUILD)/fuzz/profile_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  -artifact_prefix=$(FUZZBUILD)/ $(FUZZBUILD)/corpus fuzz/seeds
 
 install: build
 	cmake --install $(BUILD)

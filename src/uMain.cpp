@@ -18,8 +18,8 @@
 #include <QScreen>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "TImage.h"
@@ -29,6 +29,7 @@
 #include "platform/BmpFile.h"
 #include "platform/Error.h"
 #include "platform/HandlerGuard.h"
+#include "platform/TerminationSignals.h"
 #include "uFrmSelDir.h"
 #include "utPublic.h"
 
@@ -400,9 +401,15 @@ bool TFrmMain::CaptureRunning() const {
 }
 
 std::string TFrmMain::BuildPictureFileName(int32_t number) const {
-  const int32_t digits = spNumLen->Value();
-  char numberText[32];
-  std::snprintf(numberText, sizeof numberText, "%*.*d", digits, digits, number);
+  // A count typed below the field's minimum (it clamps only when it loses the focus) counts as
+  // the minimum; a number with more digits than the count is written in full.
+  const int64_t digits = std::max<int64_t>(spNumLen->Value(), spNumLen->MinValue());
+  const int64_t wide = number;
+  const std::string magnitude = std::to_string(wide < 0 ? -wide : wide);
+  std::string numberText = number < 0 ? "-" : "";
+  if (static_cast<int64_t>(magnitude.size()) < digits)
+    numberText.append(static_cast<size_t>(digits) - magnitude.size(), '0');
+  numberText += magnitude;
   std::string name = S(edFileDir->text());
   if (name.empty() || name.back() != '/')
     name += '/';
@@ -526,6 +533,11 @@ int RunStillwick(int argc, char** argv) {
   // Created right after the main window, hidden, and reused for every opening.
   TFrmSelDir chooser(&main);
   FrmSelDir = &chooser;
+  // kill, Ctrl-C and a logout close the window as the user would, then leave every event loop.
+  platform::TerminationSignals termination([&main](int) {
+    main.close();
+    QCoreApplication::exit(0);
+  });
   // Centred on the screen.
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect frame = main.frameGeometry();

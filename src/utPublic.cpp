@@ -1,7 +1,6 @@
 #include "utPublic.h"
 
 #include <time.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,8 +8,7 @@
 #include <QStandardPaths>
 #include <QTime>
 
-#include <vector>
-
+#include "platform/AtomicReplace.h"
 #include "platform/Error.h"
 #include "platform/ProfileFile.h"
 
@@ -50,15 +48,7 @@ bool HighResolutionCounterPresent() {
 }
 
 bool FolderWritable(const std::string& folder) {
-  std::string name = folder + "/.stillwick-XXXXXX";
-  std::vector<char> buffer(name.begin(), name.end());
-  buffer.push_back('\0');
-  const int fd = ::mkstemp(buffer.data());
-  if (fd < 0)
-    return false;
-  ::close(fd);
-  ::unlink(buffer.data());
-  return true;
+  return platform::CanCreateFileIn(folder);
 }
 
 std::string SettingsFilePath(const std::string& executablePath,

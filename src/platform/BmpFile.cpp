@@ -1,8 +1,6 @@
 #include "platform/BmpFile.h"
 
-#include <fcntl.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -10,9 +8,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <vector>
 
+#include "platform/AtomicReplace.h"
 #include "platform/Error.h"
 
 // The headers are written as they lie in memory.
@@ -37,108 +35,12 @@ static_assert(sizeof(BITMAPFILEHEADER) == 14);
       FormatMessage("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(error)));
 }
 
-std::string RandomName() {
-  static std::mt19937_64 engine{std::random_device{}()};
-  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::string name = ".stillwick-";
-  for (int i = 0; i < 10; ++i) {
-    name += kChars[engine() % (sizeof(kChars) - 1)];
-  }
-  return name + ".tmp";
-}
-
-// The new picture, under a hidden name beside its target until it is renamed into place.
-// Whatever has not been committed is closed and removed on the way out.
-class TempFile {
- public:
-  TempFile() = default;
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-    if (!path_.empty()) {
-      ::unlink(path_.c_str());
-    }
-  }
-
-  // 0 or the errno of the failure. The name is our own rather than mkstemp's because open()
-  // with 0666 gives the file the mode of any newly created file (umask, the folder's default
-  // ACL); mkstemp's 0600 would need fixing afterwards.
-  int Create(const std::string& folderPrefix) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string path = folderPrefix + RandomName();
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) {
-        fd_ = fd;
-        path_ = std::move(path);
-        return 0;
-      }
-      if (errno != EEXIST) {
-        return errno;
-      }
-    }
-    return EEXIST;
-  }
-
-  int fd() const noexcept { return fd_; }
-
-  // A delayed write error (network file systems report them here) fails the picture too.
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-
-  int RenameTo(const std::string& target) {
-    if (::rename(path_.c_str(), target.c_str()) != 0) {
-      return errno;
-    }
-    path_.clear();
-    return 0;
-  }
-
- private:
-  int fd_ = -1;
-  std::string path_;
-};
-
-// Writes every byte of `parts`, resuming after short writes. 0 or the errno of the failure:
-// a full disk shows as a short write followed by ENOSPC.
-int WriteAll(int fd, std::vector<iovec>& parts) {
-  size_t first = 0;
-  while (first < parts.size()) {
-    const int count = static_cast<int>(std::min<size_t>(parts.size() - first, IOV_MAX));
-    const ssize_t written = ::writev(fd, parts.data() + first, count);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return errno;
-    }
-    if (written == 0) {
-      return EIO;  // no progress on a regular file; never loop on it
-    }
-    auto left = static_cast<size_t>(written);
-    while (first < parts.size() && left >= parts[first].iov_len) {
-      left -= parts[first].iov_len;
-      ++first;
-    }
-    if (left > 0) {
-      parts[first].iov_base = static_cast<uint8_t*>(parts[first].iov_base) + left;
-      parts[first].iov_len -= left;
-    }
-  }
-  return 0;
-}
-
 }  // namespace
 
-// Not synced to disk: a picture is one of a series taken on the main thread under the display
-// lock, and fsync would cost several times the write itself. Replacement by rename still keeps
-// a crash of this process from leaving half a picture, and every error the kernel does report
-// (short writes, ENOSPC, EIO at close) fails the write.
+// Not synced to disk: a picture is one of a series taken on the main thread, and fsync would
+// cost several times the write itself. Replacement by rename still keeps a crash of this
+// process from leaving half a picture, and every error the kernel does report (short writes,
+// ENOSPC, EIO at close) fails the write.
 void WriteBmpFile(const std::string& fileName, const Dib& dib) {
   const auto& colorInfo = dib.ColorInfo();
   const size_t height = static_cast<size_t>(dib.Height());
@@ -179,20 +81,12 @@ void WriteBmpFile(const std::string& fileName, const Dib& dib) {
     first = false;
   }
 
-  const size_t slash = fileName.rfind('/');
-  const std::string folderPrefix =
-      slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
-  TempFile temp;
-  if (const int error = temp.Create(folderPrefix)) {
+  platform::AtomicReplace file;
+  int error = file.Begin(fileName, {});
+  if (error == 0)
+    error = file.Write(parts);
+  if (error == 0)
+    error = file.Commit();
+  if (error != 0)
     Fail(fileName, error);
-  }
-  if (const int error = WriteAll(temp.fd(), parts)) {
-    Fail(fileName, error);
-  }
-  if (const int error = temp.Close()) {
-    Fail(fileName, error);
-  }
-  if (const int error = temp.RenameTo(fileName)) {
-    Fail(fileName, error);
-  }
 }

@@ -9,8 +9,9 @@
 // biSizeImage filled in), the masks or colour table where the format has them, then the rows
 // padded to 4 bytes, bottom row first whatever the Dib's own row order.
 //
-// The file is built beside the target under a hidden temporary name and renamed over it, so a
-// picture of that name is replaced whole or not at all. On any failure nothing is left behind
-// and an existing file is untouched; raises EStillwickError "Cannot create file "<fileName>".
-// <reason>" with the system's text for the failing call.
+// Written through AtomicReplace, so a picture of that name is replaced whole or not at all: an
+// existing file this user could not open for writing is not replaced (Permission denied), a
+// replaced one keeps its mode, and a name that is a symbolic link has its target replaced. On any
+// failure nothing is left behind and an existing file is untouched; raises EStillwickError
+// "Cannot create file "<fileName>". <reason>" with the system's text for the failing call.
 void WriteBmpFile(const std::string& fileName, const Dib& dib);

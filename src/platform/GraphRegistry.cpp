@@ -3,16 +3,17 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/AtomicReplace.h"
 #include "platform/Error.h"
 #include "platform/GstRef.h"
 
@@ -20,11 +21,29 @@ namespace platform {
 
 std::string GraphRegistry::Folder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const QString base = runtime && *runtime ? QString::fromLocal8Bit(runtime) : QDir::tempPath();
-  return (base + "/stillwick").toStdString();
+  if (runtime && *runtime)
+    return std::string(runtime) + "/stillwick";
+  return QDir::tempPath().toStdString() + "/stillwick-" + std::to_string(::geteuid());
 }
 
 namespace {
+
+// Makes the folder where missing. False unless it is a folder of this user's own: in a shared
+// temp folder another user may have made the name first, as a link or as a folder of theirs,
+// and what runs here is not written there.
+bool OwnFolder(const std::string& folder) {
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    return false;
+  // O_NOFOLLOW: a link at the name fails here, whatever it points to.
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  struct stat st {};
+  const bool own = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+                   ((st.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
+  ::close(fd);
+  return own;
+}
 
 // A process that ended without withdrawing (a crash, a kill) leaves its entry behind; the
 // entries of processes that no longer exist are removed before a new one is made.
@@ -55,11 +74,10 @@ bool GraphRegistry::Enter(GstElement* pipeline) {
   Withdraw();
   if (!pipeline)
     return false;
-  const QString folder = QString::fromStdString(Folder());
-  // Other users must not read what runs here when the folder falls back to /tmp.
-  if (!QDir().mkpath(folder))
+  const std::string folderPath = Folder();
+  if (!OwnFolder(folderPath))
     return false;
-  QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const QString folder = QString::fromStdString(folderPath);
   RemoveDeadEntries(folder);
   pipeline_ = pipeline;
   path_ = (folder + "/").toStdString() + EntryName(pipeline, static_cast<long>(getpid()));
@@ -90,11 +108,9 @@ bool GraphRegistry::Write() noexcept {
     if (!dot)
       return false;
     // Written whole and renamed into place: a viewer never reads half a graph.
-    QSaveFile file(QString::fromStdString(path_));
-    if (!file.open(QIODevice::WriteOnly))
-      return false;
-    file.write(dot.get());
-    return file.commit();
+    AtomicReplace file;
+    return file.Begin(path_, {}) == 0 && file.Write(std::string_view(dot.get())) == 0 &&
+           file.Commit() == 0;
   } catch (...) {
     return false;
   }

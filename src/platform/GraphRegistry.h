@@ -16,13 +16,15 @@ class GraphRegistry {
   GraphRegistry(const GraphRegistry&) = delete;
   GraphRegistry& operator=(const GraphRegistry&) = delete;
 
-  // $XDG_RUNTIME_DIR/stillwick when that variable is set, else <temp folder>/stillwick.
+  // $XDG_RUNTIME_DIR/stillwick when that variable is set, else <temp folder>/stillwick-<uid>,
+  // this user's own (0700).
   static std::string Folder();
   // "FilterGraph %08X pid %X.dot" of the graph's address (its low 32 bits) and the process id.
   static std::string EntryName(const void* graph, long processId);
 
   // Enters `pipeline` (withdrawing any former entry). False when the folder or file cannot be
-  // made; the graph is then not entered.
+  // made, or the folder is a link, not a folder or another user's; the graph is then not
+  // entered, and nothing is shown: inspection is a developer's aid.
   bool Enter(GstElement* pipeline);
   // Rewrites the entry with the pipeline as it is now; nothing when not entered.
   void Refresh() noexcept;

@@ -4,79 +4,43 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QRandomGenerator>
-
 #include <cerrno>
-#include <cstdio>
-#include <filesystem>
+
+#include "platform/AtomicReplace.h"
+#include "platform/FileLock.h"
+#include "platform/TextEncoding.h"
 
 namespace platform {
 namespace {
 
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Close(); }
-  int get() const noexcept { return fd_; }
-  bool valid() const noexcept { return fd_ >= 0; }
-  // Closes now and reports the result, which for a written file is the last word on the write.
-  bool Close() noexcept {
-    if (fd_ < 0)
-      return true;
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    return rc == 0;
-  }
-
- private:
-  int fd_;
-};
-
-bool ReadAll(int fd, std::string& text) {
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n == 0)
-      return true;
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      return false;
-    }
-    text.append(chunk, static_cast<size_t>(n));
-  }
-}
-
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// The file's text, or nullopt when it is absent, unreadable or not a regular file.
-std::optional<std::string> ReadText(const std::string& path) {
+// The file's bytes: 0, or the errno of the failure (EISDIR for anything but a regular file).
+int ReadBytes(const std::string& path, std::string& bytes) {
+  bytes.clear();
   // O_NONBLOCK: a FIFO at the name must not hang the program; it is rejected below.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0)
+    return errno;
+  int error = 0;
   struct stat st {};
-  std::string text;
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      !ReadAll(fd.get(), text)) {
-    return std::nullopt;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    error = EISDIR;
+  std::string chunk(65536, '\0');
+  while (error == 0) {
+    const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+    if (n == 0)
+      break;
+    if (n < 0 && errno != EINTR)
+      error = errno;
+    if (n > 0)
+      bytes.append(chunk.data(), static_cast<size_t>(n));
   }
-  return text;
+  ::close(fd);
+  return error;
 }
 
+// Ctrl-Z ends files written by old DOS and Windows tools; it counts as a blank.
 bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1A';
 }
 bool IsQuote(char c) {
   return c == '"' || c == '\'';
@@ -135,45 +99,87 @@ std::string_view CutChars(std::string_view s, size_t maxChars) {
   return s;
 }
 
+// The file's bytes in their encoding, walked in code units: a line's structure ("=", line ends)
+// is found in the bytes themselves, so that every byte outside the entry written stays as it
+// was, also bytes that do not decode. Names and values are decoded to UTF-8 line by line.
+struct Text {
+  explicit Text(std::string_view b)
+      : bytes(b), encoding(DetectEncoding(b)), unit(UnitSize(encoding)) {
+    if (encoding == TextEncoding::Utf16Le)
+      start = 2;
+    else if (bytes.starts_with("\xEF\xBB\xBF"))
+      start = 3;  // a byte-order mark left by an editor is not part of the first line
+  }
+  // The code unit at byte `pos`, which has a whole unit.
+  unsigned At(size_t pos) const {
+    const auto low = static_cast<unsigned char>(bytes[pos]);
+    return unit == 1 ? low
+                     : low | static_cast<unsigned>(static_cast<unsigned char>(bytes[pos + 1])) << 8;
+  }
+  bool WholeUnits() const { return (bytes.size() - start) % unit == 0; }
+  std::string Decode(size_t begin, size_t end) const {
+    return DecodeToUtf8(bytes.substr(begin, end - begin), encoding);
+  }
+  std::string Encode(std::string_view utf8) const { return EncodeFromUtf8(utf8, encoding); }
+
+  std::string_view bytes;
+  TextEncoding encoding;
+  size_t unit;
+  size_t start = 0;
+};
+
 enum class Kind { Other, Section, Key };
 
 struct Line {
   size_t begin = 0;  // first byte of the line
-  size_t end = 0;    // end of its text, before CR LF or LF
+  size_t end = 0;    // end of its text, before its line end
   size_t next = 0;   // first byte of the following line
   Kind kind = Kind::Other;
   bool entry = false;     // neither blank nor a comment
-  std::string_view name;  // of a section or key, without blanks
+  std::string name;       // of a section or key, without blanks
   size_t valueBegin = 0;  // key: the byte after "="
+  std::string value;      // key: the text after "=", as stored
 };
 
-std::vector<Line> Parse(std::string_view text) {
+// Lines end at LF, CR LF or a lone CR.
+std::vector<Line> Parse(const Text& text) {
   std::vector<Line> lines;
-  // A byte-order mark left by an editor is not part of the first line's text.
-  size_t pos = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-  while (pos < text.size()) {
+  const size_t size = text.bytes.size();
+  const size_t u = text.unit;
+  size_t pos = text.start;
+  while (pos < size) {
     Line line;
     line.begin = pos;
-    const size_t lf = text.find('\n', pos);
-    if (lf == std::string_view::npos) {
-      line.end = line.next = text.size();
-    } else {
-      line.end = lf > pos && text[lf - 1] == '\r' ? lf - 1 : lf;
-      line.next = lf + 1;
+    line.end = line.next = size;
+    for (size_t i = pos; i + u <= size; i += u) {
+      const unsigned c = text.At(i);
+      if (c == '\n' || c == '\r') {
+        line.end = i;
+        line.next = c == '\r' && i + 2 * u <= size && text.At(i + u) == '\n' ? i + 2 * u : i + u;
+        break;
+      }
     }
-    const std::string_view raw = text.substr(line.begin, line.end - line.begin);
-    const std::string_view trimmed = Trim(raw);
+    const std::string decoded = text.Decode(line.begin, line.end);
+    const std::string_view trimmed = Trim(decoded);
     line.entry = !trimmed.empty() && trimmed.front() != ';';
+    size_t eq = line.end;
+    for (size_t i = line.begin; i + u <= line.end; i += u) {
+      if (text.At(i) == '=') {
+        eq = i;
+        break;
+      }
+    }
     if (line.entry && trimmed.front() == '[') {
       line.kind = Kind::Section;
       line.name = Trim(trimmed.substr(1, trimmed.find(']', 1) - 1));
-    } else if (const size_t eq = raw.find('='); line.entry && eq != std::string_view::npos) {
+    } else if (line.entry && eq != line.end) {
       line.kind = Kind::Key;
-      line.name = Trim(raw.substr(0, eq));
-      line.valueBegin = line.begin + eq + 1;
+      line.name = Trim(text.Decode(line.begin, eq));
+      line.valueBegin = eq + u;
+      line.value = text.Decode(line.valueBegin, line.end);
     }
-    lines.push_back(line);
-    pos = line.next;
+    lines.push_back(std::move(line));
+    pos = lines.back().next;
   }
   return lines;
 }
@@ -204,138 +210,123 @@ size_t FindKey(const std::vector<Line>& lines, size_t header, std::string_view k
   return kNone;
 }
 
+// The line of the key, or nullptr.
+const Line* FindEntry(const std::vector<Line>& lines, std::string_view section,
+                      std::string_view key) {
+  const size_t header = FindSection(lines, section);
+  const size_t k = header == kNone ? kNone : FindKey(lines, header, key);
+  return k == kNone ? nullptr : &lines[k];
+}
+
 // Names and values that would not read back as the entry written are refused.
 bool Storable(std::string_view section, std::string_view key, std::string_view value) {
-  const auto breaks = [](std::string_view s) { return s.find_first_of("\r\n") != s.npos; };
-  if (breaks(section) || breaks(key) || breaks(value))
-    return false;
+  for (const std::string_view s : {section, key, value}) {
+    // Invalid UTF-8 would also change how the whole file is read.
+    if (s.find_first_of("\r\n") != s.npos || !IsValidUtf8(s))
+      return false;
+  }
   if (section.find(']') != section.npos || key.find('=') != key.npos)
     return false;
   const std::string_view k = Trim(key);
   return k.empty() || (k.front() != '[' && k.front() != ';');
 }
 
-// The text with the value stored, or nullopt when it is stored already.
-std::optional<std::string> Updated(std::string_view text, std::string_view section,
-                                   std::string_view key, std::string_view value) {
-  const size_t firstLf = text.find('\n');
-  const std::string_view eol =
-      firstLf == text.npos || (firstLf > 0 && text[firstLf - 1] == '\r') ? "\r\n" : "\n";
-  const std::string entry = std::string(key) + "=" + EncodeValue(value);
-
-  const std::vector<Line> lines = Parse(text);
-  const size_t header = FindSection(lines, section);
-  if (header == kNone) {
-    std::string out(text);
-    if (!out.empty() && out.back() != '\n')
-      out += eol;
-    out.append("[").append(section).append("]").append(eol).append(entry).append(eol);
-    return out;
+// The whole file in UTF-8, line ends and all, read as it is read now.
+std::string Transcoded(const Text& text, const std::vector<Line>& lines) {
+  std::string out(text.bytes.substr(0, text.start));
+  for (const Line& line : lines) {
+    out += text.Decode(line.begin, line.end);
+    out += text.Decode(line.end, line.next);
   }
-
-  if (const size_t k = FindKey(lines, header, key); k != kNone) {
-    const Line& line = lines[k];
-    if (DecodeValue(text.substr(line.valueBegin, line.end - line.valueBegin)) == value) {
-      return std::nullopt;
-    }
-    size_t keep = line.valueBegin;
-    while (keep < line.end && (text[keep] == ' ' || text[keep] == '\t'))
-      ++keep;
-    std::string out(text.substr(0, keep));
-    out.append(EncodeValue(value)).append(text.substr(line.end));
-    return out;
-  }
-
-  // After the section's last entry: blank lines and comments before the next header stay
-  // with that header.
-  size_t after = header;
-  for (size_t i = header + 1, end = SectionEnd(lines, header); i < end; ++i) {
-    if (lines[i].entry)
-      after = i;
-  }
-  const Line& line = lines[after];
-  std::string out(text.substr(0, line.next));
-  // The file's last line may have had no line break.
-  if (line.next == line.end)
-    out += eol;
-  out.append(entry).append(eol).append(text.substr(line.next));
   return out;
 }
 
-// Writes `text` to a new file beside `path` and renames it over `path`. `old` describes the file
-// replaced (its mode and owner carry over), or is null for a new file.
-bool ReplaceFile(const std::string& path, std::string_view text, const struct stat* old) {
-  const std::filesystem::path target(path);
-  const std::string base = target.filename().string();
-  if (base.empty())
-    return false;
-  std::string folder = target.parent_path().string();
-  if (folder.empty())
-    folder = ".";
+enum class Change { None, Made, Refused };
 
-  std::string tempName;
-  int raw = -1;
-  for (int attempt = 0; attempt < 16 && raw < 0; ++attempt) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "%08x", QRandomGenerator::global()->generate());
-    tempName = folder + "/." + base + "." + suffix;
-    // 0666 under the umask: a new settings file gets the user's usual file mode.
-    raw = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (raw < 0 && errno != EEXIST)
-      return false;
-  }
-  if (raw < 0)
-    return false;
-  UniqueFd fd(raw);
+// Stores the value in the text, into `out`.
+Change Update(const Text& text, std::string_view section, std::string_view key,
+              std::string_view value, std::string& out) {
+  // Appending after half a UTF-16 unit would shift every later unit.
+  if (!text.WholeUnits())
+    return Change::Refused;
+  const std::vector<Line> lines = Parse(text);
+  // Added lines take the file's own line end, that of its first line.
+  const std::string eol =
+      !lines.empty() && lines[0].next > lines[0].end
+          ? std::string(text.bytes.substr(lines[0].end, lines[0].next - lines[0].end))
+          : text.Encode("\r\n");
+  const std::string entry = text.Encode(std::string(key) + "=" + EncodeValue(value));
+  // The last line may have had no line end.
+  const auto unended = [&](const Line& line) { return line.next == line.end; };
 
-  bool ok = true;
-  if (old != nullptr) {
-    ok = ::fchmod(fd.get(), old->st_mode & 07777) == 0;
-    if (ok && ::fchown(fd.get(), old->st_uid, old->st_gid) != 0) {
-      // Only root may give a file away; otherwise the replacement is ours, as the old one was.
+  const size_t header = FindSection(lines, section);
+  if (header == kNone) {
+    out = text.bytes;
+    if (!lines.empty() && unended(lines.back()))
+      out += eol;
+    out.append(text.Encode("[" + std::string(section) + "]")).append(eol).append(entry).append(eol);
+  } else if (const size_t k = FindKey(lines, header, key); k != kNone) {
+    const Line& line = lines[k];
+    if (DecodeValue(line.value) == value)
+      return Change::None;
+    size_t keep = line.valueBegin;
+    while (keep + text.unit <= line.end && (text.At(keep) == ' ' || text.At(keep) == '\t'))
+      keep += text.unit;
+    out = text.bytes.substr(0, keep);
+    out.append(text.Encode(EncodeValue(value))).append(text.bytes.substr(line.end));
+  } else {
+    // After the section's last entry: blank lines and comments before the next header stay
+    // with that header.
+    size_t after = header;
+    for (size_t i = header + 1, end = SectionEnd(lines, header); i < end; ++i) {
+      if (lines[i].entry)
+        after = i;
     }
+    const Line& line = lines[after];
+    out = text.bytes.substr(0, line.next);
+    if (unended(line))
+      out += eol;
+    out.append(entry).append(eol).append(text.bytes.substr(line.next));
   }
-  // fsync before the rename: after a crash the name holds the old text or the whole new one.
-  ok = ok && WriteAll(fd.get(), text) && ::fsync(fd.get()) == 0;
-  ok = fd.Close() && ok;
-  ok = ok && ::rename(tempName.c_str(), path.c_str()) == 0;
-  if (!ok)
-    ::unlink(tempName.c_str());
-  return ok;
+
+  // A GB18030 file whose only bytes that are not UTF-8 were in the value replaced would read as
+  // UTF-8 next time, and its other texts differently. It becomes UTF-8, holding the same texts.
+  if (text.encoding == TextEncoding::Gb18030 && DetectEncoding(out) == TextEncoding::Utf8) {
+    Text written(out);
+    written.encoding = TextEncoding::Gb18030;  // as it was read, not as it would be
+    out = Transcoded(written, Parse(written));
+  }
+  return Change::Made;
 }
 
 }  // namespace
 
 std::optional<std::string> ProfileFile::Read(std::string_view section, std::string_view key,
                                              size_t maxChars) const {
-  const std::optional<std::string> text = ReadText(path_);
-  if (!text)
+  std::string bytes;
+  if (ReadBytes(path_, bytes) != 0)
     return std::nullopt;
-  const std::vector<Line> lines = Parse(*text);
-  const size_t header = FindSection(lines, section);
-  if (header == kNone)
+  const Text text(bytes);
+  const std::vector<Line> lines = Parse(text);
+  const Line* line = FindEntry(lines, section, key);
+  if (!line)
     return std::nullopt;
-  const size_t k = FindKey(lines, header, key);
-  if (k == kNone)
-    return std::nullopt;
-  const Line& line = lines[k];
-  const std::string_view raw =
-      std::string_view(*text).substr(line.valueBegin, line.end - line.valueBegin);
-  return std::string(CutChars(DecodeValue(raw), maxChars));
+  return std::string(CutChars(DecodeValue(line->value), maxChars));
 }
 
 std::vector<std::string> ProfileFile::Keys(std::string_view section) const {
   std::vector<std::string> keys;
-  const std::optional<std::string> text = ReadText(path_);
-  if (!text)
+  std::string bytes;
+  if (ReadBytes(path_, bytes) != 0)
     return keys;
-  const std::vector<Line> lines = Parse(*text);
+  const Text text(bytes);
+  const std::vector<Line> lines = Parse(text);
   const size_t header = FindSection(lines, section);
   if (header == kNone)
     return keys;
   for (size_t i = header + 1, end = SectionEnd(lines, header); i < end; ++i) {
     if (lines[i].kind == Kind::Key)
-      keys.emplace_back(lines[i].name);
+      keys.push_back(lines[i].name);
   }
   return keys;
 }
@@ -344,24 +335,39 @@ bool ProfileFile::Write(std::string_view section, std::string_view key,
                         std::string_view value) const {
   if (!Storable(section, key, value))
     return false;
-
-  // Opened for writing, as the replacement will be: a read-only file, a folder or any other
-  // non-file at the name refuses the write here, before anything is created.
-  UniqueFd fd(::open(path_.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  struct stat st {};
-  std::string text;
-  const bool exists = fd.valid();
-  if (!exists && errno != ENOENT)
+  // A link stays a link: the file it points to is the one read, locked and replaced.
+  std::string target;
+  if (ResolveLinks(path_, target) != 0)
     return false;
-  if (exists && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !ReadAll(fd.get(), text))) {
-    return false;
-  }
-  fd.Close();
 
-  const std::optional<std::string> updated = Updated(text, section, key, value);
-  if (!updated)
+  // Writing the value already stored touches nothing, and needs no lock.
+  std::string bytes, updated;
+  int error = ReadBytes(target, bytes);
+  if (error != 0 && error != ENOENT)
+    return false;
+  if (error == 0 && Update(Text(bytes), section, key, value, updated) == Change::None)
     return true;
-  return ReplaceFile(path_, *updated, exists ? &st : nullptr);
+
+  // Read, change and rename under the lock, so a second copy of the program writing another
+  // key at the same moment neither loses its own nor ours.
+  FileLock lock;
+  if (lock.Acquire(FolderOf(target) + "/." + target.substr(target.rfind('/') + 1) + ".lock") != 0)
+    return false;
+  error = ReadBytes(target, bytes);
+  if (error != 0 && error != ENOENT)
+    return false;
+  switch (Update(Text(bytes), section, key, value, updated)) {
+    case Change::None:
+      return true;
+    case Change::Refused:
+      return false;
+    case Change::Made:
+      break;
+  }
+  // Synced: a settings file is small, and must survive a crash of the system whole.
+  AtomicReplace file;
+  return file.Begin(target, {AtomicReplace::Owner::MustKeep, true}) == 0 &&
+         file.Write(updated) == 0 && file.Commit() == 0;
 }
 
 }  // namespace platform

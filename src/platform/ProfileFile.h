@@ -1,5 +1,10 @@
 #pragma once
-// The settings file: a profile text of "[section]" headers and "key=value" lines, UTF-8.
+// The settings file: a profile text of "[section]" headers and "key=value" lines.
+//
+// Encodings: a new file is UTF-8. A file found in another encoding keeps it at every write: one
+// that starts with a UTF-16LE byte-order mark is UTF-16LE; one that is not valid UTF-8 is GB18030
+// (files carried over from Chinese Windows, in the GBK code page). Names and values are UTF-8
+// here whatever the file holds.
 //
 // Reading follows the classic profile rules, so a file edited by hand reads as users expect:
 // - A line whose first non-blank character is "[" heads a section; its name ends at the first
@@ -9,7 +14,8 @@
 //   matching section wins, and in it the first matching key.
 // - A value is everything after the first "=": the blanks around it are dropped, then one
 //   matching pair of outer quotes ("..." or '...'). "key=" holds the empty value, which is a
-//   value, not an absent key. Blanks are space, tab, CR, VT and FF.
+//   value, not an absent key. Blanks are space, tab, CR, VT, FF and Ctrl-Z.
+// - Lines end at LF, CR LF or a lone CR.
 //
 // Writing changes only what it must: a new file is "[section]" CRLF "key=value" CRLF; a new
 // section goes at the end of the file, a new key after the last entry of its section; an
@@ -22,12 +28,15 @@
 // in a matching pair of quotes, is written inside double quotes, which reading removes again.
 // Every other value is written as it is.
 //
-// Each call opens the file, does its one thing and closes it. A write builds the whole new text
-// in a temporary file in the same folder and renames it over the old one, so the file holds the
-// old text or the new, never half of one. A write fails (returns false, file untouched, no
-// temporary left) when the file or its folder cannot be written, when the name is a folder,
-// or when the text would not read back as the same entry: a line break anywhere, a key holding
-// "=" or beginning with "[" or ";", a section name holding "]".
+// Each call opens the file, does its one thing and closes it. A write holds an advisory lock (the
+// hidden file ".<name>.lock" beside the file) around reading, changing and replacing it, so
+// running copies of the program never lose each other's keys; it replaces the file through
+// AtomicReplace: whole or not at all, a link stays a link (its target is replaced), mode, owner
+// and group are kept. A write fails (returns false, file untouched, no temporary left) when the
+// file or its folder cannot be written, when the owner could not be kept, when the name is a
+// folder, or when the text would not read back as the same entry: a line break anywhere, text
+// that is not UTF-8, a key holding "=" or beginning with "[" or ";", a section name holding
+// "]".
 
 #include <cstddef>
 #include <optional>

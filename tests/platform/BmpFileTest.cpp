@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -11,11 +13,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 
 #include "platform/Error.h"
+#include "support/FileSystemFixtures.h"
 
 // Readable failure messages.
 static void PrintTo(const QString& text, std::ostream* out) {
@@ -136,19 +140,72 @@ TEST(BmpFile, WritesBottomUpFileThatReadsBackPixelForPixel) {
   }
 }
 
-TEST(BmpFile, ReplacesExistingFileWholeWithNormalMode) {
+TEST(BmpFile, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
   QTemporaryDir dir;
   const QString path = dir.filePath("pic.bmp");
-  WriteBmpFile(path.toStdString(), *MakeDib(100, 50, 24));
   const mode_t oldMask = umask(027);
-  WriteBmpFile(path.toStdString(), *MakeDib(9, -4, 24));
+  WriteBmpFile(path.toStdString(), *MakeDib(100, 50, 24));
   umask(oldMask);
-
-  EXPECT_EQ(ReadBack(path, {"8,3"}), (QStringList{"9 4 RGB", Rgb(Colour(8, 3))}));
-  EXPECT_EQ(Listing(dir), QStringList{"pic.bmp"});
   struct stat st {};
   ASSERT_EQ(stat(path.toLocal8Bit().constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  ASSERT_EQ(chmod(path.toLocal8Bit().constData(), 0604), 0);
+  ASSERT_TRUE(QFile::link("pic.bmp", dir.filePath("link.bmp")));
+  WriteBmpFile(dir.filePath("link.bmp").toStdString(), *MakeDib(9, -4, 24));
+
+  EXPECT_EQ(ReadBack(path, {"8,3"}), (QStringList{"9 4 RGB", Rgb(Colour(8, 3))}));
+  EXPECT_EQ(Listing(dir), (QStringList{"link.bmp", "pic.bmp"}));
+  EXPECT_TRUE(QFileInfo(dir.filePath("link.bmp")).isSymLink());
+  ASSERT_EQ(stat(path.toLocal8Bit().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0604u);
+}
+
+// "Emptied and overwritten": a picture this user could not open for writing stays as it is.
+TEST(BmpFile, PictureThisUserMayNotWriteIsNotReplaced) {
+  QTemporaryDir dir;
+  ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0777), 0);
+  const std::string path = dir.filePath("pic.bmp").toStdString();
+  WriteBmpFile(path, *MakeDib(3, 2, 24));
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  const QByteArray before = Contents(QString::fromStdString(path));
+
+  const int result = testfs::RunUnprivileged([&] {
+    try {
+      WriteBmpFile(path, *MakeDib(9, 4, 24));
+    } catch (const EStillwickError& e) {
+      return e.what() == "Cannot create file \"" + path + "\". Permission denied" ? 0 : 1;
+    }
+    return 2;
+  });
+  EXPECT_EQ(result, 0) << "1: another message, 2: written";
+  EXPECT_EQ(Contents(QString::fromStdString(path)), before);
+  EXPECT_EQ(Listing(dir), QStringList{"pic.bmp"});
+}
+
+// Killed at any moment, the writer leaves the picture whole or not there at all.
+TEST(BmpFile, KillLeavesAWholePictureOrNone) {
+  QTemporaryDir dir;
+  const QString reference = dir.filePath("reference.bmp");
+  const std::string path = dir.filePath("pic.bmp").toStdString();
+  const auto dib = MakeDib(1920, -1080, 24);
+  WriteBmpFile(reference.toStdString(), *dib);
+  const QByteArray whole = Contents(reference);
+  for (int round = 0; round < 8; ++round) {
+    QFile::remove(QString::fromStdString(path));
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      for (;;)
+        WriteBmpFile(path, *dib);
+    }
+    usleep(static_cast<useconds_t>(3000 + round * 1700));
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    if (QFile::exists(QString::fromStdString(path))) {
+      EXPECT_TRUE(Contents(QString::fromStdString(path)) == whole) << "round " << round;
+    }
+  }
 }
 
 TEST(BmpFile, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {

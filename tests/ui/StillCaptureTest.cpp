@@ -7,7 +7,10 @@
 #include <QProcess>
 #include <QPushButton>
 
+#include <climits>
+
 #include "TSpinEdit.h"
+#include "support/FileSystemFixtures.h"
 #include "support/MainWindowFixture.h"
 
 namespace {
@@ -80,11 +83,17 @@ TEST_F(StillCaptureTest, PictureNamesFollowTheNamingRule) {
       {"/pic", "", 2, 5, "/pic/05.bmp"},
       {"/pic", "p", 3, -5, "/pic/p-005.bmp"},
       {"d", "名", 2, 2147483647, "d/名2147483647.bmp"},
+      {"/pic", "p", 3, INT32_MIN, "/pic/p-2147483648.bmp"},
+      // Counts as typed, before the field clamps them: in full, or the minimum.
+      {"/pic", "p", 99, 7, "/pic/p" + std::string(98, '0') + "7.bmp"},
+      {"/pic", "p", 40, -12, "/pic/p-" + std::string(38, '0') + "12.bmp"},
+      {"/pic", "p", -3, 7, "/pic/p7.bmp"},
+      {"/pic", "p", 0, 0, "/pic/p0.bmp"},
   };
   for (const Case& c : cases) {
     window->edFileDir->setText(c.folder);
     window->edPreText->setText(c.prefix);
-    window->spNumLen->SetValue(c.digits);
+    window->spNumLen->SetText(QString::number(c.digits));
     EXPECT_EQ(window->BuildPictureFileName(c.number), c.name);
   }
 }
@@ -292,6 +301,25 @@ TEST_F(StillCaptureTest, FailedWriteEndsTheBurstWithOneError) {
   EXPECT_EQ(window->BurstCounter, 2);
   // Nothing but the two good pictures: no temporary file is left beside them.
   EXPECT_EQ(Files(), (QStringList{"voZU-01.bmp", "voZU-02.bmp"}));
+}
+
+TEST_F(StillCaptureTest, FullDiskEndsTheBurstWithOneErrorAndNoHalfPicture) {
+  // Room for two pictures of 320 x 240.
+  testfs::SmallDisk disk(pictures.toStdString(), 600 * 1024);
+  if (!disk.Mounted())
+    GTEST_SKIP() << testfs::SmallDisk::SkipReason();
+  Start();
+  QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
+  window->Timer1.setInterval(1);
+  ASSERT_TRUE(WaitFor([&] { return !window->Timer1.isActive(); }));
+  QTest::qWait(20);
+  EXPECT_EQ(errors,
+            std::vector<std::string>{"Cannot create file \"" + Path("voZU-03.bmp").toStdString() +
+                                     "\". No space left on device."});
+  EXPECT_EQ(window->btnGetMorePic->text(), "连续捕获多张图片");
+  EXPECT_EQ(Files(), (QStringList{"voZU-01.bmp", "voZU-02.bmp"}));
+  for (const QString& name : Files())
+    EXPECT_EQ(QFile(Path(name)).size(), 54 + 320 * 3 * 240) << name.toStdString();
 }
 
 }  // namespace

@@ -1,0 +1,154 @@
+#include "platform/AtomicReplace.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "support/FileSystemFixtures.h"
+
+using platform::AtomicReplace;
+
+namespace {
+
+void Put(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+  std::ofstream(path, std::ios::binary) << bytes;
+  ::chmod(path.c_str(), mode);
+}
+
+std::string Get(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+int Replace(const std::string& path, const std::string& bytes,
+            AtomicReplace::Owner owner = AtomicReplace::Owner::KeepWherePermitted) {
+  AtomicReplace file;
+  int error = file.Begin(path, {owner, false});
+  if (error == 0)
+    error = file.Write(bytes);
+  return error == 0 ? file.Commit() : error;
+}
+
+class AtomicReplaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    // Open to the unprivileged child; each case closes what it needs closed.
+    ASSERT_EQ(::chmod(dir_.path().toLocal8Bit().constData(), 0777), 0);
+  }
+  std::string Path(const char* name) const { return dir_.filePath(name).toStdString(); }
+  // Everything in the folder, hidden files and one level of subfolders included.
+  QStringList Listing() const {
+    QStringList all;
+    const auto filters = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    for (const QString& name : QDir(dir_.path()).entryList(filters, QDir::Name)) {
+      all << name;
+      for (const QString& inner : QDir(dir_.filePath(name)).entryList(filters, QDir::Name))
+        all << name + "/" + inner;
+    }
+    return all;
+  }
+
+  QTemporaryDir dir_;
+};
+
+TEST_F(AtomicReplaceTest, FailuresKeepTheOldFileAndLeaveNothingBehind) {
+  const bool root = ::geteuid() == 0;
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("folder"));
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("locked"));
+  ASSERT_EQ(::chmod(Path("locked").c_str(), 0555), 0);
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("disk"));
+  testfs::SmallDisk disk(Path("disk"), 64 * 1024);
+  Put(Path("read-only"), "old", 0444);
+  Put(Path("theirs"), "old", 0666);  // another user's, writable by all: root's to the child
+  Put(Path("disk/pic"), "old");
+  ASSERT_EQ(::symlink("loop", Path("loop").c_str()), 0);
+
+  struct Case {
+    const char* name;
+    int expected;
+    bool unprivileged;
+    AtomicReplace::Owner owner;
+    bool runs;
+  };
+  const Case cases[] = {
+      {"folder", EISDIR, false, AtomicReplace::Owner::KeepWherePermitted, true},
+      {"loop", ELOOP, false, AtomicReplace::Owner::KeepWherePermitted, true},
+      {"missing/pic", ENOENT, false, AtomicReplace::Owner::KeepWherePermitted, true},
+      {"disk/pic", ENOSPC, false, AtomicReplace::Owner::KeepWherePermitted, disk.Mounted()},
+      {"read-only", EACCES, true, AtomicReplace::Owner::KeepWherePermitted, true},
+      {"locked/new", EACCES, true, AtomicReplace::Owner::KeepWherePermitted, true},
+      {"theirs", EPERM, true, AtomicReplace::Owner::MustKeep, root},
+  };
+  const QStringList before = Listing();
+  const std::string big(256 * 1024, 'x');
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.runs) {
+      std::printf("  skipped \"%s\": %s\n", c.name,
+                  c.expected == ENOSPC ? testfs::SmallDisk::SkipReason() : "needs root");
+      continue;
+    }
+    const std::string path = Path(c.name);
+    const auto attempt = [&] { return Replace(path, big, c.owner); };
+    EXPECT_EQ(c.unprivileged ? testfs::RunUnprivileged(attempt) : attempt(), c.expected)
+        << std::strerror(c.expected);
+    EXPECT_EQ(Listing(), before);
+    if (QFileInfo(QString::fromStdString(path)).isFile()) {
+      EXPECT_EQ(Get(path), "old");
+    }
+  }
+}
+
+TEST_F(AtomicReplaceTest, ReplacesTheFileALinkNamesKeepingModeAndOwner) {
+  ASSERT_TRUE(QDir(dir_.path()).mkpath("elsewhere"));
+  Put(Path("elsewhere/real"), "old", 0640);
+  ASSERT_EQ(::symlink("elsewhere/real", Path("link").c_str()), 0);
+  ASSERT_EQ(::symlink(Path("elsewhere/new").c_str(), Path("dangling").c_str()), 0);
+
+  EXPECT_EQ(Replace(Path("link"), "new"), 0);
+  EXPECT_EQ(Replace(Path("dangling"), "made"), 0);
+  EXPECT_EQ(QFileInfo(QString::fromStdString(Path("link"))).symLinkTarget(),
+            QString::fromStdString(Path("elsewhere/real")));
+  EXPECT_EQ(Get(Path("link")), "new");
+  EXPECT_EQ(Get(Path("elsewhere/new")), "made");
+  struct stat st {};
+  ASSERT_EQ(::stat(Path("elsewhere/real").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(QDir(dir_.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                           QDir::Name),
+            (QStringList{"dangling", "elsewhere", "link"}));
+
+  if (::geteuid() != 0) {
+    std::printf("  skipped the owner cases: they need root\n");
+    return;
+  }
+  // Root keeps another user's file theirs; a user replacing a file others may write makes it
+  // their own only where they are not asked to keep the owner.
+  Put(Path("theirs"), "old", 0666);
+  ASSERT_EQ(::chown(Path("theirs").c_str(), testfs::kNobody, testfs::kNogroup), 0);
+  EXPECT_EQ(Replace(Path("theirs"), "root's", AtomicReplace::Owner::MustKeep), 0);
+  ASSERT_EQ(::stat(Path("theirs").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, testfs::kNobody);
+  EXPECT_EQ(st.st_gid, testfs::kNogroup);
+
+  Put(Path("root's"), "old", 0666);
+  EXPECT_EQ(testfs::RunUnprivileged([&] { return Replace(Path("root's"), "nobody's"); }), 0);
+  ASSERT_EQ(::stat(Path("root's").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, testfs::kNobody);
+  EXPECT_EQ(st.st_mode & 07777, 0666u);
+  EXPECT_EQ(Get(Path("root's")), "nobody's");
+}
+
+}  // namespace

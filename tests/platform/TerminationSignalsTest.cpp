@@ -1,0 +1,44 @@
+#include "platform/TerminationSignals.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <vector>
+
+using platform::TerminationSignals;
+
+namespace {
+
+std::vector<int> Deliveries(int signal, void (*startWith)(int)) {
+  struct sigaction start {
+  }, former{};
+  start.sa_handler = startWith;
+  sigemptyset(&start.sa_mask);
+  sigaction(signal, &start, &former);
+  std::vector<int> delivered;
+  {
+    TerminationSignals signals([&](int number) { delivered.push_back(number); });
+    raise(signal);
+    QDeadlineTimer deadline(startWith == SIG_IGN ? 100 : 5000);
+    while (delivered.empty() && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // After the first, the signal acts as it did before.
+    struct sigaction now {};
+    sigaction(signal, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, startWith) << signal;
+  }
+  sigaction(signal, &former, nullptr);
+  return delivered;
+}
+
+TEST(TerminationSignalsTest, EachReachesTheMainThreadOnceUnlessIgnoredAtStart) {
+  for (const int signal : TerminationSignals::kSignals) {
+    EXPECT_EQ(Deliveries(signal, SIG_DFL), std::vector<int>{signal});
+    // nohup and background jobs ignore them; so do we then.
+    EXPECT_TRUE(Deliveries(signal, SIG_IGN).empty()) << signal;
+  }
+}
+
+}  // namespace
