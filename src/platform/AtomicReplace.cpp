@@ -153,7 +153,9 @@ int AtomicReplace::Begin(const std::string& path, Options options) {
       if (options_.owner == Owner::MustKeep)
         return EPERM;
       // Giving a file away is root's alone; the group stays where we belong to it.
-      (void)::fchown(fd_, static_cast<uid_t>(-1), old.st_gid);
+      if (::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0) {
+        // Not even that: the replacement keeps our own group.
+      }
     }
   }
   // After the owner: a change of owner clears set-id bits.
