@@ -55,21 +55,36 @@ std::string S(const QString& text) {
   return text.toStdString();
 }
 
+// fontconfig maps neither "宋体" nor the other faces of the window to what Debian has.
+void InstallFontSubstitutes() {
+  const QStringList song = {"AR PL UMing CN", "AR PL UMing TW", "Noto Serif CJK SC",
+                            "Noto Sans CJK SC"};
+  QFont::insertSubstitutions("宋体", song);
+  QFont::insertSubstitutions("SimSun", song);
+  const QStringList sans = {"DejaVu Sans", "Noto Sans CJK SC"};
+  QFont::insertSubstitutions("MS Sans Serif", sans);
+  QFont::insertSubstitutions("Arial", sans);
+}
+
 template <typename W>
 W* Place(W* widget, int left, int top, int width, int height) {
   widget->setGeometry(left, top, width, height);
   return widget;
 }
 
-// The text fields and the list: no frame, a soft bevel.
-void SoftBevel(QWidget* widget) {
+// The text fields and the list: no frame, a soft bevel. `extra` holds further rules for the
+// same widget: a second style sheet would replace the first.
+void SoftBevel(QWidget* widget, const QString& extra = {}) {
   widget->setStyleSheet(
-      QStringLiteral("border: 1px solid palette(mid); border-top-color: palette(dark);"
-                     "border-left-color: palette(dark); background: palette(base);"));
+      QStringLiteral("%1 { border: 1px solid palette(mid); border-top-color: palette(dark);"
+                     "border-left-color: palette(dark); background: palette(base); }")
+          .arg(QString::fromLatin1(widget->metaObject()->className())) +
+      extra);
 }
 }  // namespace
 
 TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
+  InstallFontSubstitutes();
   setWindowTitle("Stillwick");
   setFont(SongFont());
   CreateControls();
@@ -167,35 +182,26 @@ void TFrmMain::CreateControls() {
 
   lstFn = Place(new QListWidget(Panel2), 2, 164, 277, 65);
   lstFn->setUniformItemSizes(true);
-  lstFn->setStyleSheet(QStringLiteral("QListWidget::item { height: 12px; padding: 0px; }"));
-  SoftBevel(lstFn);
+  SoftBevel(lstFn, QStringLiteral("QListWidget::item { height: 12px; padding: 0px; }"));
 
   Panel4 = Place(new TPanel(Panel2), 1, 232, 278, 189);
   Panel4->SetBevels(TPanel::Bevel::None, TPanel::Bevel::Lowered);
   VWCap = new TVideoWindow(Panel4, "VWCap");
   VWCap->setGeometry(1, 1, 276, 187);
+  VWCap->VMROptions().SetMode(TVMRVideoMode::vmrWindowed);
+  VWCap->VMROptions().SetStreams(1);
+  VWCap->VMROptions().SetPreferences({});
 
   for (QLabel* label : {Label1, Label2, Label3, Label4, Label5, Label160}) {
     label->adjustSize();
   }
   Label2->resize(258, 12);
 
-  // Tab order as the window was laid out.
-  QWidget* order[] = {lstFn,
-                      OpenPlay,
-                      btnPause,
-                      CallBack,
-                      btnAddDir,
-                      btnGetPic,
-                      btnGetMorePic,
-                      edFileDir,
-                      spPicNum->Editor(),
-                      spPicTime->Editor(),
-                      edPreText,
-                      spStartNum->Editor(),
-                      spNumLen->Editor(),
-                      VWCap,
-                      cbVCap};
+  // Tab order as the window was laid out. A number field goes in whole, so Qt moves its editor
+  // along with it; its editor alone would leave the field behind as a second stop.
+  QWidget* order[] = {lstFn,     OpenPlay,      btnPause,  CallBack, btnAddDir,
+                      btnGetPic, btnGetMorePic, edFileDir, spPicNum, spPicTime,
+                      edPreText, spStartNum,    spNumLen,  VWCap,    cbVCap};
   for (size_t i = 1; i < std::size(order); ++i)
     setTabOrder(order[i - 1], order[i]);
 
@@ -493,18 +499,6 @@ void TFrmMain::btnAddDirClick() {
 
 // ---------------------------------------------------------------- start-up
 
-namespace {
-void InstallFontSubstitutes() {
-  const QStringList song = {"AR PL UMing CN", "AR PL UMing TW", "Noto Serif CJK SC",
-                            "Noto Sans CJK SC"};
-  QFont::insertSubstitutions("宋体", song);
-  QFont::insertSubstitutions("SimSun", song);
-  const QStringList sans = {"DejaVu Sans", "Noto Sans CJK SC"};
-  QFont::insertSubstitutions("MS Sans Serif", sans);
-  QFont::insertSubstitutions("Arial", sans);
-}
-}  // namespace
-
 int RunStillwick(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Stillwick");
@@ -520,7 +514,6 @@ int RunStillwick(int argc, char** argv) {
     return 1;
 
   gst_init(&argc, &argv);
-  InstallFontSubstitutes();
 
   TFrmMain main;
   // Created right after the main window, hidden, and reused for every opening.

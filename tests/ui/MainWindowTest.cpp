@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,50 +20,69 @@ namespace {
 
 using MainWindowTest = MainWindowFixture;
 
+// Every control where the layout puts it, measured on the shown widgets, in the font it renders
+// with: the window's Song face, 12 pixels high.
 TEST_F(MainWindowTest, LaysOutEveryControlWhereTheWindowPutsIt) {
   TFrmMain& w = Open();
   EXPECT_EQ(w.windowTitle(), "Stillwick");
   EXPECT_EQ(w.size(), QSize(791, 422));
   EXPECT_EQ(w.minimumSize(), w.maximumSize());
-  EXPECT_EQ(w.Panel2->geometry(), QRect(0, 0, 280, 422));
-  EXPECT_EQ(w.Panel1->geometry(), QRect(280, 0, 511, 422));
-  EXPECT_EQ(w.Image->geometry(), QRect(2, 2, 507, 418));
 
   struct Expected {
     QWidget* widget;
-    QRect geometry;
+    QRect geometry;  // an empty size: the control fits its text, only the position counts
     QString caption;
   };
   const Expected controls[] = {
+      {w.Panel2, {0, 0, 280, 422}, {}},
+      {w.Panel1, {280, 0, 511, 422}, {}},
+      {w.Image, {2, 2, 507, 418}, {}},
       {w.OpenPlay, {8, 6, 66, 26}, "启动采集"},
       {w.btnPause, {75, 6, 37, 26}, "暂停"},
       {w.CallBack, {206, 10, 71, 17}, "同步显示"},
       {w.btnAddDir, {8, 33, 66, 26}, "存储目录"},
       {w.btnGetPic, {75, 33, 90, 26}, "捕获单张图片"},
       {w.btnGetMorePic, {166, 33, 108, 26}, "连续捕获多张图片"},
+      {w.Label1, {8, 63, 0, 0}, "目录"},
       {w.edFileDir, {36, 61, 239, 19}, {}},
+      {w.Label2, {8, 85, 258, 12}, "连续抓拍时，每秒       张，共拍        秒。"},
       {w.spPicNum, {105, 82, 39, 21}, {}},
       {w.spPicTime, {199, 82, 40, 21}, {}},
+      {w.Label3, {8, 109, 0, 0}, "文件前缀"},
       {w.edPreText, {58, 107, 59, 18}, {}},
+      {w.Label4, {121, 109, 0, 0}, "起始编号"},
       {w.spStartNum, {168, 106, 40, 21}, {}},
+      {w.Label5, {217, 109, 0, 0}, "位数"},
       {w.spNumLen, {243, 105, 34, 21}, {}},
+      {w.Label160, {6, 138, 0, 0}, "视频输入"},
       {w.cbVCap, {57, 134, 185, 20}, {}},
       {w.btnGetVCap, {244, 133, 33, 22}, "刷新"},
       {w.lstFn, {2, 164, 277, 65}, {}},
       {w.Panel4, {1, 232, 278, 189}, {}},
       {w.VWCap, {1, 1, 276, 187}, {}},
   };
+  const QString song = QFontInfo(QFont("宋体")).family();
+  EXPECT_NE(song, QFontInfo(QFont("DejaVu Sans")).family());
   for (const Expected& c : controls) {
-    EXPECT_EQ(c.widget->geometry(), c.geometry) << c.widget->metaObject()->className();
-    if (c.caption.isEmpty())
-      continue;
+    const QString name = c.widget->metaObject()->className() + (" " + c.caption);
+    if (c.geometry.size().isEmpty()) {
+      EXPECT_EQ(c.widget->pos(), c.geometry.topLeft()) << name.toStdString();
+    } else {
+      EXPECT_EQ(c.widget->geometry(), c.geometry) << name.toStdString();
+    }
+    const QFontInfo font(c.widget->font());
+    EXPECT_EQ(font.family(), song) << name.toStdString();
+    EXPECT_EQ(font.pixelSize(), 12) << name.toStdString();
     if (auto* button = qobject_cast<QAbstractButton*>(c.widget)) {
       EXPECT_EQ(button->text(), c.caption);
+    } else if (auto* label = qobject_cast<QLabel*>(c.widget)) {
+      EXPECT_EQ(label->text(), c.caption);
     }
   }
-  EXPECT_EQ(w.Label2->text(), "连续抓拍时，每秒       张，共拍        秒。");
-  EXPECT_EQ(w.Label1->pos(), QPoint(8, 63));
-  EXPECT_EQ(w.Label160->pos(), QPoint(6, 138));
+  // Items are drawn in the view's font, 12 pixels to a row: five names fill the list.
+  w.lstFn->addItem("voZU-01.bmp");
+  EXPECT_EQ(w.lstFn->visualItemRect(w.lstFn->item(0)).height(), 12);
+  EXPECT_EQ(w.lstFn->viewport()->height() / 12, 5);
 
   EXPECT_TRUE(w.OpenPlay->isEnabled());
   EXPECT_FALSE(w.btnGetPic->isEnabled());
@@ -71,15 +91,64 @@ TEST_F(MainWindowTest, LaysOutEveryControlWhereTheWindowPutsIt) {
   EXPECT_EQ(w.cbVCap->currentIndex(), -1);
   EXPECT_EQ(w.btnGetVCap->focusPolicy(), Qt::NoFocus);
   EXPECT_TRUE(w.lstFn->hasFocus());
+  EXPECT_EQ(w.VWCap->VMROptions().Mode(), TVMRVideoMode::vmrWindowed);
+  EXPECT_EQ(w.VWCap->VMROptions().Streams(), 1u);
+  EXPECT_EQ(w.VWCap->VMROptions().Preferences(), TVMRPreferences());
+}
 
-  // Tab order from the list through the buttons and fields.
-  QWidget* expectedOrder[] = {w.OpenPlay, w.btnPause, w.CallBack, w.btnAddDir, w.edFileDir};
-  QWidget* at = w.lstFn;
-  for (QWidget* next : expectedOrder) {
-    do {
-      at = at->nextInFocusChain();
-    } while (!(at->focusPolicy() & Qt::TabFocus) || !at->isEnabled());
-    EXPECT_EQ(at, next) << next->metaObject()->className();
+// The number fields have the two-pixel sunken frame of a number field; the text fields and the
+// list a one-pixel soft bevel with the field's own colour right inside it.
+TEST_F(MainWindowTest, NumberFieldsAreSunkenTextFieldsAndListSoftlyBevelled) {
+  TFrmMain& w = Open();
+  for (QWidget* field : std::initializer_list<QWidget*>{
+           w.spPicNum, w.spPicTime, w.spStartNum, w.spNumLen, w.edFileDir, w.edPreText, w.lstFn}) {
+    const bool number = qobject_cast<TSpinEdit*>(field) != nullptr;
+    const QImage image = field->grab().toImage();
+    const QRgb base = field->palette().color(QPalette::Base).rgb();
+    const QRgb dark = field->palette().color(QPalette::Dark).rgb();
+    // Sunken frames and soft bevels are both darker at the top left than inside.
+    EXPECT_LT(qGray(image.pixel(0, 5)), qGray(base)) << number;
+    EXPECT_EQ(image.pixel(1, 5) != base, number) << field->metaObject()->className();
+    if (!number) {
+      EXPECT_EQ(image.pixel(0, 5), dark);
+    }
+  }
+}
+
+// Tab and Shift+Tab run through the fifteen stops in the layout's order and round again.
+TEST_F(MainWindowTest, TabCyclesThroughEveryStopInOrderBothWays) {
+  TFrmMain& w = Open();
+  QApplication::setActiveWindow(&w);
+  const std::vector<QWidget*> stops = {w.lstFn,
+                                       w.OpenPlay,
+                                       w.btnPause,
+                                       w.CallBack,
+                                       w.btnAddDir,
+                                       w.btnGetPic,
+                                       w.btnGetMorePic,
+                                       w.edFileDir,
+                                       w.spPicNum->Editor(),
+                                       w.spPicTime->Editor(),
+                                       w.edPreText,
+                                       w.spStartNum->Editor(),
+                                       w.spNumLen->Editor(),
+                                       w.VWCap,
+                                       w.cbVCap};
+  // Disabled buttons are no stops, so enable the two capture buttons for the round.
+  w.btnGetPic->setEnabled(true);
+  w.btnGetMorePic->setEnabled(true);
+  for (const bool forward : {true, false}) {
+    w.lstFn->setFocus(Qt::OtherFocusReason);
+    const int n = static_cast<int>(stops.size());
+    for (int step = 1; step <= 2 * n; ++step) {
+      QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab,
+                      forward ? Qt::NoModifier : Qt::ShiftModifier);
+      const int index = forward ? step % n : (n - step % n) % n;
+      ASSERT_EQ(QApplication::focusWidget(), stops[index])
+          << (forward ? "Tab " : "Shift+Tab ") << step << ": "
+          << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
+                                          : "none");
+    }
   }
 }
 
