@@ -15,16 +15,17 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QToolButton>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "FixedSizeKeeper.h"
 #include "TImage.h"
 #include "TPanel.h"
 #include "TSpinEdit.h"
+#include "WindowPlacement.h"
 #include "capture/LinkedFilter.h"
 #include "platform/BmpFile.h"
 #include "platform/Error.h"
@@ -87,6 +88,7 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
   InstallFontSubstitutes();
   setWindowTitle("Stillwick");
   setFont(SongFont());
+  new FixedSizeKeeper(this);
   CreateControls();
   ConnectHandlers();
   Guarded([this] { FormCreate(); });
@@ -251,23 +253,30 @@ void TFrmMain::FormCreate() {
   header.biBitCount = 32;
   std::shared_ptr<Dib> surface = Dib::Create(header);
   std::memset(surface->Bits(), 0, surface->ImageSize());
-  DrawStartupCaption(*surface);
+  DrawStartupCaption(surface);
   Picture.Adopt(std::move(surface));
   LoadSettings();
   lstFn->clear();
   FillDeviceList();
 }
 
-void TFrmMain::DrawStartupCaption(Dib& dib) {
-  QImage surface = TImage::ImageOver(dib);
-  QPainter painter(&surface);
-  painter.setFont(SongFont());
-  painter.setPen(QColor(255, 0, 0));
-  painter.setBackgroundMode(Qt::TransparentMode);
+void TFrmMain::DrawStartupCaption(const std::shared_ptr<Dib>& dib) {
   const QString line1 = Q(DateText(QDate::currentDate()) + " " + TimeText());
-  const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
-  painter.drawText(QRect(10, 10, kDisplayWidth, kDisplayHeight), flags, line1);
-  painter.drawText(QRect(10, 28, kDisplayWidth, kDisplayHeight), flags, "Stillwick");
+  auto paint = [line1](QPainter& painter) {
+    painter.setFont(SongFont());
+    painter.setPen(QColor(255, 0, 0));
+    painter.setBackgroundMode(Qt::TransparentMode);
+    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
+    painter.drawText(QRect(10, 10, kDisplayWidth, kDisplayHeight), flags, line1);
+    painter.drawText(QRect(10, 28, kDisplayWidth, kDisplayHeight), flags, "Stillwick");
+  };
+  {
+    QImage surface = TImage::ImageOver(*dib);
+    QPainter painter(&surface);
+    paint(painter);
+  }
+  // The display draws the same caption again at the screen's resolution.
+  Image->SetDrawnPicture(dib, paint);
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
@@ -519,13 +528,11 @@ int RunStillwick(int argc, char** argv) {
   // Created right after the main window, hidden, and reused for every opening.
   TFrmSelDir chooser(&main);
   FrmSelDir = &chooser;
-  // Centred on the screen.
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = main.frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    main.move(frame.topLeft());
-  }
+  CentreOnScreen(main);
   main.show();
+  if (qEnvironmentVariableIsSet("STILLWICK_TEST_REQUEST_STATE"))
+    FixedSizeKeeper::RequestStateForTesting(&main,
+                                            qEnvironmentVariable("STILLWICK_TEST_REQUEST_STATE"));
   main.lstFn->setFocus();
   return QApplication::exec();
 }

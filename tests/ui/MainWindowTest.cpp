@@ -9,10 +9,12 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
 #include "TImage.h"
 #include "TPanel.h"
 #include "TSpinEdit.h"
+#include "WindowPlacement.h"
 #include "support/MainWindowFixture.h"
 #include "uFrmSelDir.h"
 
@@ -177,6 +179,62 @@ TEST_F(MainWindowTest, StartUpPictureIsTheDisplaySizeBlackWithRedCaption) {
   }
   EXPECT_GT(red, 100);  // two lines of red text
   EXPECT_EQ(other, 0);
+}
+
+// On a dense screen the start-up caption is drawn at the screen's resolution, not scaled up,
+// and the black is opaque (the picture's unused fourth bytes are 0).
+TEST_F(MainWindowTest, StartUpPictureShowsOpaqueAndSharpAtScaleTwo) {
+  TFrmMain& w = Open();
+  QImage shown(2 * 507, 2 * 418, QImage::Format_ARGB32_Premultiplied);
+  shown.setDevicePixelRatio(2);
+  shown.fill(Qt::transparent);
+  w.Image->render(&shown);
+  int mixedBlocks = 0;  // 2 x 2 device-pixel blocks that a scaled-up picture could not have
+  for (int y = 0; y < shown.height(); y += 2) {
+    for (int x = 0; x < shown.width(); x += 2) {
+      const QRgb p = shown.pixel(x, y);
+      ASSERT_EQ(qAlpha(p), 255) << x << "," << y;
+      if (shown.pixel(x + 1, y) != p || shown.pixel(x, y + 1) != p ||
+          shown.pixel(x + 1, y + 1) != p)
+        ++mixedBlocks;
+    }
+  }
+  EXPECT_GT(mixedBlocks, 50);
+}
+
+// A maximize or full-screen request, as a window decoration makes it, leaves the window at its
+// fixed size and state.
+TEST_F(MainWindowTest, MaximizeOrFullScreenRequestLeavesTheWindowAtItsSize) {
+  TFrmMain& w = Open();
+  for (const Qt::WindowState state : {Qt::WindowMaximized, Qt::WindowFullScreen}) {
+    QWindow* handle = w.windowHandle();
+    ASSERT_NE(handle, nullptr);
+    QSignalSpy states(handle, &QWindow::windowStateChanged);
+    handle->setWindowStates(state);
+    EXPECT_TRUE(WaitFor([&] {
+      return states.count() >= 2 && w.windowState() == Qt::WindowNoState &&
+             handle->size() == QSize(791, 422);
+    })) << state;
+    ASSERT_FALSE(states.isEmpty());
+    EXPECT_EQ(states.first().first().value<Qt::WindowState>(), state);
+    EXPECT_EQ(w.size(), QSize(791, 422));
+  }
+}
+
+TEST(WindowPlacement, CentredButNeverBeyondTheTopOrLeftEdge) {
+  const struct {
+    QSize frame;
+    QRect available;
+    QPoint expected;
+  } cases[] = {
+      {{791, 422}, {0, 0, 1280, 1024}, {244, 301}},
+      {{1582, 844}, {0, 0, 1280, 800}, {0, 0}},      // scale 2 on a small screen
+      {{1582, 844}, {0, 32, 1280, 1024}, {0, 122}},  // a panel above: wider than the screen only
+      {{791, 422}, {1280, 0, 1920, 1080}, {1844, 329}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CentredPosition(c.frame, c.available), c.expected) << c.frame.width();
+  }
 }
 
 TEST_F(MainWindowTest, NoSettingsFileLeavesDefaultsAndWritesNothing) {
