@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CommandLine.h"
 #include "FixedSizeKeeper.h"
 #include "TImage.h"
 #include "TPanel.h"
@@ -509,8 +510,21 @@ void TFrmMain::btnAddDirClick() {
 // ---------------------------------------------------------------- start-up
 
 int RunStillwick(int argc, char** argv) {
+  {
+    // Read before any window system is needed, so --help works without a display.
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName("Stillwick");
+    QCoreApplication::setApplicationVersion(STILLWICK_VERSION);
+    const CommandLineOutcome command = ParseCommandLine(QCoreApplication::arguments());
+    if (command.exitStatus >= 0) {
+      std::fputs(command.out.toLocal8Bit().constData(), stdout);
+      std::fputs(command.err.toLocal8Bit().constData(), stderr);
+      return command.exitStatus;
+    }
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Stillwick");
+  QApplication::setApplicationVersion(STILLWICK_VERSION);
   SetErrorPresenter([](const std::string& message) {
     QMessageBox::critical(QApplication::activeWindow(), "Stillwick", Q(message), QMessageBox::Ok);
   });
