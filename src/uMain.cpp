@@ -9,6 +9,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -23,6 +24,7 @@
 
 #include "CommandLine.h"
 #include "FixedSizeKeeper.h"
+#include "StorageFolder.h"
 #include "TImage.h"
 #include "TPanel.h"
 #include "TSpinEdit.h"
@@ -89,6 +91,8 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
   InstallFontSubstitutes();
   setWindowTitle("Stillwick");
   setFont(SongFont());
+  // The installed theme's icon, else the program's own copy.
+  setWindowIcon(QIcon::fromTheme("stillwick", QIcon(":/stillwick.svg")));
   new FixedSizeKeeper(this);
   CreateControls();
   ConnectHandlers();
@@ -140,7 +144,7 @@ void TFrmMain::CreateControls() {
   Label1 = new QLabel("目录", Panel2);
   Label1->move(8, 63);
   edFileDir = Place(new QLineEdit(Panel2), 36, 61, 239, 19);
-  edFileDir->setText(QDir::homePath() + "/");
+  edFileDir->setText(DefaultStorageFolder());
   SoftBevel(edFileDir);
 
   Label2 = Place(new QLabel("连续抓拍时，每秒       张，共拍        秒。", Panel2), 8, 85, 258, 12);
@@ -350,6 +354,8 @@ void TFrmMain::FillDeviceList() {
   }
   // activated() is the user's pick only, so this selection writes nothing.
   cbVCap->setCurrentIndex(selected);
+  // Shown only while nothing is selected: an empty list says why.
+  cbVCap->setPlaceholderText(cbVCap->count() == 0 ? QStringLiteral("未找到视频设备") : QString());
 }
 
 void TFrmMain::btnGetVCapClick() {
@@ -525,6 +531,8 @@ int RunStillwick(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Stillwick");
   QApplication::setApplicationVersion(STILLWICK_VERSION);
+  // Wayland shows no window icons: the compositor finds the icon through the desktop entry.
+  QGuiApplication::setDesktopFileName("stillwick");
   SetErrorPresenter([](const std::string& message) {
     QMessageBox::critical(QApplication::activeWindow(), "Stillwick", Q(message), QMessageBox::Ok);
   });

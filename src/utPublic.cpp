@@ -61,11 +61,33 @@ bool FolderWritable(const std::string& folder) {
   return true;
 }
 
+std::vector<std::string> InstalledBinFolders() {
+  return {STILLWICK_INSTALL_BINDIR, "/usr/bin", "/usr/local/bin"};
+}
+
+namespace {
+// Links resolved where the folder exists: /bin is /usr/bin on Debian.
+QString RealFolder(const QString& folder) {
+  const QString canonical = QFileInfo(folder).canonicalFilePath();
+  return canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
+}
+
+bool InstalledFolder(const QString& folder, const std::vector<std::string>& installedBinFolders) {
+  const QString real = RealFolder(folder);
+  for (const std::string& installed : installedBinFolders) {
+    if (RealFolder(QString::fromStdString(installed)) == real)
+      return true;
+  }
+  return false;
+}
+}  // namespace
+
 std::string SettingsFilePath(const std::string& executablePath,
-                             const std::function<bool(const std::string& folder)>& folderWritable) {
+                             const std::function<bool(const std::string& folder)>& folderWritable,
+                             const std::vector<std::string>& installedBinFolders) {
   const QString exeFolder = QFileInfo(QString::fromStdString(executablePath)).absolutePath();
   QString folder = exeFolder;
-  if (!folderWritable(exeFolder.toStdString())) {
+  if (InstalledFolder(exeFolder, installedBinFolders) || !folderWritable(exeFolder.toStdString())) {
     folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     // Without an application name that is the shared configuration folder itself.
     if (QCoreApplication::applicationName().isEmpty())

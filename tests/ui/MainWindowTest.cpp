@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QWindow>
 
+#include "StorageFolder.h"
 #include "TImage.h"
 #include "TPanel.h"
 #include "TSpinEdit.h"
@@ -96,6 +97,21 @@ TEST_F(MainWindowTest, LaysOutEveryControlWhereTheWindowPutsIt) {
   EXPECT_EQ(w.VWCap->VMROptions().Mode(), TVMRVideoMode::vmrWindowed);
   EXPECT_EQ(w.VWCap->VMROptions().Streams(), 1u);
   EXPECT_EQ(w.VWCap->VMROptions().Preferences(), TVMRPreferences());
+  EXPECT_FALSE(w.windowIcon().pixmap(32).isNull());
+}
+
+TEST(StorageFolder, PicturesFolderWhenItExistsElseHome) {
+  QTemporaryDir home;
+  const QByteArray oldHome = qgetenv("HOME");
+  const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+  qputenv("HOME", home.path().toUtf8());
+  qunsetenv("XDG_CONFIG_HOME");  // no user-dirs.dirs: pictures are ~/Pictures
+  EXPECT_EQ(DefaultStorageFolder(), home.path() + "/");
+  QDir(home.path()).mkdir("Pictures");
+  EXPECT_EQ(DefaultStorageFolder(), home.path() + "/Pictures/");
+  qputenv("HOME", oldHome);
+  if (!oldConfig.isNull())
+    qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 // The number fields have the two-pixel sunken frame of a number field; the text fields and the
@@ -239,7 +255,7 @@ TEST(WindowPlacement, CentredButNeverBeyondTheTopOrLeftEdge) {
 
 TEST_F(MainWindowTest, NoSettingsFileLeavesDefaultsAndWritesNothing) {
   TFrmMain& w = Open();
-  EXPECT_EQ(w.edFileDir->text(), QDir::homePath() + "/");
+  EXPECT_EQ(w.edFileDir->text(), DefaultStorageFolder());
   EXPECT_EQ(w.edPreText->text(), "voZU-");
   EXPECT_EQ(w.spPicNum->Value(), 1);
   EXPECT_EQ(w.spPicTime->Value(), 5);
@@ -329,6 +345,7 @@ TEST_F(MainWindowTest, DeviceListReselectsTheStoredNameIgnoringCase) {
   QTest::mouseClick(w.btnGetVCap, Qt::LeftButton);
   EXPECT_EQ(w.cbVCap->count(), 1);
   EXPECT_EQ(w.cbVCap->currentIndex(), -1);
+  EXPECT_EQ(w.cbVCap->placeholderText(), "");  // a device is there, just not the stored one
 }
 
 TEST_F(MainWindowTest, LongDeviceNameIsListedAndStoredCutOnACharacterBoundary) {
@@ -358,6 +375,9 @@ TEST_F(MainWindowTest, CommandsWithoutCaptureOnlyClearTheListAndFocusIt) {
   EXPECT_TRUE(w.lstFn->hasFocus());
   EXPECT_FALSE(w.btnGetPic->isEnabled());
   EXPECT_EQ(w.FGVCap.State(), GraphState::Uninitialized);
+  // No device at all: the empty list says so, and stays empty.
+  EXPECT_EQ(w.cbVCap->placeholderText(), "未找到视频设备");
+  EXPECT_EQ(w.cbVCap->count(), 0);
 
   w.edPreText->setFocus();
   QTest::mouseClick(w.btnPause, Qt::LeftButton);
