@@ -28,6 +28,7 @@
 #include "TImage.h"
 #include "TPanel.h"
 #include "TSpinEdit.h"
+#include "Translation.h"
 #include "WindowPlacement.h"
 #include "capture/LinkedFilter.h"
 #include "platform/BmpFile.h"
@@ -42,8 +43,8 @@ constexpr int kClientHeight = 422;
 constexpr int kDisplayWidth = 507;
 constexpr int kDisplayHeight = 418;
 
-const char* const kIdleBurstCaption = "连续捕获多张图片";
-const char* const kRunningBurstCaption = "停止连续捕获图片";
+const char* const kIdleBurstCaption = QT_TRANSLATE_NOOP("TFrmMain", "连续捕获多张图片");
+const char* const kRunningBurstCaption = QT_TRANSLATE_NOOP("TFrmMain", "停止连续捕获图片");
 
 // "宋体" 9 points: 12 pixels high at 96 dots per inch, whatever the screen's density.
 QFont SongFont() {
@@ -128,26 +129,27 @@ void TFrmMain::CreateControls() {
   Image = Place(new TImage(Picture, Panel1), bevel, bevel, kDisplayWidth, kDisplayHeight);
   Picture.SetOnChanged([image = Image] { image->RequestRepaint(); });
 
-  OpenPlay = Place(new QPushButton("启动采集", Panel2), 8, 6, 66, 26);
-  btnPause = Place(new QPushButton("暂停", Panel2), 75, 6, 37, 26);
-  CallBack = Place(new QCheckBox("同步显示", Panel2), 206, 10, 71, 17);
+  OpenPlay = Place(new QPushButton(tr("启动采集"), Panel2), 8, 6, 66, 26);
+  btnPause = Place(new QPushButton(tr("暂停"), Panel2), 75, 6, 37, 26);
+  CallBack = Place(new QCheckBox(tr("同步显示"), Panel2), 206, 10, 71, 17);
   CallBack->setChecked(true);
-  btnAddDir = Place(new QPushButton("存储目录", Panel2), 8, 33, 66, 26);
-  btnGetPic = Place(new QPushButton("捕获单张图片", Panel2), 75, 33, 90, 26);
+  btnAddDir = Place(new QPushButton(tr("存储目录"), Panel2), 8, 33, 66, 26);
+  btnGetPic = Place(new QPushButton(tr("捕获单张图片"), Panel2), 75, 33, 90, 26);
   btnGetPic->setEnabled(false);
-  btnGetMorePic = Place(new QPushButton(kIdleBurstCaption, Panel2), 166, 33, 108, 26);
+  btnGetMorePic = Place(new QPushButton(tr(kIdleBurstCaption), Panel2), 166, 33, 108, 26);
   btnGetMorePic->setEnabled(false);
   for (QPushButton* button : {OpenPlay, btnPause, btnAddDir, btnGetPic, btnGetMorePic}) {
     button->setAutoDefault(false);
   }
 
-  Label1 = new QLabel("目录", Panel2);
+  Label1 = new QLabel(tr("目录"), Panel2);
   Label1->move(8, 63);
   edFileDir = Place(new QLineEdit(Panel2), 36, 61, 239, 19);
   edFileDir->setText(DefaultStorageFolder());
   SoftBevel(edFileDir);
 
-  Label2 = Place(new QLabel("连续抓拍时，每秒       张，共拍        秒。", Panel2), 8, 85, 258, 12);
+  Label2 =
+      Place(new QLabel(tr("连续抓拍时，每秒       张，共拍        秒。"), Panel2), 8, 85, 258, 12);
   spPicNum = Place(new TSpinEdit(Panel2), 105, 82, 39, 21);
   spPicNum->SetMinValue(1);
   spPicNum->SetMaxValue(5);
@@ -158,18 +160,18 @@ void TFrmMain::CreateControls() {
   spPicTime->SetMaxLength(4);
   spPicTime->SetValue(5);
 
-  Label3 = new QLabel("文件前缀", Panel2);
+  Label3 = new QLabel(tr("文件前缀"), Panel2);
   Label3->move(8, 109);
   edPreText = Place(new QLineEdit("voZU-", Panel2), 58, 107, 59, 18);
   SoftBevel(edPreText);
-  Label4 = new QLabel("起始编号", Panel2);
+  Label4 = new QLabel(tr("起始编号"), Panel2);
   Label4->move(121, 109);
   spStartNum = Place(new TSpinEdit(Panel2), 168, 106, 40, 21);
   spStartNum->SetMinValue(1);
   spStartNum->SetNoMaximum();
   spStartNum->SetMaxLength(4);
   spStartNum->SetValue(1);
-  Label5 = new QLabel("位数", Panel2);
+  Label5 = new QLabel(tr("位数"), Panel2);
   Label5->move(217, 109);
   spNumLen = Place(new TSpinEdit(Panel2), 243, 105, 34, 21);
   spNumLen->SetMinValue(1);
@@ -177,13 +179,13 @@ void TFrmMain::CreateControls() {
   spNumLen->SetMaxLength(4);
   spNumLen->SetValue(2);
 
-  Label160 = new QLabel("视频输入", Panel2);
+  Label160 = new QLabel(tr("视频输入"), Panel2);
   Label160->move(6, 138);
   cbVCap = Place(new QComboBox(Panel2), 57, 134, 185, 20);
   cbVCap->setEditable(false);
   cbVCap->setCurrentIndex(-1);
   btnGetVCap = Place(new QToolButton(Panel2), 244, 133, 33, 22);
-  btnGetVCap->setText("刷新");
+  btnGetVCap->setText(tr("刷新"));
   btnGetVCap->setFocusPolicy(Qt::NoFocus);
   btnGetVCap->setAutoRaise(true);
 
@@ -355,7 +357,7 @@ void TFrmMain::FillDeviceList() {
   // activated() is the user's pick only, so this selection writes nothing.
   cbVCap->setCurrentIndex(selected);
   // Shown only while nothing is selected: an empty list says why.
-  cbVCap->setPlaceholderText(cbVCap->count() == 0 ? QStringLiteral("未找到视频设备") : QString());
+  cbVCap->setPlaceholderText(cbVCap->count() == 0 ? tr("未找到视频设备") : QString());
 }
 
 void TFrmMain::btnGetVCapClick() {
@@ -395,11 +397,11 @@ void TFrmMain::btnPauseClick() {
   switch (FGVCap.State()) {
     case GraphState::Paused:
       FGVCap.Play();
-      btnPause->setText("暂停");
+      btnPause->setText(tr("暂停"));
       break;
     case GraphState::Playing:
       FGVCap.Pause();
-      btnPause->setText("继续");
+      btnPause->setText(tr("继续"));
       break;
     default:
       break;
@@ -446,7 +448,7 @@ void TFrmMain::WriteDisplayPicture(const std::string& fileName) {
 
 void TFrmMain::StopBurst() {
   Timer1.stop();
-  btnGetMorePic->setText(kIdleBurstCaption);
+  btnGetMorePic->setText(tr(kIdleBurstCaption));
 }
 
 void TFrmMain::btnGetPicClick() {
@@ -469,7 +471,7 @@ void TFrmMain::btnGetMorePicClick() {
   const QFileInfo folder(edFileDir->text());
   if (edFileDir->text().isEmpty() || !folder.isDir())
     return;
-  btnGetMorePic->setText(kRunningBurstCaption);
+  btnGetMorePic->setText(tr(kRunningBurstCaption));
   BurstCounter = 0;
   BurstTotal = spPicTime->Value() * spPicNum->Value();
   lstFn->clear();
@@ -529,6 +531,7 @@ int RunStillwick(int argc, char** argv) {
     }
   }
   QApplication app(argc, argv);
+  InstallTranslation(app);
   QApplication::setApplicationName("Stillwick");
   QApplication::setApplicationVersion(STILLWICK_VERSION);
   // Wayland shows no window icons: the compositor finds the icon through the desktop entry.

@@ -104,9 +104,10 @@ bool InitializePublic(const std::string& executablePath, const CounterProbe& pro
                       const std::function<void(const std::string&)>& showMessage) {
   IniFileNameStorage() = SettingsFilePath(executablePath, FolderWritable);
   if (!probe()) {
-    showMessage(
-        "对不起,发现该计算机没有高性能计数器.\n"
-        "请升级您的计算机和操作系统.系统退出");
+    showMessage(QCoreApplication::translate("utPublic",
+                                            "对不起,发现该计算机没有高性能计数器.\n"
+                                            "请升级您的计算机和操作系统.系统退出")
+                    .toStdString());
     return false;
   }
   return true;
