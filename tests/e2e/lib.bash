@@ -29,7 +29,7 @@ start_x() {
   exec 5<> <(:)
   # -noreset: the server would otherwise reset when the readiness probe disconnects, and the
   # program could miss it in between.
-  Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+  Xvfb -displayfd 5 -screen 0 "${SCREEN:-1280x1024x24}" -nolisten tcp -noreset >/dev/null 2>&1 &
   XVFB_PID=$!
   local number=""
   read -r -t 20 number <&5 || fail "no X server could be started"
