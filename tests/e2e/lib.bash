@@ -71,7 +71,7 @@ skip() {
 start_app() {
   mkdir -p "$WORK/app" "$WORK/home"
   cp "$STILLWICK_BIN" "$WORK/app/stillwick"
-  (cd "$WORK/app" && env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="${APP_LANG:-C.UTF-8}" \
+  (cd "$WORK/app" && exec env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="${APP_LANG:-C.UTF-8}" \
      HOME="$WORK/home" QT_QPA_PLATFORM="${APP_PLATFORM:-xcb}" \
      GST_PLUGIN_PATH="$TESTCAM_DIR" GST_REGISTRY="$WORK/registry.bin" GST_REGISTRY_FORK=no \
      "$@" ./stillwick >"$WORK/app.log" 2>&1) &
