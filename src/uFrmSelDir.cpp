@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QShowEvent>
 
+#include "FixedSizeKeeper.h"
 #include "platform/HandlerGuard.h"
 
 TFrmSelDir* FrmSelDir = nullptr;
@@ -69,6 +70,7 @@ TFrmSelDir::~TFrmSelDir() {
 void TFrmSelDir::FormCreate() {
   pl.setGeometry(0, 0, 545, 257);
   setFixedSize(pl.size());
+  new FixedSizeKeeper(this);
   // The tree selected the computer node while it was built, before anyone listened.
   ShellTreeView1Change();
 }
