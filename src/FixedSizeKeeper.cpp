@@ -22,9 +22,9 @@ FixedSizeKeeper::FixedSizeKeeper(QWidget* window) : QObject(window), window_(win
 
 void FixedSizeKeeper::WatchWindowHandle() {
   QWindow* handle = window_ ? window_->windowHandle() : nullptr;
-  if (watchingHandle_ || !handle)
+  if (!handle || handle == watchedHandle_)
     return;
-  watchingHandle_ = true;
+  watchedHandle_ = handle;
   // Emitted at once when the state is asked for, before the compositor answers: the only moment
   // to make the window able to take the size the compositor will configure.
   connect(handle, &QWindow::windowStateChanged, this, [this, handle](Qt::WindowState state) {

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+#include <QWindow>
 
 class FixedSizeKeeper : public QObject {
   Q_OBJECT
@@ -31,6 +32,6 @@ class FixedSizeKeeper : public QObject {
   void Restore();
 
   QPointer<QWidget> window_;
-  bool watchingHandle_ = false;
+  QPointer<QWindow> watchedHandle_;  // a window made anew (new flags, say) is watched anew
   bool restorePending_ = false;
 };
