@@ -48,10 +48,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://github.com/stillwick/stillwick)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt's platform plugins (X11 and offscreen) are a separate package; v4l2src is in -good; the
-# window's Chinese texts need a Song face.
+# Qt's platform plugins (X11 and offscreen) are a separate package, and so is the SVG image
+# plugin the window icon is drawn with; v4l2src is in -good; the window's Chinese texts need a
+# Song face.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "qt6-qpa-plugins, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, fonts-arphic-uming")
+    "qt6-qpa-plugins, libqt6svg6, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, fonts-arphic-uming")
 # Without qt6-wayland a Wayland session runs the window through XWayland.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_STRIP_FILES ON)

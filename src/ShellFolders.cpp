@@ -1,6 +1,7 @@
 #include "ShellFolders.h"
 
 #include <QCollator>
+#include <QCoreApplication>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -103,7 +104,7 @@ int CompareFolderNames(const QString& a, const QString& b) {
 }
 
 QString FreeNewFolderName(const QString& folder) {
-  const QString base = QStringLiteral("新建文件夹");
+  const QString base = QCoreApplication::translate("TShellTreeView", "新建文件夹");
   QString name = base;
   for (int n = 2; PathExists(JoinFolderPath(folder, name)); ++n) {
     name = QStringLiteral("%1 (%2)").arg(base).arg(n);

@@ -21,6 +21,13 @@ void TImage::RequestRepaint() noexcept {
     repaintPending_.store(false);
 }
 
+void TImage::SetDrawnPicture(std::shared_ptr<const Dib> picture,
+                             std::function<void(QPainter&)> paint) {
+  drawn_ = std::move(picture);
+  paintDrawn_ = std::move(paint);
+  update();
+}
+
 void TImage::RepaintNow() {
   repaintPending_.store(false);
   update();
@@ -61,6 +68,15 @@ void TImage::paintEvent(QPaintEvent*) {
   // The reference keeps this picture alive (and unrecycled) while it is drawn, without holding
   // the display lock over the drawing.
   TBitmap::Ref picture = picture_.Snapshot();
+  if (drawn_ && picture.get() == drawn_.get()) {
+    painter.fillRect(rect(), Qt::black);
+    painter.scale(width() / static_cast<qreal>(drawn_->Width()),
+                  height() / static_cast<qreal>(drawn_->Height()));
+    paintDrawn_(painter);
+    return;
+  }
+  drawn_.reset();
+  paintDrawn_ = nullptr;
   const QImage image = picture ? ImageOver(*picture) : QImage();
   if (image.isNull()) {
     painter.fillRect(rect(), Qt::black);

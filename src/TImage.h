@@ -8,9 +8,12 @@
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 
 class TBitmap;
 class Dib;
+class QPainter;
 
 class TImage : public QWidget {
   Q_OBJECT
@@ -20,6 +23,12 @@ class TImage : public QWidget {
   // Any thread, from the picture's change callback: asks for one repaint on the main thread.
   // Calls that come while one is pending are folded into it.
   void RequestRepaint() noexcept;
+
+  // A picture that was drawn on black by `paint` (in the picture's coordinates). While it is
+  // the display picture the area repaints it from `paint` at the screen's own resolution, so
+  // text stays sharp on dense screens and the black is opaque whatever the picture's unused
+  // fourth bytes hold. The picture itself is what captures write. Main thread.
+  void SetDrawnPicture(std::shared_ptr<const Dib> picture, std::function<void(QPainter&)> paint);
 
   // A QImage over the Dib's own pixels (no copy), rows in storage order; null when the
   // format is not one the screen draws directly.
@@ -35,6 +44,9 @@ class TImage : public QWidget {
 
  private:
   TBitmap& picture_;
+  // Held until another picture is shown, which also keeps it from being recycled meanwhile.
+  std::shared_ptr<const Dib> drawn_;
+  std::function<void(QPainter&)> paintDrawn_;
   std::atomic<bool> repaintPending_{false};
   // Resolved once: posting through it lets Qt build the queued call itself, so the streaming
   // thread writes nothing the main thread reads but the flag above.

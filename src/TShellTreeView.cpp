@@ -29,8 +29,6 @@ constexpr int kPathRole = Qt::UserRole;
 constexpr int kKindRole = Qt::UserRole + 1;
 constexpr int kReadRole = Qt::UserRole + 2;  // children have been read
 
-const QString kComputerCaption = QStringLiteral("计算机");
-
 class WaitCursor {
  public:
   WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -207,7 +205,7 @@ QTreeWidgetItem* TShellTreeView::FindNodeBelow(QTreeWidgetItem* node,
 }
 
 void TShellTreeView::BuildComputerNode() {
-  auto computer = MakeNode(NodeKind::Computer, QString(), kComputerCaption);
+  auto computer = MakeNode(NodeKind::Computer, QString(), tr("计算机"));
   QTreeWidgetItem* node = computer.get();
   addTopLevelItem(computer.release());
   node->setExpanded(true);
@@ -308,12 +306,12 @@ std::unique_ptr<QMenu> TShellTreeView::BuildContextMenu(QTreeWidgetItem* target)
         (this->*command)(node);
     });
   };
-  add(QStringLiteral("打开"), onDisk, &TShellTreeView::OpenFolder);
-  add(QStringLiteral("新建文件夹"), onDisk, &TShellTreeView::NewFolder);
-  add(QStringLiteral("重命名"), isFolder, &TShellTreeView::StartRename);
-  add(QStringLiteral("删除"), isFolder, &TShellTreeView::DeleteFolder);
+  add(tr("打开"), onDisk, &TShellTreeView::OpenFolder);
+  add(tr("新建文件夹"), onDisk, &TShellTreeView::NewFolder);
+  add(tr("重命名"), isFolder, &TShellTreeView::StartRename);
+  add(tr("删除"), isFolder, &TShellTreeView::DeleteFolder);
   menu->addSeparator();
-  add(QStringLiteral("刷新"), true, &TShellTreeView::RefreshNode);
+  add(tr("刷新"), true, &TShellTreeView::RefreshNode);
   return menu;
 }
 

@@ -37,7 +37,8 @@ QValidator::State TSpinEdit::LengthLimit::validate(QString& input, int& /*pos*/)
   return limit > 0 && grows && input.size() > limit ? Invalid : Acceptable;
 }
 
-TSpinEdit::TSpinEdit(QWidget* parent) : QWidget(parent) {
+TSpinEdit::TSpinEdit(QWidget* parent) : QFrame(parent) {
+  setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
   editor_.setFrame(false);
   editor_.setText(QStringLiteral("0"));
   committedLength_ = editor_.text().size();
@@ -113,7 +114,7 @@ void TSpinEdit::Step(int delta) {
 
 bool TSpinEdit::eventFilter(QObject* watched, QEvent* event) {
   if (watched != &editor_) {
-    return QWidget::eventFilter(watched, event);
+    return QFrame::eventFilter(watched, event);
   }
   switch (event->type()) {
     case QEvent::KeyPress:
@@ -173,10 +174,11 @@ bool TSpinEdit::KeyPress(QKeyEvent* event) {
 }
 
 void TSpinEdit::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  const int buttonLeft = width() - kButtonWidth;
-  const int half = height() / 2;
-  editor_.setGeometry(0, 0, buttonLeft, height());
-  up_.setGeometry(buttonLeft, 0, kButtonWidth, half);
-  down_.setGeometry(buttonLeft, half, kButtonWidth, height() - half);
+  QFrame::resizeEvent(event);
+  const QRect inside = contentsRect();
+  const int buttonLeft = inside.right() + 1 - kButtonWidth;
+  const int half = inside.height() / 2;
+  editor_.setGeometry(inside.left(), inside.top(), buttonLeft - inside.left(), inside.height());
+  up_.setGeometry(buttonLeft, inside.top(), kButtonWidth, half);
+  down_.setGeometry(buttonLeft, inside.top() + half, kButtonWidth, inside.height() - half);
 }

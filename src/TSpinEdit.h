@@ -1,19 +1,20 @@
 #pragma once
-// A number field: a line edit with two small arrow buttons at its right.
+// A number field: a line edit with two small arrow buttons at its right, inside the sunken
+// two-pixel frame of an ordinary number field.
 //
 // Its value is the whole number its text spells (TryStrToInt), else its minimum. Values set by
 // the program or produced by an arrow are clamped to the limits; typed text is clamped only
 // when the field loses the focus, and a text that spells no number is then left as typed.
 // Only digits, signs, the decimal separator and control keys other than Enter can be typed.
 
+#include <QFrame>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QValidator>
-#include <QWidget>
 
 #include <cstdint>
 
-class TSpinEdit : public QWidget {
+class TSpinEdit : public QFrame {
   Q_OBJECT
  public:
   explicit TSpinEdit(QWidget* parent = nullptr);

@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QShowEvent>
 
+#include "FixedSizeKeeper.h"
 #include "platform/HandlerGuard.h"
 
 TFrmSelDir* FrmSelDir = nullptr;
@@ -20,12 +21,12 @@ TFrmSelDir::TFrmSelDir(QWidget* owner, TShellTreeView::RootLister roots)
                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowCloseButtonHint),
       pl(this),
-      Label14(QStringLiteral("选择目录："), &pl),
+      Label14(tr("选择目录："), &pl),
       edFileDir(&pl),
       btnUnLoadReady(&pl),
       btnSure(&pl),
       m_tree(&pl, std::move(roots)) {
-  setWindowTitle(QStringLiteral("选择目录"));
+  setWindowTitle(tr("选择目录"));
   setFont(PixelFont(QStringLiteral("MS Sans Serif"), 11));
 
   Label14.move(18, 18);
@@ -42,10 +43,10 @@ TFrmSelDir::TFrmSelDir(QWidget* owner, TShellTreeView::RootLister roots)
       "QLineEdit { border: 1px solid; border-color: palette(mid) palette(light) palette(light) "
       "palette(mid); }"));
 
-  btnUnLoadReady.setText(QStringLiteral("取消"));
+  btnUnLoadReady.setText(tr("取消"));
   btnUnLoadReady.setGeometry(437, 14, 49, 24);
   btnUnLoadReady.setFocusPolicy(Qt::NoFocus);
-  btnSure.setText(QStringLiteral("确认"));
+  btnSure.setText(tr("确认"));
   btnSure.setGeometry(488, 14, 49, 24);
   btnSure.setFocusPolicy(Qt::NoFocus);
 
@@ -69,6 +70,7 @@ TFrmSelDir::~TFrmSelDir() {
 void TFrmSelDir::FormCreate() {
   pl.setGeometry(0, 0, 545, 257);
   setFixedSize(pl.size());
+  new FixedSizeKeeper(this);
   // The tree selected the computer node while it was built, before anyone listened.
   ShellTreeView1Change();
 }

@@ -9,22 +9,27 @@
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QToolButton>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "CommandLine.h"
+#include "FixedSizeKeeper.h"
+#include "StorageFolder.h"
 #include "TImage.h"
 #include "TPanel.h"
 #include "TSpinEdit.h"
+#include "Translation.h"
+#include "WindowPlacement.h"
 #include "capture/LinkedFilter.h"
 #include "platform/BmpFile.h"
 #include "platform/Error.h"
@@ -39,8 +44,8 @@ constexpr int kClientHeight = 422;
 constexpr int kDisplayWidth = 507;
 constexpr int kDisplayHeight = 418;
 
-const char* const kIdleBurstCaption = "连续捕获多张图片";
-const char* const kRunningBurstCaption = "停止连续捕获图片";
+const char* const kIdleBurstCaption = QT_TRANSLATE_NOOP("TFrmMain", "连续捕获多张图片");
+const char* const kRunningBurstCaption = QT_TRANSLATE_NOOP("TFrmMain", "停止连续捕获图片");
 
 // "宋体" 9 points: 12 pixels high at 96 dots per inch, whatever the screen's density.
 QFont SongFont() {
@@ -56,23 +61,41 @@ std::string S(const QString& text) {
   return text.toStdString();
 }
 
+// fontconfig maps neither "宋体" nor the other faces of the window to what Debian has.
+void InstallFontSubstitutes() {
+  const QStringList song = {"AR PL UMing CN", "AR PL UMing TW", "Noto Serif CJK SC",
+                            "Noto Sans CJK SC"};
+  QFont::insertSubstitutions("宋体", song);
+  QFont::insertSubstitutions("SimSun", song);
+  const QStringList sans = {"DejaVu Sans", "Noto Sans CJK SC"};
+  QFont::insertSubstitutions("MS Sans Serif", sans);
+  QFont::insertSubstitutions("Arial", sans);
+}
+
 template <typename W>
 W* Place(W* widget, int left, int top, int width, int height) {
   widget->setGeometry(left, top, width, height);
   return widget;
 }
 
-// The text fields and the list: no frame, a soft bevel.
-void SoftBevel(QWidget* widget) {
+// The text fields and the list: no frame, a soft bevel. `extra` holds further rules for the
+// same widget: a second style sheet would replace the first.
+void SoftBevel(QWidget* widget, const QString& extra = {}) {
   widget->setStyleSheet(
-      QStringLiteral("border: 1px solid palette(mid); border-top-color: palette(dark);"
-                     "border-left-color: palette(dark); background: palette(base);"));
+      QStringLiteral("%1 { border: 1px solid palette(mid); border-top-color: palette(dark);"
+                     "border-left-color: palette(dark); background: palette(base); }")
+          .arg(QString::fromLatin1(widget->metaObject()->className())) +
+      extra);
 }
 }  // namespace
 
 TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
+  InstallFontSubstitutes();
   setWindowTitle("Stillwick");
   setFont(SongFont());
+  // The installed theme's icon, else the program's own copy.
+  setWindowIcon(QIcon::fromTheme("stillwick", QIcon(":/stillwick.svg")));
+  new FixedSizeKeeper(this);
   CreateControls();
   ConnectHandlers();
   Guarded([this] { FormCreate(); });
@@ -107,26 +130,27 @@ void TFrmMain::CreateControls() {
   Image = Place(new TImage(Picture, Panel1), bevel, bevel, kDisplayWidth, kDisplayHeight);
   Picture.SetOnChanged([image = Image] { image->RequestRepaint(); });
 
-  OpenPlay = Place(new QPushButton("启动采集", Panel2), 8, 6, 66, 26);
-  btnPause = Place(new QPushButton("暂停", Panel2), 75, 6, 37, 26);
-  CallBack = Place(new QCheckBox("同步显示", Panel2), 206, 10, 71, 17);
+  OpenPlay = Place(new QPushButton(tr("启动采集"), Panel2), 8, 6, 66, 26);
+  btnPause = Place(new QPushButton(tr("暂停"), Panel2), 75, 6, 37, 26);
+  CallBack = Place(new QCheckBox(tr("同步显示"), Panel2), 206, 10, 71, 17);
   CallBack->setChecked(true);
-  btnAddDir = Place(new QPushButton("存储目录", Panel2), 8, 33, 66, 26);
-  btnGetPic = Place(new QPushButton("捕获单张图片", Panel2), 75, 33, 90, 26);
+  btnAddDir = Place(new QPushButton(tr("存储目录"), Panel2), 8, 33, 66, 26);
+  btnGetPic = Place(new QPushButton(tr("捕获单张图片"), Panel2), 75, 33, 90, 26);
   btnGetPic->setEnabled(false);
-  btnGetMorePic = Place(new QPushButton(kIdleBurstCaption, Panel2), 166, 33, 108, 26);
+  btnGetMorePic = Place(new QPushButton(tr(kIdleBurstCaption), Panel2), 166, 33, 108, 26);
   btnGetMorePic->setEnabled(false);
   for (QPushButton* button : {OpenPlay, btnPause, btnAddDir, btnGetPic, btnGetMorePic}) {
     button->setAutoDefault(false);
   }
 
-  Label1 = new QLabel("目录", Panel2);
+  Label1 = new QLabel(tr("目录"), Panel2);
   Label1->move(8, 63);
   edFileDir = Place(new QLineEdit(Panel2), 36, 61, 239, 19);
-  edFileDir->setText(QDir::homePath() + "/");
+  edFileDir->setText(DefaultStorageFolder());
   SoftBevel(edFileDir);
 
-  Label2 = Place(new QLabel("连续抓拍时，每秒       张，共拍        秒。", Panel2), 8, 85, 258, 12);
+  Label2 =
+      Place(new QLabel(tr("连续抓拍时，每秒       张，共拍        秒。"), Panel2), 8, 85, 258, 12);
   spPicNum = Place(new TSpinEdit(Panel2), 105, 82, 39, 21);
   spPicNum->SetMinValue(1);
   spPicNum->SetMaxValue(5);
@@ -137,18 +161,18 @@ void TFrmMain::CreateControls() {
   spPicTime->SetMaxLength(4);
   spPicTime->SetValue(5);
 
-  Label3 = new QLabel("文件前缀", Panel2);
+  Label3 = new QLabel(tr("文件前缀"), Panel2);
   Label3->move(8, 109);
   edPreText = Place(new QLineEdit("voZU-", Panel2), 58, 107, 59, 18);
   SoftBevel(edPreText);
-  Label4 = new QLabel("起始编号", Panel2);
+  Label4 = new QLabel(tr("起始编号"), Panel2);
   Label4->move(121, 109);
   spStartNum = Place(new TSpinEdit(Panel2), 168, 106, 40, 21);
   spStartNum->SetMinValue(1);
   spStartNum->SetNoMaximum();
   spStartNum->SetMaxLength(4);
   spStartNum->SetValue(1);
-  Label5 = new QLabel("位数", Panel2);
+  Label5 = new QLabel(tr("位数"), Panel2);
   Label5->move(217, 109);
   spNumLen = Place(new TSpinEdit(Panel2), 243, 105, 34, 21);
   spNumLen->SetMinValue(1);
@@ -156,47 +180,38 @@ void TFrmMain::CreateControls() {
   spNumLen->SetMaxLength(4);
   spNumLen->SetValue(2);
 
-  Label160 = new QLabel("视频输入", Panel2);
+  Label160 = new QLabel(tr("视频输入"), Panel2);
   Label160->move(6, 138);
   cbVCap = Place(new QComboBox(Panel2), 57, 134, 185, 20);
   cbVCap->setEditable(false);
   cbVCap->setCurrentIndex(-1);
   btnGetVCap = Place(new QToolButton(Panel2), 244, 133, 33, 22);
-  btnGetVCap->setText("刷新");
+  btnGetVCap->setText(tr("刷新"));
   btnGetVCap->setFocusPolicy(Qt::NoFocus);
   btnGetVCap->setAutoRaise(true);
 
   lstFn = Place(new QListWidget(Panel2), 2, 164, 277, 65);
   lstFn->setUniformItemSizes(true);
-  lstFn->setStyleSheet(QStringLiteral("QListWidget::item { height: 12px; padding: 0px; }"));
-  SoftBevel(lstFn);
+  SoftBevel(lstFn, QStringLiteral("QListWidget::item { height: 12px; padding: 0px; }"));
 
   Panel4 = Place(new TPanel(Panel2), 1, 232, 278, 189);
   Panel4->SetBevels(TPanel::Bevel::None, TPanel::Bevel::Lowered);
   VWCap = new TVideoWindow(Panel4, "VWCap");
   VWCap->setGeometry(1, 1, 276, 187);
+  VWCap->VMROptions().SetMode(TVMRVideoMode::vmrWindowed);
+  VWCap->VMROptions().SetStreams(1);
+  VWCap->VMROptions().SetPreferences({});
 
   for (QLabel* label : {Label1, Label2, Label3, Label4, Label5, Label160}) {
     label->adjustSize();
   }
   Label2->resize(258, 12);
 
-  // Tab order as the window was laid out.
-  QWidget* order[] = {lstFn,
-                      OpenPlay,
-                      btnPause,
-                      CallBack,
-                      btnAddDir,
-                      btnGetPic,
-                      btnGetMorePic,
-                      edFileDir,
-                      spPicNum->Editor(),
-                      spPicTime->Editor(),
-                      edPreText,
-                      spStartNum->Editor(),
-                      spNumLen->Editor(),
-                      VWCap,
-                      cbVCap};
+  // Tab order as the window was laid out. A number field goes in whole, so Qt moves its editor
+  // along with it; its editor alone would leave the field behind as a second stop.
+  QWidget* order[] = {lstFn,     OpenPlay,      btnPause,  CallBack, btnAddDir,
+                      btnGetPic, btnGetMorePic, edFileDir, spPicNum, spPicTime,
+                      edPreText, spStartNum,    spNumLen,  VWCap,    cbVCap};
   for (size_t i = 1; i < std::size(order); ++i)
     setTabOrder(order[i - 1], order[i]);
 
@@ -246,23 +261,30 @@ void TFrmMain::FormCreate() {
   header.biBitCount = 32;
   std::shared_ptr<Dib> surface = Dib::Create(header);
   std::memset(surface->Bits(), 0, surface->ImageSize());
-  DrawStartupCaption(*surface);
+  DrawStartupCaption(surface);
   Picture.Adopt(std::move(surface));
   LoadSettings();
   lstFn->clear();
   FillDeviceList();
 }
 
-void TFrmMain::DrawStartupCaption(Dib& dib) {
-  QImage surface = TImage::ImageOver(dib);
-  QPainter painter(&surface);
-  painter.setFont(SongFont());
-  painter.setPen(QColor(255, 0, 0));
-  painter.setBackgroundMode(Qt::TransparentMode);
+void TFrmMain::DrawStartupCaption(const std::shared_ptr<Dib>& dib) {
   const QString line1 = Q(DateText(QDate::currentDate()) + " " + TimeText());
-  const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
-  painter.drawText(QRect(10, 10, kDisplayWidth, kDisplayHeight), flags, line1);
-  painter.drawText(QRect(10, 28, kDisplayWidth, kDisplayHeight), flags, "Stillwick");
+  auto paint = [line1](QPainter& painter) {
+    painter.setFont(SongFont());
+    painter.setPen(QColor(255, 0, 0));
+    painter.setBackgroundMode(Qt::TransparentMode);
+    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
+    painter.drawText(QRect(10, 10, kDisplayWidth, kDisplayHeight), flags, line1);
+    painter.drawText(QRect(10, 28, kDisplayWidth, kDisplayHeight), flags, "Stillwick");
+  };
+  {
+    QImage surface = TImage::ImageOver(*dib);
+    QPainter painter(&surface);
+    paint(painter);
+  }
+  // The display draws the same caption again at the screen's resolution.
+  Image->SetDrawnPicture(dib, paint);
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
@@ -335,6 +357,8 @@ void TFrmMain::FillDeviceList() {
   }
   // activated() is the user's pick only, so this selection writes nothing.
   cbVCap->setCurrentIndex(selected);
+  // Shown only while nothing is selected: an empty list says why.
+  cbVCap->setPlaceholderText(cbVCap->count() == 0 ? tr("未找到视频设备") : QString());
 }
 
 void TFrmMain::btnGetVCapClick() {
@@ -374,11 +398,11 @@ void TFrmMain::btnPauseClick() {
   switch (FGVCap.State()) {
     case GraphState::Paused:
       FGVCap.Play();
-      btnPause->setText("暂停");
+      btnPause->setText(tr("暂停"));
       break;
     case GraphState::Playing:
       FGVCap.Pause();
-      btnPause->setText("继续");
+      btnPause->setText(tr("继续"));
       break;
     default:
       break;
@@ -431,7 +455,7 @@ void TFrmMain::WriteDisplayPicture(const std::string& fileName) {
 
 void TFrmMain::StopBurst() {
   Timer1.stop();
-  btnGetMorePic->setText(kIdleBurstCaption);
+  btnGetMorePic->setText(tr(kIdleBurstCaption));
 }
 
 void TFrmMain::btnGetPicClick() {
@@ -454,7 +478,7 @@ void TFrmMain::btnGetMorePicClick() {
   const QFileInfo folder(edFileDir->text());
   if (edFileDir->text().isEmpty() || !folder.isDir())
     return;
-  btnGetMorePic->setText(kRunningBurstCaption);
+  btnGetMorePic->setText(tr(kRunningBurstCaption));
   BurstCounter = 0;
   BurstTotal = spPicTime->Value() * spPicNum->Value();
   lstFn->clear();
@@ -500,21 +524,25 @@ void TFrmMain::btnAddDirClick() {
 
 // ---------------------------------------------------------------- start-up
 
-namespace {
-void InstallFontSubstitutes() {
-  const QStringList song = {"AR PL UMing CN", "AR PL UMing TW", "Noto Serif CJK SC",
-                            "Noto Sans CJK SC"};
-  QFont::insertSubstitutions("宋体", song);
-  QFont::insertSubstitutions("SimSun", song);
-  const QStringList sans = {"DejaVu Sans", "Noto Sans CJK SC"};
-  QFont::insertSubstitutions("MS Sans Serif", sans);
-  QFont::insertSubstitutions("Arial", sans);
-}
-}  // namespace
-
 int RunStillwick(int argc, char** argv) {
+  {
+    // Read before any window system is needed, so --help works without a display.
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName("Stillwick");
+    QCoreApplication::setApplicationVersion(STILLWICK_VERSION);
+    const CommandLineOutcome command = ParseCommandLine(QCoreApplication::arguments());
+    if (command.exitStatus >= 0) {
+      std::fputs(command.out.toLocal8Bit().constData(), stdout);
+      std::fputs(command.err.toLocal8Bit().constData(), stderr);
+      return command.exitStatus;
+    }
+  }
   QApplication app(argc, argv);
+  InstallTranslation(app);
   QApplication::setApplicationName("Stillwick");
+  QApplication::setApplicationVersion(STILLWICK_VERSION);
+  // Wayland shows no window icons: the compositor finds the icon through the desktop entry.
+  QGuiApplication::setDesktopFileName("stillwick");
   SetErrorPresenter([](const std::string& message) {
     QMessageBox::critical(QApplication::activeWindow(), "Stillwick", Q(message), QMessageBox::Ok);
   });
@@ -527,7 +555,6 @@ int RunStillwick(int argc, char** argv) {
     return 1;
 
   gst_init(&argc, &argv);
-  InstallFontSubstitutes();
 
   TFrmMain main;
   // Created right after the main window, hidden, and reused for every opening.
@@ -538,13 +565,11 @@ int RunStillwick(int argc, char** argv) {
     main.close();
     QCoreApplication::exit(0);
   });
-  // Centred on the screen.
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = main.frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    main.move(frame.topLeft());
-  }
+  CentreOnScreen(main);
   main.show();
+  if (qEnvironmentVariableIsSet("STILLWICK_TEST_REQUEST_STATE"))
+    FixedSizeKeeper::RequestStateForTesting(&main,
+                                            qEnvironmentVariable("STILLWICK_TEST_REQUEST_STATE"));
   main.lstFn->setFocus();
   return QApplication::exec();
 }

@@ -109,8 +109,9 @@ class TFrmMain : public QWidget {
  private:
   void CreateControls();
   void ConnectHandlers();
-  // Draws on the start-up picture before it becomes the display picture.
-  void DrawStartupCaption(Dib& dib);
+  // Draws on the start-up picture before it becomes the display picture, and has the display
+  // draw it the same way.
+  void DrawStartupCaption(const std::shared_ptr<Dib>& dib);
   void LoadSettings();
   void FillDeviceList();
   void SaveDisplayPicture(const std::string& fileName);

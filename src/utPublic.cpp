@@ -51,11 +51,33 @@ bool FolderWritable(const std::string& folder) {
   return platform::CanCreateFileIn(folder);
 }
 
+std::vector<std::string> InstalledBinFolders() {
+  return {STILLWICK_INSTALL_BINDIR, "/usr/bin", "/usr/local/bin"};
+}
+
+namespace {
+// Links resolved where the folder exists: /bin is /usr/bin on Debian.
+QString RealFolder(const QString& folder) {
+  const QString canonical = QFileInfo(folder).canonicalFilePath();
+  return canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
+}
+
+bool InstalledFolder(const QString& folder, const std::vector<std::string>& installedBinFolders) {
+  const QString real = RealFolder(folder);
+  for (const std::string& installed : installedBinFolders) {
+    if (RealFolder(QString::fromStdString(installed)) == real)
+      return true;
+  }
+  return false;
+}
+}  // namespace
+
 std::string SettingsFilePath(const std::string& executablePath,
-                             const std::function<bool(const std::string& folder)>& folderWritable) {
+                             const std::function<bool(const std::string& folder)>& folderWritable,
+                             const std::vector<std::string>& installedBinFolders) {
   const QString exeFolder = QFileInfo(QString::fromStdString(executablePath)).absolutePath();
   QString folder = exeFolder;
-  if (!folderWritable(exeFolder.toStdString())) {
+  if (InstalledFolder(exeFolder, installedBinFolders) || !folderWritable(exeFolder.toStdString())) {
     folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     // Without an application name that is the shared configuration folder itself.
     if (QCoreApplication::applicationName().isEmpty())
@@ -72,9 +94,10 @@ bool InitializePublic(const std::string& executablePath, const CounterProbe& pro
                       const std::function<void(const std::string&)>& showMessage) {
   IniFileNameStorage() = SettingsFilePath(executablePath, FolderWritable);
   if (!probe()) {
-    showMessage(
-        "对不起,发现该计算机没有高性能计数器.\n"
-        "请升级您的计算机和操作系统.系统退出");
+    showMessage(QCoreApplication::translate("utPublic",
+                                            "对不起,发现该计算机没有高性能计数器.\n"
+                                            "请升级您的计算机和操作系统.系统退出")
+                    .toStdString());
     return false;
   }
   return true;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Name of the settings file.
 inline constexpr const char* kIniBaseName = "参数设置.INI";
@@ -19,7 +20,7 @@ using CounterProbe = std::function<bool()>;
 bool HighResolutionCounterPresent();
 
 // Start-up initialisation, once, before any window: fixes IniFileName from the executable's
-// path (beside it when that folder is writable, else the user's configuration folder), then
+// path (see SettingsFilePath), then
 // checks for the counter. Without one it shows the two-line message through `showMessage`
 // and returns false: the program then ends with status 1.
 bool InitializePublic(const std::string& executablePath, const CounterProbe& probe,
@@ -27,11 +28,18 @@ bool InitializePublic(const std::string& executablePath, const CounterProbe& pro
 // Tests point the settings file somewhere else.
 void SetIniFileNameForTesting(const std::string& fileName);
 
+// The folders that hold installed executables: the install prefix's bin folder, /usr/bin and
+// /usr/local/bin. No portable copy or build lives there.
+std::vector<std::string> InstalledBinFolders();
+
 // Where InitializePublic puts the settings file for an executable at `executablePath`: beside
-// it when `folderWritable` accepts its folder, else in the user's configuration folder, which
-// it creates.
-std::string SettingsFilePath(const std::string& executablePath,
-                             const std::function<bool(const std::string& folder)>& folderWritable);
+// it when `folderWritable` accepts its folder and that folder is none of `installedBinFolders`
+// (root can write /usr/bin, but no package owns a settings file there), else in the user's
+// configuration folder, which it creates.
+std::string SettingsFilePath(
+    const std::string& executablePath,
+    const std::function<bool(const std::string& folder)>& folderWritable,
+    const std::vector<std::string>& installedBinFolders = InstalledBinFolders());
 // Whether a new file can be made in `folder`: tried, since permission bits do not tell (root,
 // read-only mounts).
 bool FolderWritable(const std::string& folder);

@@ -13,6 +13,7 @@ cleanup() {
     wait "$APP_PID" 2>/dev/null
   fi
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
+  [ -n "${WESTON_PID:-}" ] && kill "$WESTON_PID" 2>/dev/null && wait "$WESTON_PID" 2>/dev/null
   rm -rf "$WORK"
   exit "$status"
 }
@@ -28,7 +29,7 @@ start_x() {
   exec 5<> <(:)
   # -noreset: the server would otherwise reset when the readiness probe disconnects, and the
   # program could miss it in between.
-  Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+  Xvfb -displayfd 5 -screen 0 "${SCREEN:-1280x1024x24}" -nolisten tcp -noreset >/dev/null 2>&1 &
   XVFB_PID=$!
   local number=""
   read -r -t 20 number <&5 || fail "no X server could be started"
@@ -40,12 +41,40 @@ start_x() {
   fail "X server :$number does not answer"
 }
 
+# Weston's headless backend with a runtime folder of its own; a machine where it cannot start
+# skips the test (status 77).
+start_weston() {
+  command -v weston >/dev/null || skip "weston is not installed"
+  export XDG_RUNTIME_DIR="$WORK/runtime"
+  mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+  export WAYLAND_DISPLAY=stillwick-test
+  weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0 \
+    >"$WORK/weston.log" 2>&1 &
+  WESTON_PID=$!
+  for _ in $(seq 100); do
+    [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] && return 0
+    kill -0 "$WESTON_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  sed 's/^/  weston: /' "$WORK/weston.log" >&2
+  skip "Weston's headless backend does not start here"
+}
+
+skip() {
+  echo "SKIP: $*"
+  exit 77
+}
+
+# The program, copied so its settings file lands in $WORK/app. The language is pinned (the
+# source texts) unless APP_LANG says otherwise; APP_PLATFORM picks Qt's platform plugin; extra
+# arguments are more environment assignments.
 start_app() {
   mkdir -p "$WORK/app" "$WORK/home"
   cp "$STILLWICK_BIN" "$WORK/app/stillwick"
-  (cd "$WORK/app" && HOME="$WORK/home" QT_QPA_PLATFORM=xcb \
+  (cd "$WORK/app" && exec env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG="${APP_LANG:-C.UTF-8}" \
+     HOME="$WORK/home" QT_QPA_PLATFORM="${APP_PLATFORM:-xcb}" \
      GST_PLUGIN_PATH="$TESTCAM_DIR" GST_REGISTRY="$WORK/registry.bin" GST_REGISTRY_FORK=no \
-     ./stillwick >"$WORK/app.log" 2>&1) &
+     "$@" ./stillwick >"$WORK/app.log" 2>&1) &
   APP_PID=$!
 }
 

@@ -47,7 +47,7 @@ echo "Depends: $(field Depends)"
 echo "Recommends: $(field Recommends)"
 # Named ones load at run time (plugins, fonts) where no library link shows them; the
 # libraries come from the binary's own links.
-for need in qt6-qpa-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
+for need in qt6-qpa-plugins libqt6svg6 gstreamer1.0-plugins-base gstreamer1.0-plugins-good \
   fonts-arphic-uming libqt6widgets6 libgstreamer1.0-0 libgstreamer-plugins-base1.0-0; do
   grep -Eq "(^|, )$need( |,|$)" <<<"$(field Depends)" || fail "Depends lacks $need"
 done

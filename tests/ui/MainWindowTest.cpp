@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -8,10 +9,13 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
+#include "StorageFolder.h"
 #include "TImage.h"
 #include "TPanel.h"
 #include "TSpinEdit.h"
+#include "WindowPlacement.h"
 #include "support/MainWindowFixture.h"
 #include "uFrmSelDir.h"
 
@@ -19,50 +23,69 @@ namespace {
 
 using MainWindowTest = MainWindowFixture;
 
+// Every control where the layout puts it, measured on the shown widgets, in the font it renders
+// with: the window's Song face, 12 pixels high.
 TEST_F(MainWindowTest, LaysOutEveryControlWhereTheWindowPutsIt) {
   TFrmMain& w = Open();
   EXPECT_EQ(w.windowTitle(), "Stillwick");
   EXPECT_EQ(w.size(), QSize(791, 422));
   EXPECT_EQ(w.minimumSize(), w.maximumSize());
-  EXPECT_EQ(w.Panel2->geometry(), QRect(0, 0, 280, 422));
-  EXPECT_EQ(w.Panel1->geometry(), QRect(280, 0, 511, 422));
-  EXPECT_EQ(w.Image->geometry(), QRect(2, 2, 507, 418));
 
   struct Expected {
     QWidget* widget;
-    QRect geometry;
+    QRect geometry;  // an empty size: the control fits its text, only the position counts
     QString caption;
   };
   const Expected controls[] = {
+      {w.Panel2, {0, 0, 280, 422}, {}},
+      {w.Panel1, {280, 0, 511, 422}, {}},
+      {w.Image, {2, 2, 507, 418}, {}},
       {w.OpenPlay, {8, 6, 66, 26}, "启动采集"},
       {w.btnPause, {75, 6, 37, 26}, "暂停"},
       {w.CallBack, {206, 10, 71, 17}, "同步显示"},
       {w.btnAddDir, {8, 33, 66, 26}, "存储目录"},
       {w.btnGetPic, {75, 33, 90, 26}, "捕获单张图片"},
       {w.btnGetMorePic, {166, 33, 108, 26}, "连续捕获多张图片"},
+      {w.Label1, {8, 63, 0, 0}, "目录"},
       {w.edFileDir, {36, 61, 239, 19}, {}},
+      {w.Label2, {8, 85, 258, 12}, "连续抓拍时，每秒       张，共拍        秒。"},
       {w.spPicNum, {105, 82, 39, 21}, {}},
       {w.spPicTime, {199, 82, 40, 21}, {}},
+      {w.Label3, {8, 109, 0, 0}, "文件前缀"},
       {w.edPreText, {58, 107, 59, 18}, {}},
+      {w.Label4, {121, 109, 0, 0}, "起始编号"},
       {w.spStartNum, {168, 106, 40, 21}, {}},
+      {w.Label5, {217, 109, 0, 0}, "位数"},
       {w.spNumLen, {243, 105, 34, 21}, {}},
+      {w.Label160, {6, 138, 0, 0}, "视频输入"},
       {w.cbVCap, {57, 134, 185, 20}, {}},
       {w.btnGetVCap, {244, 133, 33, 22}, "刷新"},
       {w.lstFn, {2, 164, 277, 65}, {}},
       {w.Panel4, {1, 232, 278, 189}, {}},
       {w.VWCap, {1, 1, 276, 187}, {}},
   };
+  const QString song = QFontInfo(QFont("宋体")).family();
+  EXPECT_NE(song, QFontInfo(QFont("DejaVu Sans")).family());
   for (const Expected& c : controls) {
-    EXPECT_EQ(c.widget->geometry(), c.geometry) << c.widget->metaObject()->className();
-    if (c.caption.isEmpty())
-      continue;
+    const QString name = c.widget->metaObject()->className() + (" " + c.caption);
+    if (c.geometry.size().isEmpty()) {
+      EXPECT_EQ(c.widget->pos(), c.geometry.topLeft()) << name.toStdString();
+    } else {
+      EXPECT_EQ(c.widget->geometry(), c.geometry) << name.toStdString();
+    }
+    const QFontInfo font(c.widget->font());
+    EXPECT_EQ(font.family(), song) << name.toStdString();
+    EXPECT_EQ(font.pixelSize(), 12) << name.toStdString();
     if (auto* button = qobject_cast<QAbstractButton*>(c.widget)) {
       EXPECT_EQ(button->text(), c.caption);
+    } else if (auto* label = qobject_cast<QLabel*>(c.widget)) {
+      EXPECT_EQ(label->text(), c.caption);
     }
   }
-  EXPECT_EQ(w.Label2->text(), "连续抓拍时，每秒       张，共拍        秒。");
-  EXPECT_EQ(w.Label1->pos(), QPoint(8, 63));
-  EXPECT_EQ(w.Label160->pos(), QPoint(6, 138));
+  // Items are drawn in the view's font, 12 pixels to a row: five names fill the list.
+  w.lstFn->addItem("voZU-01.bmp");
+  EXPECT_EQ(w.lstFn->visualItemRect(w.lstFn->item(0)).height(), 12);
+  EXPECT_EQ(w.lstFn->viewport()->height() / 12, 5);
 
   EXPECT_TRUE(w.OpenPlay->isEnabled());
   EXPECT_FALSE(w.btnGetPic->isEnabled());
@@ -71,15 +94,79 @@ TEST_F(MainWindowTest, LaysOutEveryControlWhereTheWindowPutsIt) {
   EXPECT_EQ(w.cbVCap->currentIndex(), -1);
   EXPECT_EQ(w.btnGetVCap->focusPolicy(), Qt::NoFocus);
   EXPECT_TRUE(w.lstFn->hasFocus());
+  EXPECT_EQ(w.VWCap->VMROptions().Mode(), TVMRVideoMode::vmrWindowed);
+  EXPECT_EQ(w.VWCap->VMROptions().Streams(), 1u);
+  EXPECT_EQ(w.VWCap->VMROptions().Preferences(), TVMRPreferences());
+  EXPECT_FALSE(w.windowIcon().pixmap(32).isNull());
+}
 
-  // Tab order from the list through the buttons and fields.
-  QWidget* expectedOrder[] = {w.OpenPlay, w.btnPause, w.CallBack, w.btnAddDir, w.edFileDir};
-  QWidget* at = w.lstFn;
-  for (QWidget* next : expectedOrder) {
-    do {
-      at = at->nextInFocusChain();
-    } while (!(at->focusPolicy() & Qt::TabFocus) || !at->isEnabled());
-    EXPECT_EQ(at, next) << next->metaObject()->className();
+TEST(StorageFolder, PicturesFolderWhenItExistsElseHome) {
+  QTemporaryDir home;
+  const QByteArray oldHome = qgetenv("HOME");
+  const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+  qputenv("HOME", home.path().toUtf8());
+  qunsetenv("XDG_CONFIG_HOME");  // no user-dirs.dirs: pictures are ~/Pictures
+  EXPECT_EQ(DefaultStorageFolder(), home.path() + "/");
+  QDir(home.path()).mkdir("Pictures");
+  EXPECT_EQ(DefaultStorageFolder(), home.path() + "/Pictures/");
+  qputenv("HOME", oldHome);
+  if (!oldConfig.isNull())
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+}
+
+// The number fields have the two-pixel sunken frame of a number field; the text fields and the
+// list a one-pixel soft bevel with the field's own colour right inside it.
+TEST_F(MainWindowTest, NumberFieldsAreSunkenTextFieldsAndListSoftlyBevelled) {
+  TFrmMain& w = Open();
+  for (QWidget* field : std::initializer_list<QWidget*>{
+           w.spPicNum, w.spPicTime, w.spStartNum, w.spNumLen, w.edFileDir, w.edPreText, w.lstFn}) {
+    const bool number = qobject_cast<TSpinEdit*>(field) != nullptr;
+    const QImage image = field->grab().toImage();
+    const QRgb base = field->palette().color(QPalette::Base).rgb();
+    const QRgb dark = field->palette().color(QPalette::Dark).rgb();
+    // Sunken frames and soft bevels are both darker at the top left than inside.
+    EXPECT_LT(qGray(image.pixel(0, 5)), qGray(base)) << number;
+    EXPECT_EQ(image.pixel(1, 5) != base, number) << field->metaObject()->className();
+    if (!number) {
+      EXPECT_EQ(image.pixel(0, 5), dark);
+    }
+  }
+}
+
+// Tab and Shift+Tab run through the fifteen stops in the layout's order and round again.
+TEST_F(MainWindowTest, TabCyclesThroughEveryStopInOrderBothWays) {
+  TFrmMain& w = Open();
+  QApplication::setActiveWindow(&w);
+  const std::vector<QWidget*> stops = {w.lstFn,
+                                       w.OpenPlay,
+                                       w.btnPause,
+                                       w.CallBack,
+                                       w.btnAddDir,
+                                       w.btnGetPic,
+                                       w.btnGetMorePic,
+                                       w.edFileDir,
+                                       w.spPicNum->Editor(),
+                                       w.spPicTime->Editor(),
+                                       w.edPreText,
+                                       w.spStartNum->Editor(),
+                                       w.spNumLen->Editor(),
+                                       w.VWCap,
+                                       w.cbVCap};
+  // Disabled buttons are no stops, so enable the two capture buttons for the round.
+  w.btnGetPic->setEnabled(true);
+  w.btnGetMorePic->setEnabled(true);
+  for (const bool forward : {true, false}) {
+    w.lstFn->setFocus(Qt::OtherFocusReason);
+    const int n = static_cast<int>(stops.size());
+    for (int step = 1; step <= 2 * n; ++step) {
+      QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab,
+                      forward ? Qt::NoModifier : Qt::ShiftModifier);
+      const int index = forward ? step % n : (n - step % n) % n;
+      ASSERT_EQ(QApplication::focusWidget(), stops[index])
+          << (forward ? "Tab " : "Shift+Tab ") << step << ": "
+          << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
+                                          : "none");
+    }
   }
 }
 
@@ -110,9 +197,65 @@ TEST_F(MainWindowTest, StartUpPictureIsTheDisplaySizeBlackWithRedCaption) {
   EXPECT_EQ(other, 0);
 }
 
+// On a dense screen the start-up caption is drawn at the screen's resolution, not scaled up,
+// and the black is opaque (the picture's unused fourth bytes are 0).
+TEST_F(MainWindowTest, StartUpPictureShowsOpaqueAndSharpAtScaleTwo) {
+  TFrmMain& w = Open();
+  QImage shown(2 * 507, 2 * 418, QImage::Format_ARGB32_Premultiplied);
+  shown.setDevicePixelRatio(2);
+  shown.fill(Qt::transparent);
+  w.Image->render(&shown);
+  int mixedBlocks = 0;  // 2 x 2 device-pixel blocks that a scaled-up picture could not have
+  for (int y = 0; y < shown.height(); y += 2) {
+    for (int x = 0; x < shown.width(); x += 2) {
+      const QRgb p = shown.pixel(x, y);
+      ASSERT_EQ(qAlpha(p), 255) << x << "," << y;
+      if (shown.pixel(x + 1, y) != p || shown.pixel(x, y + 1) != p ||
+          shown.pixel(x + 1, y + 1) != p)
+        ++mixedBlocks;
+    }
+  }
+  EXPECT_GT(mixedBlocks, 50);
+}
+
+// A maximize or full-screen request, as a window decoration makes it, leaves the window at its
+// fixed size and state.
+TEST_F(MainWindowTest, MaximizeOrFullScreenRequestLeavesTheWindowAtItsSize) {
+  TFrmMain& w = Open();
+  for (const Qt::WindowState state : {Qt::WindowMaximized, Qt::WindowFullScreen}) {
+    QWindow* handle = w.windowHandle();
+    ASSERT_NE(handle, nullptr);
+    QSignalSpy states(handle, &QWindow::windowStateChanged);
+    handle->setWindowStates(state);
+    EXPECT_TRUE(WaitFor([&] {
+      return states.count() >= 2 && w.windowState() == Qt::WindowNoState &&
+             handle->size() == QSize(791, 422);
+    })) << state;
+    ASSERT_FALSE(states.isEmpty());
+    EXPECT_EQ(states.first().first().value<Qt::WindowState>(), state);
+    EXPECT_EQ(w.size(), QSize(791, 422));
+  }
+}
+
+TEST(WindowPlacement, CentredButNeverBeyondTheTopOrLeftEdge) {
+  const struct {
+    QSize frame;
+    QRect available;
+    QPoint expected;
+  } cases[] = {
+      {{791, 422}, {0, 0, 1280, 1024}, {244, 301}},
+      {{1582, 844}, {0, 0, 1280, 800}, {0, 0}},      // scale 2 on a small screen
+      {{1582, 844}, {0, 32, 1280, 1024}, {0, 122}},  // a panel above: wider than the screen only
+      {{791, 422}, {1280, 0, 1920, 1080}, {1844, 329}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CentredPosition(c.frame, c.available), c.expected) << c.frame.width();
+  }
+}
+
 TEST_F(MainWindowTest, NoSettingsFileLeavesDefaultsAndWritesNothing) {
   TFrmMain& w = Open();
-  EXPECT_EQ(w.edFileDir->text(), QDir::homePath() + "/");
+  EXPECT_EQ(w.edFileDir->text(), DefaultStorageFolder());
   EXPECT_EQ(w.edPreText->text(), "voZU-");
   EXPECT_EQ(w.spPicNum->Value(), 1);
   EXPECT_EQ(w.spPicTime->Value(), 5);
@@ -202,6 +345,7 @@ TEST_F(MainWindowTest, DeviceListReselectsTheStoredNameIgnoringCase) {
   QTest::mouseClick(w.btnGetVCap, Qt::LeftButton);
   EXPECT_EQ(w.cbVCap->count(), 1);
   EXPECT_EQ(w.cbVCap->currentIndex(), -1);
+  EXPECT_EQ(w.cbVCap->placeholderText(), "");  // a device is there, just not the stored one
 }
 
 TEST_F(MainWindowTest, LongDeviceNameIsListedAndStoredCutOnACharacterBoundary) {
@@ -231,6 +375,9 @@ TEST_F(MainWindowTest, CommandsWithoutCaptureOnlyClearTheListAndFocusIt) {
   EXPECT_TRUE(w.lstFn->hasFocus());
   EXPECT_FALSE(w.btnGetPic->isEnabled());
   EXPECT_EQ(w.FGVCap.State(), GraphState::Uninitialized);
+  // No device at all: the empty list says so, and stays empty.
+  EXPECT_EQ(w.cbVCap->placeholderText(), "未找到视频设备");
+  EXPECT_EQ(w.cbVCap->count(), 0);
 
   w.edPreText->setFocus();
   QTest::mouseClick(w.btnPause, Qt::LeftButton);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -105,6 +106,14 @@ TEST(utPublicTest, SettingsFileLocation) {
             inConfig);
   EXPECT_EQ(asked, dir.path().toStdString());
   EXPECT_TRUE(QFileInfo(configFolder).isDir());
+
+  // An installed executable, here in a folder named through a link, never keeps its settings
+  // beside itself, even where it could write (as root can in /usr/bin).
+  const QString link = dir.filePath("bin-link");
+  ASSERT_TRUE(QFile::link(dir.path(), link));
+  EXPECT_EQ(SettingsFilePath(exe, [](const std::string&) { return true; }, {link.toStdString()}),
+            inConfig);
+  QFile::remove(link);
 
   // The real check tries a file, and leaves none behind.
   const std::string plainFile = dir.filePath("plain").toStdString();
