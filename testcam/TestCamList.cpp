@@ -136,10 +136,20 @@ bool CamerasFromEnvironment(const char* text, std::vector<TestCameraSpec>& camer
          ReadBool(s, "has-serial", spec.hasSerial) && ReadString(s, "bus-path", spec.busPath) &&
          ReadInt(s, "width", spec.width) && ReadInt(s, "height", spec.height) &&
          ReadInt(s, "fps", spec.fps) && ReadString(s, "format", spec.format) &&
-         ReadString(s, "pattern", spec.pattern) &&
-         ReadInt(s, "fail-after-frames", spec.failAfterFrames);
+         ReadString(s, "modes", spec.modes) && ReadString(s, "pattern", spec.pattern) &&
+         ReadString(s, "open-error", spec.openError) &&
+         ReadInt(s, "fail-after-frames", spec.failAfterFrames) && ReadString(s, "end", spec.end);
     if (!ok)
       error = "a field of camera " + std::to_string(i + 1) + " has the wrong type";
+    std::string profile;
+    if (ok && ReadString(s, "profile", profile) && !profile.empty()) {
+      const char* modes = TestCamProfileModes(profile);
+      ok = modes != nullptr;
+      if (ok)
+        spec.modes = modes;
+      else
+        error = "camera " + std::to_string(i + 1) + " names no known profile";
+    }
     cameras.push_back(std::move(spec));
   }
   gst_caps_unref(parsed);
@@ -196,14 +206,16 @@ std::vector<CameraEntry> SetCurrentCameras(const std::vector<TestCameraSpec>& ca
   return list.entries;
 }
 
-GstCaps* CameraCaps(const TestCameraSpec& spec) {
-  if (spec.format == "MJPEG") {
-    return gst_caps_new_simple("image/jpeg", "width", G_TYPE_INT, spec.width, "height", G_TYPE_INT,
-                               spec.height, "framerate", GST_TYPE_FRACTION, spec.fps, 1, nullptr);
+std::string DevicePath(int slot) {
+  return "/dev/stillwicktestcam" + std::to_string(slot);
+}
+
+std::uint64_t CameraIdAt(const std::string& path) {
+  for (const CameraEntry& entry : CurrentCameras()) {
+    if (DevicePath(entry.slot) == path)
+      return entry.id;
   }
-  return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, spec.format.c_str(), "width",
-                             G_TYPE_INT, spec.width, "height", G_TYPE_INT, spec.height, "framerate",
-                             GST_TYPE_FRACTION, spec.fps, 1, nullptr);
+  return 0;
 }
 
 }  // namespace testcam

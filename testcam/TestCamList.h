@@ -33,4 +33,9 @@ std::vector<CameraEntry> CurrentCameras();
 // Replaces the current list and returns the new one (thread-safe).
 std::vector<CameraEntry> SetCurrentCameras(const std::vector<TestCameraSpec>& cameras);
 
+// The device node of the camera in `slot`: "/dev/stillwicktestcam<slot>".
+std::string DevicePath(int slot);
+// The id of the camera whose node is `path` in the current list; 0 when there is none.
+std::uint64_t CameraIdAt(const std::string& path);
+
 }  // namespace testcam
