@@ -1,4 +1,6 @@
 // Live capture through the main window's handlers, against the test cameras.
+#include <gst/gst.h>
+
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
@@ -6,6 +8,7 @@
 #include <QLineEdit>
 
 #include "TPanel.h"
+#include "platform/GstRef.h"
 #include "support/MainWindowFixture.h"
 
 namespace {
@@ -22,15 +25,45 @@ TestCameraSpec Camera(int width = 320, int height = 240, const char* format = "B
   return camera;
 }
 
-// The colour-bar picture: light grey bar at the top left, dark blue band at the bottom left.
-void ExpectUprightBars(const Dib& dib) {
+// The colour-bar picture, upright and whole: seven bars across the top two thirds (grey,
+// yellow, cyan, green, magenta, red, blue), the light bar at the top left and a dark band at the
+// bottom left. A monochrome camera gives the same bars in grey, darker from left to right.
+void ExpectColourBars(const Dib& dib, bool grey = false) {
+  struct Bgr {
+    bool b, g, r;
+  };
+  const Bgr bars[] = {{1, 1, 1}, {0, 1, 1}, {1, 1, 0}, {0, 1, 0}, {1, 0, 1}, {0, 0, 1}, {1, 0, 0}};
+  const uint8_t* row = dib.ScanLine(dib.Height() / 3);
+  int lastLuma = 256 * 3;
+  for (int i = 0; i < 7; ++i) {
+    SCOPED_TRACE("bar " + std::to_string(i));
+    const uint8_t* p = row + 3 * ((2 * i + 1) * dib.Width() / 14);
+    if (grey) {
+      EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << +p[0] << " " << +p[1] << " " << +p[2];
+      EXPECT_LT(p[0] + p[1] + p[2], lastLuma);
+      lastLuma = p[0] + p[1] + p[2];
+      continue;
+    }
+    for (int c = 0; c < 3; ++c) {
+      const bool high = c == 0 ? bars[i].b : c == 1 ? bars[i].g : bars[i].r;
+      EXPECT_TRUE(high ? p[c] > 140 : p[c] < 70) << "channel " << c << ": " << +p[c];
+    }
+  }
   const uint8_t* top = dib.ScanLine(0);
   const uint8_t* bottom = dib.ScanLine(dib.Height() - 1);
   EXPECT_GT(top[0] + top[1] + top[2], 3 * 150) << "top-left is not the light bar";
   EXPECT_LT(bottom[0] + bottom[1] + bottom[2], 3 * 110) << "bottom-left is not the dark band";
-  const uint8_t* lastPixel = top + 3 * (dib.Width() - 1);
-  EXPECT_LT(lastPixel[1], 60) << "top-right is not the blue bar";  // blue: little green
-  EXPECT_GT(lastPixel[0], 150);
+}
+
+// What the source delivers: the media type, and the format of raw video.
+std::string Delivered(GstElement* source) {
+  auto pad = platform::GstRef<GstPad>::Adopt(gst_element_get_static_pad(source, "src"));
+  auto caps = platform::GstRef<GstCaps>::Adopt(gst_pad_get_current_caps(pad.get()));
+  if (!caps)
+    return "nothing";
+  const GstStructure* s = gst_caps_get_structure(caps.get(), 0);
+  const char* format = gst_structure_get_string(s, "format");
+  return std::string(gst_structure_get_name(s)) + (format ? std::string(" ") + format : "");
 }
 
 TEST_F(CaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
@@ -44,7 +77,7 @@ TEST_F(CaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
   ASSERT_TRUE(picture);
   EXPECT_EQ(picture->Width(), 321);
   EXPECT_EQ(picture->Height(), 241);
-  ExpectUprightBars(*picture);
+  ExpectColourBars(*picture);
   EXPECT_TRUE(errors.empty());
 }
 
@@ -53,7 +86,48 @@ TEST_F(CaptureTest, MjpegCameraIsDecodedIntoTheDisplay) {
   StartCamera(Camera(640, 480, "MJPEG"));
   TBitmap::Ref picture = window->Picture.Snapshot();
   ASSERT_TRUE(picture);
-  ExpectUprightBars(*picture);
+  ExpectColourBars(*picture);
+}
+
+TEST_F(CaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
+  struct Case {
+    const char* what;
+    const char* profile;  // nullptr: the one mode below
+    const char* format;
+    QSize size;
+    std::string delivered;
+    bool grey;
+  };
+  const Case cases[] = {
+      {"webcam: full size only at full rate through MJPEG",
+       "usb-webcam",
+       "",
+       {1920, 1080},
+       "image/jpeg",
+       false},
+      {"microscope: YUY2 only, 2 a second at full size",
+       "microscope",
+       "",
+       {2592, 1944},
+       "video/x-raw YUY2",
+       false},
+      {"monochrome", "monochrome", "", {1280, 960}, "video/x-raw GRAY8", true},
+      {"NV12 at a laptop panel's size", nullptr, "NV12", {1366, 768}, "video/x-raw NV12", false},
+      {"I420 of odd size", nullptr, "I420", {321, 241}, "video/x-raw I420", false},
+  };
+  Open();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TestCameraSpec camera = Camera(c.size.width(), c.size.height(), c.format);
+    if (c.profile)
+      camera.modes = TestCamProfileModes(c.profile);
+    ASSERT_NO_FATAL_FAILURE(StartCamera(camera, c.size));
+    EXPECT_EQ(Delivered(BaseFilterOf(window->Filter)), c.delivered);
+    TBitmap::Ref picture = window->Picture.Snapshot();
+    ASSERT_TRUE(picture);
+    ExpectColourBars(*picture, c.grey);
+  }
+  EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(CaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
