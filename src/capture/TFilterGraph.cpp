@@ -162,6 +162,10 @@ bool TFilterGraph::Impl::Control(ControlEvent event, GstState target, bool accep
   Broadcast(event, 0);
   if (!pipeline)
     return false;  // a listener deactivated the graph
+  // A stopped pipeline holds its devices closed; raising it to READY to "stop" it would open
+  // them again, a lost one included.
+  if (target == GST_STATE_READY && platform::ReportedState(pipeline.get()) == GST_STATE_NULL)
+    return true;
   switch (gst_element_set_state(pipeline.get(), target)) {
     case GST_STATE_CHANGE_SUCCESS:
     case GST_STATE_CHANGE_NO_PREROLL:  // reached; a live source just holds no frame
