@@ -211,6 +211,67 @@ TEST_F(CaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
   EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
 }
 
+TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
+  struct Case {
+    const char* openError;
+    const char* why;
+  };
+  Open();
+  window->edFileDir->setText(dir.path());
+  for (const Case& c :
+       {Case{"busy", "it is in use by another program"}, Case{"not-found", "it was not found"}}) {
+    SCOPED_TRACE(c.openError);
+    errors.clear();
+    TestCameraSpec camera = Camera();
+    camera.openError = c.openError;
+    TestCamSetCameras({camera});
+    QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
+    window->cbVCap->setCurrentIndex(0);
+    QTest::mouseClick(window->OpenPlay, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
+    QTest::qWait(200);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].find(std::string("The video device could not be opened, ") + c.why), 0u)
+        << errors[0];
+    EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
+    // As after any stopped graph: the buttons are there, and a capture writes nothing.
+    EXPECT_TRUE(window->btnGetPic->isEnabled());
+    EXPECT_EQ(window->btnPause->text(), "暂停");
+    QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
+    EXPECT_EQ(errors.size(), 1u);
+  }
+}
+
+TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
+  struct Case {
+    const char* what;
+    int failAfterFrames;
+    const char* end;
+  };
+  Open();
+  window->edFileDir->setText(dir.path());
+  for (const Case& c :
+       {Case{"removed from the device list", -1, "error"}, Case{"ends its stream", 5, "eos"}}) {
+    SCOPED_TRACE(c.what);
+    errors.clear();
+    TestCameraSpec camera = Camera();
+    camera.failAfterFrames = c.failAfterFrames;
+    camera.end = c.end;
+    StartCamera(camera);
+    if (c.failAfterFrames < 0)
+      TestCamSetCameras({});
+    ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
+    QTest::qWait(200);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].find("Capture stopped, the video device was lost: "), 0u) << errors[0];
+    EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
+    QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
+    EXPECT_EQ(errors.size(), 1u);
+  }
+}
+
 TEST_F(CaptureTest, ClosingWhileStreamingTearsTheGraphDown) {
   Open();
   StartCamera(Camera(1280, 720, "YUY2"));
