@@ -197,9 +197,11 @@ void TFilterGraph::Impl::HandleMessage(GstMessage* message) {
       failure = event.errorText;
     errorShown = true;
   }
-  Guarded([&] { Dispatch(event.code, reinterpret_cast<intptr_t>(message), 0); });
+  // Graph events arrive on their own: their boxes wait for any modal window to close.
+  Guarded([&] { Dispatch(event.code, reinterpret_cast<intptr_t>(message), 0); },
+          BoxTiming::AfterModalWindows);
   if (!failure.empty())
-    Guarded([&] { RaiseError(failure); });
+    Guarded([&] { RaiseError(failure); }, BoxTiming::AfterModalWindows);
 }
 
 void TFilterGraph::Impl::Dispatch(int code, intptr_t param1, intptr_t param2) {

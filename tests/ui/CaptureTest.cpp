@@ -4,12 +4,14 @@
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 
 #include <QLineEdit>
 
 #include "TPanel.h"
 #include "platform/GstRef.h"
 #include "support/MainWindowFixture.h"
+#include "uFrmSelDir.h"
 
 namespace {
 
@@ -270,6 +272,52 @@ TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
     EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
     EXPECT_EQ(errors.size(), 1u);
   }
+}
+
+TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
+  Open();
+  StartCamera(Camera());
+  // The folder chooser is open when the camera is unplugged.
+  TFrmSelDir chooser(window.get(), [this] { return QStringList{dir.path()}; });
+  FrmSelDir = &chooser;
+  size_t whileOpen = 99;
+  QTimer::singleShot(0, &chooser, [&] {
+    TestCamSetCameras({});
+    WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; });
+    QTest::qWait(200);
+    whileOpen = errors.size();
+    chooser.BtnUnLoadReady()->click();
+  });
+  QTest::mouseClick(window->btnAddDir, Qt::LeftButton);
+  FrmSelDir = nullptr;
+  EXPECT_EQ(whileOpen, 0u);
+  ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
+  QTest::qWait(200);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].find("Capture stopped, the video device was lost: "), 0u) << errors[0];
+
+  // A box of a failed capture is open, and runs its own event loop, when the camera goes.
+  errors.clear();
+  int open = 0, deepest = 0;
+  SetErrorPresenter([&](const std::string& text) {
+    errors.push_back(text);
+    deepest = std::max(deepest, ++open);
+    if (errors.size() == 1) {
+      TestCamSetCameras({});
+      WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; });
+      QTest::qWait(200);
+    }
+    --open;
+  });
+  StartCamera(Camera());
+  window->edFileDir->setText(dir.filePath("missing"));
+  QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return errors.size() == 2; }));
+  QTest::qWait(200);
+  EXPECT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0].find("Cannot create file"), 0u) << errors[0];
+  EXPECT_EQ(errors[1].find("Capture stopped, the video device was lost: "), 0u) << errors[1];
+  EXPECT_EQ(deepest, 1);
 }
 
 TEST_F(CaptureTest, ClosingWhileStreamingTearsTheGraphDown) {
