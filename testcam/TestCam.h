@@ -32,8 +32,9 @@
 //   when it is set (structures separated by ";", e.g.
 //   `camera, name="Cam A", format=MJPEG, width=1280, height=720, fps=30, fail-after-frames=100`
 //   or `camera, name="Webcam", profile=usb-webcam, end=eos, fail-after-frames=300`; fields as
-//   in TestCameraSpec, "serial", "has-serial", "bus-path", "modes", "pattern", "open-error" and
-//   "end" too, and "profile" for the modes of a profile below; empty: no cameras), otherwise
+//   in TestCameraSpec, "serial", "has-serial", "bus-path", "modes", "pattern", "open-error",
+//   "end", "arrive-after" and "leave-after" too, and "profile" for the modes of a profile
+//   below; empty: no cameras), otherwise
 //   two: "Stillwick Test Camera" (YUY2 640x480 at 30) and "Stillwick Test Camera (MJPEG)"
 //   (MJPEG 1280x720 at 30, a moving ball).
 
@@ -57,6 +58,11 @@ struct TestCameraSpec {
   std::string openError;          // "busy" or "not-found": opening the device fails so
   int failAfterFrames = -1;       // >= 0: the device goes away after N frames
   std::string end = "error";      // how a camera whose device went away ends: "error" or "eos"
+  // Plugging in and out while a program runs, counted from when the list was set: the camera
+  // is listed from arriveAfterMs on, and leaves the list (unplugged, if open) at leaveAfterMs
+  // (< 0: never). Open cameras and probes see it at once; started monitors are not told.
+  int arriveAfterMs = 0;
+  int leaveAfterMs = -1;
 
   bool operator==(const TestCameraSpec&) const = default;
 };

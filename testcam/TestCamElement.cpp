@@ -6,8 +6,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <limits>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,6 +95,8 @@ struct CameraState {
   std::atomic<bool> ended{false};
   // Set when the camera leaves the list while open (any thread), read by the streaming thread.
   std::atomic<bool> unplugged{false};
+  // When the open camera is due to leave the list (steady clock, ns); set at open.
+  std::atomic<std::int64_t> leavesAtNs{std::numeric_limits<std::int64_t>::max()};
 };
 
 }  // namespace
@@ -229,6 +235,10 @@ std::string NodeName(StillwickTestCam* self) {
   return GST_OBJECT_NAME(self);
 }
 
+std::int64_t NanosecondsOf(std::chrono::steady_clock::time_point time) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
+
 // NULL -> READY: a missing node fails as v4l2src's open does; an open camera with a node is
 // registered, so that its leaving the list can unplug it.
 bool OpenDevice(StillwickTestCam* self) {
@@ -239,16 +249,21 @@ bool OpenDevice(StillwickTestCam* self) {
     openError = self->state.settings.openError;
   }
   std::lock_guard lock(Open().mutex);
-  const std::uint64_t id = device.empty() ? 0 : testcam::CameraIdAt(device);
-  if (openError == "not-found" || (!device.empty() && id == 0)) {
+  const std::optional<testcam::CameraEntry> camera =
+      device.empty() ? std::nullopt : testcam::CameraAt(device);
+  if (openError == "not-found" || (!device.empty() && !camera)) {
     GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND,
                       ("Cannot identify device '%s'.", NodeName(self).c_str()),
                       ("system error: No such file or directory"));
     return false;
   }
   self->state.unplugged = false;
-  if (id != 0)
-    Open().open.emplace_back(self, id);
+  self->state.leavesAtNs = std::numeric_limits<std::int64_t>::max();
+  if (camera) {
+    Open().open.emplace_back(self, camera->id);
+    if (camera->spec.leaveAfterMs >= 0)
+      self->state.leavesAtNs = NanosecondsOf(camera->LeavesAt());
+  }
   return true;
 }
 
@@ -259,7 +274,9 @@ GstPadProbeReturn CountBuffer_Streaming(GstPad* pad, GstPadProbeInfo*, gpointer 
   if (st.ended.load())
     return GST_PAD_PROBE_DROP;
   const int limit = st.failAfterFrames.load();
-  const bool gone = st.unplugged.load() || (limit >= 0 && st.delivered.fetch_add(1) >= limit);
+  const bool gone = st.unplugged.load() ||
+                    NanosecondsOf(std::chrono::steady_clock::now()) >= st.leavesAtNs.load() ||
+                    (limit >= 0 && st.delivered.fetch_add(1) >= limit);
   if (!gone)
     return GST_PAD_PROBE_OK;
   if (!st.ended.exchange(true)) {

@@ -77,9 +77,19 @@ struct CurrentList {
   // whatever thread a monitor calls them.
   std::mutex mutex;
   bool filled = false;
-  std::vector<CameraEntry> entries;
+  std::vector<CameraEntry> entries;  // listed now or later, or gone by now
   std::uint64_t nextId = 1;
 };
+
+std::vector<CameraEntry> ListedNow(const std::vector<CameraEntry>& entries) {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<CameraEntry> listed;
+  for (const CameraEntry& e : entries) {
+    if (e.PresentAt(now))
+      listed.push_back(e);
+  }
+  return listed;
+}
 
 CurrentList& Current() {
   static CurrentList list;
@@ -100,7 +110,7 @@ void FillOnceLocked(CurrentList& list) {
       g_warning("STILLWICK_TESTCAM ignored: %s", error.c_str());
     }
   }
-  list.entries = ReplaceEntries({}, cameras, list.nextId);
+  list.entries = ReplaceEntries({}, cameras, list.nextId, std::chrono::steady_clock::now());
 }
 
 }  // namespace
@@ -138,7 +148,9 @@ bool CamerasFromEnvironment(const char* text, std::vector<TestCameraSpec>& camer
          ReadInt(s, "fps", spec.fps) && ReadString(s, "format", spec.format) &&
          ReadString(s, "modes", spec.modes) && ReadString(s, "pattern", spec.pattern) &&
          ReadString(s, "open-error", spec.openError) &&
-         ReadInt(s, "fail-after-frames", spec.failAfterFrames) && ReadString(s, "end", spec.end);
+         ReadInt(s, "fail-after-frames", spec.failAfterFrames) && ReadString(s, "end", spec.end) &&
+         ReadInt(s, "arrive-after", spec.arriveAfterMs) &&
+         ReadInt(s, "leave-after", spec.leaveAfterMs);
     if (!ok)
       error = "a field of camera " + std::to_string(i + 1) + " has the wrong type";
     std::string profile;
@@ -158,9 +170,20 @@ bool CamerasFromEnvironment(const char* text, std::vector<TestCameraSpec>& camer
   return ok;
 }
 
+std::chrono::steady_clock::time_point CameraEntry::LeavesAt() const {
+  if (spec.leaveAfterMs < 0)
+    return std::chrono::steady_clock::time_point::max();
+  return listedAt + std::chrono::milliseconds(spec.leaveAfterMs);
+}
+
+bool CameraEntry::PresentAt(std::chrono::steady_clock::time_point now) const {
+  return now >= listedAt + std::chrono::milliseconds(spec.arriveAfterMs) && now < LeavesAt();
+}
+
 std::vector<CameraEntry> ReplaceEntries(const std::vector<CameraEntry>& old,
                                         const std::vector<TestCameraSpec>& cameras,
-                                        std::uint64_t& nextId) {
+                                        std::uint64_t& nextId,
+                                        std::chrono::steady_clock::time_point now) {
   const std::vector<std::string> serials = OfferedSerials(cameras);
   std::vector<CameraEntry> entries(cameras.size());
   std::vector<bool> claimed(old.size(), false);
@@ -173,6 +196,7 @@ std::vector<CameraEntry> ReplaceEntries(const std::vector<CameraEntry>& old,
         claimed[j] = true;
         entries[i].id = old[j].id;
         entries[i].slot = old[j].slot;
+        entries[i].listedAt = old[j].listedAt;
         usedSlots.insert(old[j].slot);
         break;
       }
@@ -183,6 +207,7 @@ std::vector<CameraEntry> ReplaceEntries(const std::vector<CameraEntry>& old,
     if (e.id != 0)
       continue;
     e.id = nextId++;
+    e.listedAt = now;
     while (usedSlots.count(freeSlot))
       ++freeSlot;
     e.slot = freeSlot;
@@ -195,27 +220,28 @@ std::vector<CameraEntry> CurrentCameras() {
   CurrentList& list = Current();
   std::lock_guard lock(list.mutex);
   FillOnceLocked(list);
-  return list.entries;
+  return ListedNow(list.entries);
 }
 
 std::vector<CameraEntry> SetCurrentCameras(const std::vector<TestCameraSpec>& cameras) {
   CurrentList& list = Current();
   std::lock_guard lock(list.mutex);
   FillOnceLocked(list);
-  list.entries = ReplaceEntries(list.entries, cameras, list.nextId);
-  return list.entries;
+  list.entries =
+      ReplaceEntries(list.entries, cameras, list.nextId, std::chrono::steady_clock::now());
+  return ListedNow(list.entries);
 }
 
 std::string DevicePath(int slot) {
   return "/dev/stillwicktestcam" + std::to_string(slot);
 }
 
-std::uint64_t CameraIdAt(const std::string& path) {
+std::optional<CameraEntry> CameraAt(const std::string& path) {
   for (const CameraEntry& entry : CurrentCameras()) {
     if (DevicePath(entry.slot) == path)
-      return entry.id;
+      return entry;
   }
-  return 0;
+  return std::nullopt;
 }
 
 }  // namespace testcam

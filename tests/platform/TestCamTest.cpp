@@ -354,6 +354,31 @@ TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAga
   gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 }
 
+TEST(TestCamProvider, CamerasArriveAndLeaveOnTheirSchedule) {
+  TestCameraSpec leaving = Camera("Leaving");
+  leaving.leaveAfterMs = 300;
+  TestCameraSpec arriving = Camera("Arriving");
+  arriving.arriveAfterMs = 300;
+  TestCamSetCameras({leaving, arriving});
+  Monitor m;
+  GList* devices = m.Devices();
+  ASSERT_EQ(Names(devices), std::vector<std::string>{"Leaving"});
+
+  auto pipeline = GstRef<GstElement>::Adopt(gst_pipeline_new(nullptr));
+  GstElement* camera = gst_device_create_element(GST_DEVICE(devices->data), nullptr);
+  GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+  gst_bin_add_many(GST_BIN(pipeline.get()), camera, sink, nullptr);
+  ASSERT_TRUE(gst_element_link(camera, sink));
+  ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+  auto bus = GstRef<GstBus>::Adopt(gst_element_get_bus(pipeline.get()));
+  auto error =
+      GstRef<GstMessage>::Adopt(gst_bus_timed_pop_filtered(bus.get(), kWait, GST_MESSAGE_ERROR));
+  ExpectCameraError(error.get(), camera, GST_RESOURCE_ERROR_READ, kTestCamDeviceLostText);
+  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  EXPECT_EQ(Names(m.Devices()), std::vector<std::string>{"Arriving"});
+  TestCamSetCameras({});
+}
+
 TEST(TestCamList, CamerasFromEnvironmentText) {
   std::vector<TestCameraSpec> cameras;
   std::string error;
@@ -371,12 +396,15 @@ TEST(TestCamList, CamerasFromEnvironmentText) {
   EXPECT_FALSE(cameras[1].hasSerial);
 
   ASSERT_TRUE(testcam::CamerasFromEnvironment(
-      "camera, profile=microscope, open-error=busy, end=eos", cameras, error))
+      "camera, profile=microscope, open-error=busy, end=eos, arrive-after=5, leave-after=9",
+      cameras, error))
       << error;
   ASSERT_EQ(cameras.size(), 1u);
   EXPECT_EQ(cameras[0].modes, TestCamProfileModes("microscope"));
   EXPECT_EQ(cameras[0].openError, "busy");
   EXPECT_EQ(cameras[0].end, "eos");
+  EXPECT_EQ(cameras[0].arriveAfterMs, 5);
+  EXPECT_EQ(cameras[0].leaveAfterMs, 9);
 
   EXPECT_TRUE(testcam::CamerasFromEnvironment("", cameras, error));
   EXPECT_TRUE(cameras.empty());
