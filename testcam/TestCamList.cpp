@@ -23,8 +23,10 @@ std::string DerivedSerial(const std::string& name, int namesakesBefore) {
   char text[40];
   std::snprintf(text, sizeof text, "STWTC-%016llx", static_cast<unsigned long long>(hash));
   std::string serial = text;
-  if (namesakesBefore > 0)
-    serial += "-" + std::to_string(namesakesBefore + 1);
+  if (namesakesBefore > 0) {
+    serial += '-';
+    serial += std::to_string(namesakesBefore + 1);
+  }
   return serial;
 }
 
