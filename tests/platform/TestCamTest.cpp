@@ -36,6 +36,19 @@ struct Running {
     EXPECT_EQ(error, nullptr) << text;
     camera = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "cam"));
     sink = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+    Play(expected);
+  }
+  // The camera of a listed device.
+  explicit Running(GstDevice* device)
+      : pipeline(GstRef<GstElement>::Adopt(gst_pipeline_new(nullptr))),
+        camera(GstRef<GstElement>::Adopt(gst_device_create_element(device, nullptr))),
+        sink(GstRef<GstElement>::Adopt(gst_element_factory_make("appsink", nullptr))) {
+    gst_bin_add_many(GST_BIN(pipeline.get()), camera.get(), sink.get(), nullptr);
+    EXPECT_TRUE(gst_element_link(camera.get(), sink.get()));
+    g_object_set(sink.get(), "sync", FALSE, "max-buffers", 100u, nullptr);
+    Play(GST_STATE_CHANGE_ASYNC);
+  }
+  void Play(GstStateChangeReturn expected) {
     const GstStateChangeReturn result = gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
     EXPECT_EQ(result == GST_STATE_CHANGE_FAILURE, expected == GST_STATE_CHANGE_FAILURE);
   }
@@ -330,28 +343,18 @@ TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAga
   auto caps = GstRef<GstCaps>::Adopt(gst_device_get_caps(GST_DEVICE(devices->data)));
   EXPECT_EQ(gst_caps_get_size(caps.get()), 6u) << "one structure per mode";
 
-  auto pipeline = GstRef<GstElement>::Adopt(gst_pipeline_new(nullptr));
-  GstElement* camera = gst_device_create_element(GST_DEVICE(devices->data), nullptr);
-  GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-  gst_bin_add_many(GST_BIN(pipeline.get()), camera, sink, nullptr);
-  ASSERT_TRUE(gst_element_link(camera, sink));
-  ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-  auto bus = GstRef<GstBus>::Adopt(gst_element_get_bus(pipeline.get()));
-  auto next = [&](GstMessageType type) {
-    return GstRef<GstMessage>::Adopt(gst_bus_timed_pop_filtered(bus.get(), kWait, type));
-  };
-  ASSERT_TRUE(next(GST_MESSAGE_STREAM_START));
+  Running run(GST_DEVICE(devices->data));
+  ASSERT_TRUE(run.Pull());
 
   // Another camera takes its node: it is still another device.
   TestCamSetCameras({Camera("Another")});
-  ExpectCameraError(next(GST_MESSAGE_ERROR).get(), camera, GST_RESOURCE_ERROR_READ,
+  ExpectCameraError(run.End().get(), run.camera.get(), GST_RESOURCE_ERROR_READ,
                     kTestCamDeviceLostText);
-  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  gst_element_set_state(run.pipeline.get(), GST_STATE_NULL);
   TestCamSetCameras({});
-  EXPECT_EQ(gst_element_set_state(pipeline.get(), GST_STATE_READY), GST_STATE_CHANGE_FAILURE);
-  ExpectCameraError(next(GST_MESSAGE_ERROR).get(), camera, GST_RESOURCE_ERROR_NOT_FOUND,
+  run.Play(GST_STATE_CHANGE_FAILURE);
+  ExpectCameraError(run.End().get(), run.camera.get(), GST_RESOURCE_ERROR_NOT_FOUND,
                     "Cannot identify device '/dev/stillwicktestcam0'.");
-  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 }
 
 TEST(TestCamProvider, CamerasArriveAndLeaveOnTheirSchedule) {
@@ -364,17 +367,9 @@ TEST(TestCamProvider, CamerasArriveAndLeaveOnTheirSchedule) {
   GList* devices = m.Devices();
   ASSERT_EQ(Names(devices), std::vector<std::string>{"Leaving"});
 
-  auto pipeline = GstRef<GstElement>::Adopt(gst_pipeline_new(nullptr));
-  GstElement* camera = gst_device_create_element(GST_DEVICE(devices->data), nullptr);
-  GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-  gst_bin_add_many(GST_BIN(pipeline.get()), camera, sink, nullptr);
-  ASSERT_TRUE(gst_element_link(camera, sink));
-  ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-  auto bus = GstRef<GstBus>::Adopt(gst_element_get_bus(pipeline.get()));
-  auto error =
-      GstRef<GstMessage>::Adopt(gst_bus_timed_pop_filtered(bus.get(), kWait, GST_MESSAGE_ERROR));
-  ExpectCameraError(error.get(), camera, GST_RESOURCE_ERROR_READ, kTestCamDeviceLostText);
-  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  Running run(GST_DEVICE(devices->data));
+  ExpectCameraError(run.End().get(), run.camera.get(), GST_RESOURCE_ERROR_READ,
+                    kTestCamDeviceLostText);
   EXPECT_EQ(Names(m.Devices()), std::vector<std::string>{"Arriving"});
   TestCamSetCameras({});
 }
