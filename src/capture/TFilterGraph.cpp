@@ -189,9 +189,10 @@ void TFilterGraph::Impl::HandleMessage(GstMessage* message) {
   const platform::GraphEvent event = platform::ClassifyMessage(message, current);
   std::string failure;
   if (event.stopsStream) {
-    // An error ends the stream for good (an unplugged camera, a format nobody can convert).
-    // Stopping makes State say so, so nothing keeps saving the last picture as if it were live;
-    // the user hears of it once, not once per element that complains after it.
+    // An error, or the end of a live stream, ends it for good (an unplugged camera, a busy one,
+    // a format nobody can convert). Stopping makes State say so, so nothing keeps saving the
+    // last picture as if it were live; the user hears of it once, not once per element that
+    // complains after it. NULL closes the device; Stop and ResetGraph leave it closed.
     gst_element_set_state(current, GST_STATE_NULL);
     if (!errorShown)
       failure = event.errorText;
