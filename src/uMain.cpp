@@ -236,7 +236,9 @@ void TFrmMain::ConnectHandlers() {
   GuardedConnect(cbVCap, &QComboBox::activated, this, [this](int) { cbVCapChange(); });
   GuardedConnect(btnGetPic, &QPushButton::clicked, this, [this] { btnGetPicClick(); });
   GuardedConnect(btnGetMorePic, &QPushButton::clicked, this, [this] { btnGetMorePicClick(); });
-  GuardedConnect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  // Ticks go on while a modal window is open; their boxes wait for it to close.
+  GuardedConnect(
+      &Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); }, BoxTiming::AfterModalWindows);
   GuardedConnect(edFileDir, &QLineEdit::textChanged, this, [this] { edFileDirChange(); });
   GuardedConnect(edPreText, &QLineEdit::textChanged, this, [this] { edPreTextChange(); });
   GuardedConnect(spPicNum, &TSpinEdit::Changed, this, [this] { spPicNumChange(); });

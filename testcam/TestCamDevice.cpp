@@ -17,6 +17,11 @@ G_DEFINE_TYPE(StillwickTestCamDevice, stillwick_test_cam_device, GST_TYPE_DEVICE
 
 namespace {
 
+// Unset string properties stay at their defaults, so a moniker does not store them.
+const char* NullIfEmpty(const std::string& text) {
+  return text.empty() ? nullptr : text.c_str();
+}
+
 GstElement* stillwick_test_cam_device_create_element(GstDevice* device, const gchar* name) {
   const testcam::CameraEntry& e = STILLWICK_TEST_CAM_DEVICE(device)->entry;
   GstElement* element = gst_element_factory_make(testcam::kElementName, name);
@@ -24,10 +29,12 @@ GstElement* stillwick_test_cam_device_create_element(GstDevice* device, const gc
     GST_ERROR_OBJECT(device, "the element '%s' is not registered", testcam::kElementName);
     return nullptr;
   }
-  g_object_set(element, "device-name", e.spec.name.c_str(), "serial",
-               e.serial.empty() ? nullptr : e.serial.c_str(), "width", e.spec.width, "height",
-               e.spec.height, "framerate", e.spec.fps, "format", e.spec.format.c_str(), "pattern",
-               e.spec.pattern.c_str(), "fail-after-frames", e.spec.failAfterFrames, nullptr);
+  g_object_set(element, "device", testcam::DevicePath(e.slot).c_str(), "device-name",
+               e.spec.name.c_str(), "serial", NullIfEmpty(e.serial), "width", e.spec.width,
+               "height", e.spec.height, "framerate", e.spec.fps, "format", e.spec.format.c_str(),
+               "modes", NullIfEmpty(e.spec.modes), "pattern", e.spec.pattern.c_str(), "open-error",
+               NullIfEmpty(e.spec.openError), "fail-after-frames", e.spec.failAfterFrames, "end",
+               e.spec.end.c_str(), nullptr);
   return element;
 }
 
@@ -51,9 +58,9 @@ static void stillwick_test_cam_device_init(StillwickTestCamDevice* self) {
 namespace testcam {
 
 GstDevice* NewCameraDevice(const CameraEntry& entry) {
-  GstStructure* props = gst_structure_new(
-      "stillwicktestcam-properties", "device.api", G_TYPE_STRING, kElementName, "device.path",
-      G_TYPE_STRING, ("/dev/stillwicktestcam" + std::to_string(entry.slot)).c_str(), nullptr);
+  GstStructure* props =
+      gst_structure_new("stillwicktestcam-properties", "device.api", G_TYPE_STRING, kElementName,
+                        "device.path", G_TYPE_STRING, DevicePath(entry.slot).c_str(), nullptr);
   if (!entry.serial.empty()) {
     gst_structure_set(props, "device.serial", G_TYPE_STRING, entry.serial.c_str(), nullptr);
   }

@@ -1,12 +1,21 @@
 // The "stillwicktestcam" element: a live test picture behind a caps filter (and a JPEG encoder
-// for MJPEG), shown to the outside as one source pad. It can play an unplugged camera: after a
-// set number of frames it stops delivering and posts the device-lost error.
+// for MJPEG modes), shown to the outside as one source pad that offers all the camera's modes.
+// It fails to open as a busy or missing device does, and can play a device that goes away:
+// after a set number of frames, or when its camera leaves the list, it stops delivering and
+// ends with the device-lost error or with end of stream.
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <limits>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "TestCamModes.h"
 #include "TestCamTypes.h"
 
 #define GST_CAT_DEFAULT stillwick_testcam_debug
@@ -19,10 +28,14 @@ enum {
   PROP_HEIGHT,
   PROP_FRAMERATE,
   PROP_FORMAT,
+  PROP_MODES,
   PROP_PATTERN,
   PROP_SERIAL,
   PROP_DEVICE_NAME,
+  PROP_DEVICE,
+  PROP_OPEN_ERROR,
   PROP_FAIL_AFTER_FRAMES,
+  PROP_END,
 };
 
 constexpr int kDefaultWidth = 640;
@@ -30,21 +43,18 @@ constexpr int kDefaultHeight = 480;
 constexpr int kDefaultFps = 30;
 constexpr char kDefaultFormat[] = "YUY2";
 constexpr char kDefaultPattern[] = "smpte";
+constexpr char kDefaultEnd[] = "error";
 
 GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("video/x-raw, format=(string){ YUY2, BGR }; image/jpeg"));
-
-bool IsKnownFormat(const std::string& format) {
-  return format == "YUY2" || format == "BGR" || format == "MJPEG";
-}
+    GST_STATIC_CAPS("video/x-raw, format=(string){ YUY2, NV12, I420, GRAY8, BGR }; image/jpeg"));
 
 // The chain's elements are owned by the bin; these are borrowed pointers.
 struct Chain {
   GstElement* source = nullptr;
   GstElement* rawFilter = nullptr;
-  GstElement* encoder = nullptr;     // MJPEG only
-  GstElement* jpegFilter = nullptr;  // MJPEG only
+  GstElement* encoder = nullptr;     // while the camera delivers MJPEG
+  GstElement* jpegFilter = nullptr;  // while the camera delivers MJPEG
 };
 
 struct Settings {
@@ -52,14 +62,27 @@ struct Settings {
   int height = kDefaultHeight;
   int fps = kDefaultFps;
   std::string format = kDefaultFormat;
+  std::string modes;  // empty: the one mode of the fields above
   std::string pattern = kDefaultPattern;
   std::string serial;
   std::string deviceName;
+  std::string device;     // the device node; empty: a camera made without a device
+  std::string openError;  // "", "busy" or "not-found"
+
+  std::vector<testcam::Mode> Modes() const {
+    TestCameraSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.fps = fps;
+    spec.format = format;
+    spec.modes = modes;
+    return testcam::CameraModes(spec);
+  }
 };
 
 struct CameraState {
   // Guards settings and chain; taken by whichever thread sets or reads properties (the main
-  // thread in practice) and by state changes. The streaming thread never takes it.
+  // thread in practice), by state changes and, briefly, by caps queries from any thread.
   std::mutex mutex;
   Settings settings;
   Chain chain;
@@ -67,8 +90,13 @@ struct CameraState {
 
   // Read by the streaming thread for every buffer.
   std::atomic<int> failAfterFrames{-1};
+  std::atomic<bool> endWithEos{false};
   std::atomic<long long> delivered{0};
-  std::atomic<bool> lostPosted{false};
+  std::atomic<bool> ended{false};
+  // Set when the camera leaves the list while open (any thread), read by the streaming thread.
+  std::atomic<bool> unplugged{false};
+  // When the open camera is due to leave the list (steady clock, ns); set at open.
+  std::atomic<std::int64_t> leavesAtNs{std::numeric_limits<std::int64_t>::max()};
 };
 
 }  // namespace
@@ -83,21 +111,25 @@ G_DEFINE_TYPE(StillwickTestCam, stillwick_test_cam, GST_TYPE_BIN)
 
 namespace {
 
-GstCaps* RawCaps(const Settings& s) {
-  // Encoded cameras take 4:2:0 pictures, as real MJPEG cameras do.
-  const char* raw = s.format == "MJPEG" ? "I420" : s.format.c_str();
-  return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, raw, "width", G_TYPE_INT,
-                             s.width, "height", G_TYPE_INT, s.height, "framerate",
-                             GST_TYPE_FRACTION, s.fps, 1, nullptr);
+// The cameras that are open (READY or above) with a device node, and the id each was opened
+// as. Guarded by its mutex, taken by state changes (any thread) and by list changes (main
+// thread); the camera list's own lock may be taken inside it, never the other way round.
+struct OpenCameras {
+  std::mutex mutex;
+  std::vector<std::pair<StillwickTestCam*, std::uint64_t>> open;
+};
+
+OpenCameras& Open() {
+  static OpenCameras cameras;
+  return cameras;
 }
 
-GstCaps* OutputCaps(const Settings& s) {
-  TestCameraSpec spec;
-  spec.width = s.width;
-  spec.height = s.height;
-  spec.fps = s.fps;
-  spec.format = s.format;
-  return testcam::CameraCaps(spec);
+void Unregister(StillwickTestCam* self) {
+  std::lock_guard lock(Open().mutex);
+  auto& open = Open().open;
+  open.erase(
+      std::remove_if(open.begin(), open.end(), [&](const auto& o) { return o.first == self; }),
+      open.end());
 }
 
 void SetCaps(GstElement* filter, GstCaps* caps) {
@@ -105,27 +137,34 @@ void SetCaps(GstElement* filter, GstCaps* caps) {
   gst_caps_unref(caps);
 }
 
-// Brings the inner chain in line with the settings. Called with state.mutex held, while the
-// element is at most READY (nothing streams).
-void ApplySettingsLocked(StillwickTestCam* self) {
+// Takes an element of the chain out of the bin for good.
+void Discard(StillwickTestCam* self, GstElement* element) {
+  gst_element_set_state(element, GST_STATE_NULL);
+  gst_bin_remove(GST_BIN(self), element);
+}
+
+// Brings the inner chain in line with the settings, delivering the MJPEG modes (through the
+// encoder) or the raw ones. Called with state.mutex held, while nothing streams.
+void ApplySettingsLocked(StillwickTestCam* self, bool compressed) {
   CameraState& st = self->state;
   Chain& c = st.chain;
-  const bool wantEncoder = st.settings.format == "MJPEG";
+  const std::vector<testcam::Mode> modes = st.settings.Modes();
 
   gst_util_set_object_arg(G_OBJECT(c.source), "pattern", st.settings.pattern.c_str());
-  GstCaps* rawCaps = RawCaps(st.settings);
-  SetCaps(c.rawFilter, rawCaps);
+  SetCaps(c.rawFilter,
+          compressed ? testcam::EncoderInputCaps(modes) : testcam::ModesCaps(modes, false));
 
   // The ghost pad holds the last element's source pad; free it before the chain changes.
-  if (wantEncoder != (c.encoder != nullptr)) {
+  if (compressed != (c.encoder != nullptr)) {
     gst_ghost_pad_set_target(GST_GHOST_PAD(self->srcPad), nullptr);
   }
-  if (!wantEncoder && c.encoder) {
+  if (!compressed && c.encoder) {
     gst_element_unlink_many(c.rawFilter, c.encoder, c.jpegFilter, nullptr);
-    gst_bin_remove_many(GST_BIN(self), c.encoder, c.jpegFilter, nullptr);
+    Discard(self, c.encoder);
+    Discard(self, c.jpegFilter);
     c.encoder = c.jpegFilter = nullptr;
   }
-  if (wantEncoder && !c.encoder) {
+  if (compressed && !c.encoder) {
     GstElement* encoder = gst_element_factory_make("jpegenc", nullptr);
     GstElement* jpegFilter = gst_element_factory_make("capsfilter", nullptr);
     if (!encoder || !jpegFilter) {
@@ -145,12 +184,39 @@ void ApplySettingsLocked(StillwickTestCam* self) {
   }
   st.chainBroken = false;
   if (c.jpegFilter)
-    SetCaps(c.jpegFilter, OutputCaps(st.settings));
+    SetCaps(c.jpegFilter, testcam::ModesCaps(modes, true));
 
   GstElement* last = c.jpegFilter ? c.jpegFilter : c.rawFilter;
   GstPad* target = gst_element_get_static_pad(last, "src");
   gst_ghost_pad_set_target(GST_GHOST_PAD(self->srcPad), target);
   gst_object_unref(target);
+}
+
+std::vector<testcam::Mode> CurrentModes(StillwickTestCam* self) {
+  std::lock_guard lock(self->state.mutex);
+  return self->state.settings.Modes();
+}
+
+// Before streaming: the first of the camera's modes that downstream accepts decides whether
+// the chain delivers MJPEG or raw pictures, as a real device streams the format it is set to.
+void ChooseChain(StillwickTestCam* self) {
+  const std::vector<testcam::Mode> modes = CurrentModes(self);
+  GstCaps* all = testcam::ModesCaps(modes);
+  GstCaps* accepted = gst_pad_peer_query_caps(self->srcPad, all);
+  gst_caps_unref(all);
+  bool compressed = modes.front().Compressed();
+  for (const testcam::Mode& mode : modes) {
+    GstCaps* one = testcam::ModesCaps({mode});
+    const bool fits = gst_caps_can_intersect(one, accepted);
+    gst_caps_unref(one);
+    if (fits) {
+      compressed = mode.Compressed();
+      break;
+    }
+  }
+  gst_caps_unref(accepted);
+  std::lock_guard lock(self->state.mutex);
+  ApplySettingsLocked(self, compressed);
 }
 
 bool StreamingStarted(StillwickTestCam* self) {
@@ -161,21 +227,91 @@ bool StreamingStarted(StillwickTestCam* self) {
   return started;
 }
 
+// The device node as error texts name it.
+std::string NodeName(StillwickTestCam* self) {
+  std::lock_guard lock(self->state.mutex);
+  if (!self->state.settings.device.empty())
+    return self->state.settings.device;
+  return GST_OBJECT_NAME(self);
+}
+
+std::int64_t NanosecondsOf(std::chrono::steady_clock::time_point time) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
+
+// NULL -> READY: a missing node fails as v4l2src's open does; an open camera with a node is
+// registered, so that its leaving the list can unplug it.
+bool OpenDevice(StillwickTestCam* self) {
+  std::string device, openError;
+  {
+    std::lock_guard lock(self->state.mutex);
+    device = self->state.settings.device;
+    openError = self->state.settings.openError;
+  }
+  std::lock_guard lock(Open().mutex);
+  const std::optional<testcam::CameraEntry> camera =
+      device.empty() ? std::nullopt : testcam::CameraAt(device);
+  if (openError == "not-found" || (!device.empty() && !camera)) {
+    GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND,
+                      ("Cannot identify device '%s'.", NodeName(self).c_str()),
+                      ("system error: No such file or directory"));
+    return false;
+  }
+  self->state.unplugged = false;
+  self->state.leavesAtNs = std::numeric_limits<std::int64_t>::max();
+  if (camera) {
+    Open().open.emplace_back(self, camera->id);
+    if (camera->spec.leaveAfterMs >= 0)
+      self->state.leavesAtNs = NanosecondsOf(camera->LeavesAt());
+  }
+  return true;
+}
+
 // Runs on the streaming thread for every buffer leaving the camera.
-GstPadProbeReturn CountBuffer_Streaming(GstPad*, GstPadProbeInfo*, gpointer data) noexcept {
+GstPadProbeReturn CountBuffer_Streaming(GstPad* pad, GstPadProbeInfo*, gpointer data) noexcept {
   auto* self = static_cast<StillwickTestCam*>(data);
   CameraState& st = self->state;
+  if (st.ended.load())
+    return GST_PAD_PROBE_DROP;
   const int limit = st.failAfterFrames.load();
-  if (limit < 0)
+  const bool gone = st.unplugged.load() ||
+                    NanosecondsOf(std::chrono::steady_clock::now()) >= st.leavesAtNs.load() ||
+                    (limit >= 0 && st.delivered.fetch_add(1) >= limit);
+  if (!gone)
     return GST_PAD_PROBE_OK;
-  if (st.delivered.fetch_add(1) < limit)
-    return GST_PAD_PROBE_OK;
-  if (!st.lostPosted.exchange(true)) {
-    GST_ELEMENT_ERROR_WITH_DETAILS(self, RESOURCE, READ, ("%s", kTestCamDeviceLostText),
-                                   ("test camera stopped after %d frames", limit),
-                                   (kTestCamDeviceLostField, G_TYPE_BOOLEAN, TRUE, nullptr));
+  if (!st.ended.exchange(true)) {
+    if (st.endWithEos.load()) {
+      gst_pad_push_event(pad, gst_event_new_eos());
+    } else {
+      GST_ELEMENT_ERROR_WITH_DETAILS(self, RESOURCE, READ, ("%s", kTestCamDeviceLostText),
+                                     ("test camera lost its device"),
+                                     (kTestCamDeviceLostField, G_TYPE_BOOLEAN, TRUE, nullptr));
+    }
   }
   return GST_PAD_PROBE_DROP;
+}
+
+// Runs on whichever thread queries the camera's pad from outside: it offers every mode, as a
+// device does, whatever the inner chain delivers now.
+gboolean SrcQuery(GstPad* pad, GstObject* parent, GstQuery* query) noexcept {
+  if (GST_QUERY_TYPE(query) != GST_QUERY_CAPS)
+    return gst_pad_query_default(pad, parent, query);
+  GstCaps* filter = nullptr;
+  gst_query_parse_caps(query, &filter);
+  GstCaps* caps = testcam::ModesCaps(CurrentModes(STILLWICK_TEST_CAM(parent)));
+  if (filter) {
+    GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+    gst_caps_unref(caps);
+    caps = both;
+  }
+  gst_query_set_caps_result(query, caps);
+  gst_caps_unref(caps);
+  return TRUE;
+}
+
+void SetString(std::string& field, const GValue* value) {
+  const char* text = g_value_get_string(value);
+  field = text ? text : "";
 }
 
 void stillwick_test_cam_set_property(GObject* object, guint id, const GValue* value,
@@ -184,6 +320,16 @@ void stillwick_test_cam_set_property(GObject* object, guint id, const GValue* va
   CameraState& st = self->state;
   if (id == PROP_FAIL_AFTER_FRAMES) {
     st.failAfterFrames = g_value_get_int(value);
+    return;
+  }
+  if (id == PROP_END) {
+    const char* end = g_value_get_string(value);
+    const std::string wanted = end ? end : kDefaultEnd;
+    if (wanted != "error" && wanted != "eos") {
+      GST_WARNING_OBJECT(self, "unknown end '%s' ignored", wanted.c_str());
+      return;
+    }
+    st.endWithEos = wanted == "eos";
     return;
   }
   if (StreamingStarted(self)) {
@@ -205,11 +351,22 @@ void stillwick_test_cam_set_property(GObject* object, guint id, const GValue* va
     case PROP_FORMAT: {
       const char* format = g_value_get_string(value);
       std::string wanted = format ? format : kDefaultFormat;
-      if (!IsKnownFormat(wanted)) {
+      if (!testcam::IsKnownFormat(wanted)) {
         GST_WARNING_OBJECT(self, "unknown format '%s' ignored", wanted.c_str());
         return;
       }
       s.format = std::move(wanted);
+      break;
+    }
+    case PROP_MODES: {
+      std::string wanted;
+      SetString(wanted, value);
+      std::vector<testcam::Mode> parsed;
+      if (!wanted.empty() && !testcam::ParseModes(wanted, parsed)) {
+        GST_WARNING_OBJECT(self, "malformed modes '%s' ignored", wanted.c_str());
+        return;
+      }
+      s.modes = std::move(wanted);
       break;
     }
     case PROP_PATTERN: {
@@ -225,21 +382,34 @@ void stillwick_test_cam_set_property(GObject* object, guint id, const GValue* va
       s.pattern = std::move(wanted);
       break;
     }
-    case PROP_SERIAL: {
-      const char* serial = g_value_get_string(value);
-      s.serial = serial ? serial : "";
+    case PROP_SERIAL:
+      SetString(s.serial, value);
       return;
-    }
-    case PROP_DEVICE_NAME: {
-      const char* name = g_value_get_string(value);
-      s.deviceName = name ? name : "";
+    case PROP_DEVICE_NAME:
+      SetString(s.deviceName, value);
+      return;
+    case PROP_DEVICE:
+      SetString(s.device, value);
+      return;
+    case PROP_OPEN_ERROR: {
+      std::string wanted;
+      SetString(wanted, value);
+      if (!wanted.empty() && wanted != "busy" && wanted != "not-found") {
+        GST_WARNING_OBJECT(self, "unknown open error '%s' ignored", wanted.c_str());
+        return;
+      }
+      s.openError = std::move(wanted);
       return;
     }
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
       return;
   }
-  ApplySettingsLocked(self);
+  ApplySettingsLocked(self, s.Modes().front().Compressed());
+}
+
+const char* NullIfEmpty(const std::string& text) {
+  return text.empty() ? nullptr : text.c_str();
 }
 
 void stillwick_test_cam_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
@@ -260,17 +430,29 @@ void stillwick_test_cam_get_property(GObject* object, guint id, GValue* value, G
     case PROP_FORMAT:
       g_value_set_string(value, s.format.c_str());
       break;
+    case PROP_MODES:
+      g_value_set_string(value, NullIfEmpty(s.modes));
+      break;
     case PROP_PATTERN:
       g_value_set_string(value, s.pattern.c_str());
       break;
     case PROP_SERIAL:
-      g_value_set_string(value, s.serial.empty() ? nullptr : s.serial.c_str());
+      g_value_set_string(value, NullIfEmpty(s.serial));
       break;
     case PROP_DEVICE_NAME:
-      g_value_set_string(value, s.deviceName.empty() ? nullptr : s.deviceName.c_str());
+      g_value_set_string(value, NullIfEmpty(s.deviceName));
+      break;
+    case PROP_DEVICE:
+      g_value_set_string(value, NullIfEmpty(s.device));
+      break;
+    case PROP_OPEN_ERROR:
+      g_value_set_string(value, NullIfEmpty(s.openError));
       break;
     case PROP_FAIL_AFTER_FRAMES:
       g_value_set_int(value, st.failAfterFrames.load());
+      break;
+    case PROP_END:
+      g_value_set_string(value, st.endWithEos.load() ? "eos" : kDefaultEnd);
       break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -283,23 +465,44 @@ GstStateChangeReturn stillwick_test_cam_change_state(GstElement* element,
   auto* self = STILLWICK_TEST_CAM(element);
   CameraState& st = self->state;
   if (transition == GST_STATE_CHANGE_NULL_TO_READY) {
-    std::lock_guard lock(st.mutex);
-    if (st.chainBroken) {
-      GST_ELEMENT_ERROR(self, CORE, MISSING_PLUGIN, ("The JPEG encoder is missing."),
-                        ("jpegenc or capsfilter could not be made"));
-      return GST_STATE_CHANGE_FAILURE;
+    {
+      std::lock_guard lock(st.mutex);
+      if (st.chainBroken) {
+        GST_ELEMENT_ERROR(self, CORE, MISSING_PLUGIN, ("The JPEG encoder is missing."),
+                          ("jpegenc or capsfilter could not be made"));
+        return GST_STATE_CHANGE_FAILURE;
+      }
     }
+    if (!OpenDevice(self))
+      return GST_STATE_CHANGE_FAILURE;
   }
   if (transition == GST_STATE_CHANGE_READY_TO_PAUSED) {
+    bool busy = false;
+    {
+      std::lock_guard lock(st.mutex);
+      busy = st.settings.openError == "busy";
+    }
+    if (busy) {
+      GST_ELEMENT_ERROR(self, RESOURCE, BUSY, ("Device '%s' is busy", NodeName(self).c_str()),
+                        ("Call to S_FMT failed: Device or resource busy"));
+      return GST_STATE_CHANGE_FAILURE;
+    }
+    ChooseChain(self);
     // Each run of the camera delivers its frames afresh.
     st.delivered = 0;
-    st.lostPosted = false;
+    st.ended = false;
   }
-  return GST_ELEMENT_CLASS(stillwick_test_cam_parent_class)->change_state(element, transition);
+  const GstStateChangeReturn result =
+      GST_ELEMENT_CLASS(stillwick_test_cam_parent_class)->change_state(element, transition);
+  if (transition == GST_STATE_CHANGE_READY_TO_NULL)
+    Unregister(self);
+  return result;
 }
 
 void stillwick_test_cam_finalize(GObject* object) {
-  STILLWICK_TEST_CAM(object)->state.~CameraState();
+  auto* self = STILLWICK_TEST_CAM(object);
+  Unregister(self);
+  self->state.~CameraState();
   G_OBJECT_CLASS(stillwick_test_cam_parent_class)->finalize(object);
 }
 
@@ -307,6 +510,18 @@ constexpr auto kMutableReady =
     static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY);
 constexpr auto kMutablePlaying = static_cast<GParamFlags>(
     G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING);
+
+void InstallString(GObjectClass* klass, guint id, const char* name, const char* blurb,
+                   const char* fallback, GParamFlags flags = kMutableReady) {
+  g_object_class_install_property(klass, id,
+                                  g_param_spec_string(name, name, blurb, fallback, flags));
+}
+
+void InstallInt(GObjectClass* klass, guint id, const char* name, const char* blurb, int low,
+                int high, int fallback, GParamFlags flags = kMutableReady) {
+  g_object_class_install_property(klass, id,
+                                  g_param_spec_int(name, name, blurb, low, high, fallback, flags));
+}
 
 }  // namespace
 
@@ -319,36 +534,29 @@ static void stillwick_test_cam_class_init(StillwickTestCamClass* klass) {
   object_class->finalize = stillwick_test_cam_finalize;
   element_class->change_state = stillwick_test_cam_change_state;
 
-  g_object_class_install_property(object_class, PROP_WIDTH,
-                                  g_param_spec_int("width", "Width", "Picture width in pixels", 16,
-                                                   8192, kDefaultWidth, kMutableReady));
-  g_object_class_install_property(object_class, PROP_HEIGHT,
-                                  g_param_spec_int("height", "Height", "Picture height in pixels",
-                                                   16, 8192, kDefaultHeight, kMutableReady));
-  g_object_class_install_property(object_class, PROP_FRAMERATE,
-                                  g_param_spec_int("framerate", "Frame rate", "Frames per second",
-                                                   1, 240, kDefaultFps, kMutableReady));
-  g_object_class_install_property(
-      object_class, PROP_FORMAT,
-      g_param_spec_string("format", "Format", "Delivered format: YUY2, BGR or MJPEG",
-                          kDefaultFormat, kMutableReady));
-  g_object_class_install_property(
-      object_class, PROP_PATTERN,
-      g_param_spec_string("pattern", "Pattern", "Test picture (a videotestsrc pattern nick)",
-                          kDefaultPattern, kMutableReady));
-  g_object_class_install_property(
-      object_class, PROP_SERIAL,
-      g_param_spec_string("serial", "Serial", "Serial number the camera reports", nullptr,
-                          kMutableReady));
-  g_object_class_install_property(
-      object_class, PROP_DEVICE_NAME,
-      g_param_spec_string("device-name", "Device name", "Name of the camera", nullptr,
-                          kMutableReady));
-  g_object_class_install_property(
-      object_class, PROP_FAIL_AFTER_FRAMES,
-      g_param_spec_int("fail-after-frames", "Fail after frames",
-                       "Frames delivered before the device is lost (-1: never)", -1, G_MAXINT, -1,
-                       kMutablePlaying));
+  InstallInt(object_class, PROP_WIDTH, "width", "Picture width in pixels", 16, 8192, kDefaultWidth);
+  InstallInt(object_class, PROP_HEIGHT, "height", "Picture height in pixels", 16, 8192,
+             kDefaultHeight);
+  InstallInt(object_class, PROP_FRAMERATE, "framerate", "Frames per second", 1, 240, kDefaultFps);
+  InstallString(object_class, PROP_FORMAT, "format",
+                "Delivered format: YUY2, NV12, I420, GRAY8, BGR or MJPEG", kDefaultFormat);
+  InstallString(object_class, PROP_MODES, "modes",
+                "Modes offered, e.g. \"YUY2 640x480@30, MJPEG 1920x1080@30\" (replaces format, "
+                "width, height and framerate)",
+                nullptr);
+  InstallString(object_class, PROP_PATTERN, "pattern", "Test picture (a videotestsrc pattern nick)",
+                kDefaultPattern);
+  InstallString(object_class, PROP_SERIAL, "serial", "Serial number the camera reports", nullptr);
+  InstallString(object_class, PROP_DEVICE_NAME, "device-name", "Name of the camera", nullptr);
+  InstallString(object_class, PROP_DEVICE, "device", "Device node of the camera", nullptr);
+  InstallString(object_class, PROP_OPEN_ERROR, "open-error",
+                "How opening fails: \"busy\" or \"not-found\" (unset: it opens)", nullptr);
+  InstallInt(object_class, PROP_FAIL_AFTER_FRAMES, "fail-after-frames",
+             "Frames delivered before the device is lost (-1: never)", -1, G_MAXINT, -1,
+             kMutablePlaying);
+  InstallString(object_class, PROP_END, "end",
+                "How the camera ends when its device is lost: \"error\" or \"eos\"", kDefaultEnd,
+                kMutablePlaying);
 
   gst_element_class_add_static_pad_template(element_class, &src_template);
   gst_element_class_set_static_metadata(element_class, "Stillwick test camera", "Source/Video",
@@ -369,9 +577,24 @@ static void stillwick_test_cam_init(StillwickTestCam* self) {
 
   self->srcPad = gst_ghost_pad_new_no_target_from_template(
       "src", gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(self), "src"));
+  gst_pad_set_query_function(self->srcPad, SrcQuery);
   gst_pad_add_probe(self->srcPad, GST_PAD_PROBE_TYPE_BUFFER, CountBuffer_Streaming, self, nullptr);
   gst_element_add_pad(GST_ELEMENT(self), self->srcPad);
 
   std::lock_guard lock(self->state.mutex);
-  ApplySettingsLocked(self);
+  ApplySettingsLocked(self, false);
 }
+
+namespace testcam {
+
+void UnplugCamerasNotIn(const std::vector<CameraEntry>& entries) {
+  std::lock_guard lock(Open().mutex);
+  for (const auto& [camera, id] : Open().open) {
+    const bool present = std::any_of(entries.begin(), entries.end(),
+                                     [&](const CameraEntry& e) { return e.id == id; });
+    if (!present)
+      camera->state.unplugged = true;
+  }
+}
+
+}  // namespace testcam

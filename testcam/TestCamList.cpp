@@ -23,8 +23,10 @@ std::string DerivedSerial(const std::string& name, int namesakesBefore) {
   char text[40];
   std::snprintf(text, sizeof text, "STWTC-%016llx", static_cast<unsigned long long>(hash));
   std::string serial = text;
-  if (namesakesBefore > 0)
-    serial += "-" + std::to_string(namesakesBefore + 1);
+  if (namesakesBefore > 0) {
+    serial += '-';
+    serial += std::to_string(namesakesBefore + 1);
+  }
   return serial;
 }
 
@@ -77,9 +79,19 @@ struct CurrentList {
   // whatever thread a monitor calls them.
   std::mutex mutex;
   bool filled = false;
-  std::vector<CameraEntry> entries;
+  std::vector<CameraEntry> entries;  // listed now or later, or gone by now
   std::uint64_t nextId = 1;
 };
+
+std::vector<CameraEntry> ListedNow(const std::vector<CameraEntry>& entries) {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<CameraEntry> listed;
+  for (const CameraEntry& e : entries) {
+    if (e.PresentAt(now))
+      listed.push_back(e);
+  }
+  return listed;
+}
 
 CurrentList& Current() {
   static CurrentList list;
@@ -100,7 +112,7 @@ void FillOnceLocked(CurrentList& list) {
       g_warning("STILLWICK_TESTCAM ignored: %s", error.c_str());
     }
   }
-  list.entries = ReplaceEntries({}, cameras, list.nextId);
+  list.entries = ReplaceEntries({}, cameras, list.nextId, std::chrono::steady_clock::now());
 }
 
 }  // namespace
@@ -136,10 +148,22 @@ bool CamerasFromEnvironment(const char* text, std::vector<TestCameraSpec>& camer
          ReadBool(s, "has-serial", spec.hasSerial) && ReadString(s, "bus-path", spec.busPath) &&
          ReadInt(s, "width", spec.width) && ReadInt(s, "height", spec.height) &&
          ReadInt(s, "fps", spec.fps) && ReadString(s, "format", spec.format) &&
-         ReadString(s, "pattern", spec.pattern) &&
-         ReadInt(s, "fail-after-frames", spec.failAfterFrames);
+         ReadString(s, "modes", spec.modes) && ReadString(s, "pattern", spec.pattern) &&
+         ReadString(s, "open-error", spec.openError) &&
+         ReadInt(s, "fail-after-frames", spec.failAfterFrames) && ReadString(s, "end", spec.end) &&
+         ReadInt(s, "arrive-after", spec.arriveAfterMs) &&
+         ReadInt(s, "leave-after", spec.leaveAfterMs);
     if (!ok)
       error = "a field of camera " + std::to_string(i + 1) + " has the wrong type";
+    std::string profile;
+    if (ok && ReadString(s, "profile", profile) && !profile.empty()) {
+      const char* modes = TestCamProfileModes(profile);
+      ok = modes != nullptr;
+      if (ok)
+        spec.modes = modes;
+      else
+        error = "camera " + std::to_string(i + 1) + " names no known profile";
+    }
     cameras.push_back(std::move(spec));
   }
   gst_caps_unref(parsed);
@@ -148,9 +172,20 @@ bool CamerasFromEnvironment(const char* text, std::vector<TestCameraSpec>& camer
   return ok;
 }
 
+std::chrono::steady_clock::time_point CameraEntry::LeavesAt() const {
+  if (spec.leaveAfterMs < 0)
+    return std::chrono::steady_clock::time_point::max();
+  return listedAt + std::chrono::milliseconds(spec.leaveAfterMs);
+}
+
+bool CameraEntry::PresentAt(std::chrono::steady_clock::time_point now) const {
+  return now >= listedAt + std::chrono::milliseconds(spec.arriveAfterMs) && now < LeavesAt();
+}
+
 std::vector<CameraEntry> ReplaceEntries(const std::vector<CameraEntry>& old,
                                         const std::vector<TestCameraSpec>& cameras,
-                                        std::uint64_t& nextId) {
+                                        std::uint64_t& nextId,
+                                        std::chrono::steady_clock::time_point now) {
   const std::vector<std::string> serials = OfferedSerials(cameras);
   std::vector<CameraEntry> entries(cameras.size());
   std::vector<bool> claimed(old.size(), false);
@@ -163,6 +198,7 @@ std::vector<CameraEntry> ReplaceEntries(const std::vector<CameraEntry>& old,
         claimed[j] = true;
         entries[i].id = old[j].id;
         entries[i].slot = old[j].slot;
+        entries[i].listedAt = old[j].listedAt;
         usedSlots.insert(old[j].slot);
         break;
       }
@@ -173,6 +209,7 @@ std::vector<CameraEntry> ReplaceEntries(const std::vector<CameraEntry>& old,
     if (e.id != 0)
       continue;
     e.id = nextId++;
+    e.listedAt = now;
     while (usedSlots.count(freeSlot))
       ++freeSlot;
     e.slot = freeSlot;
@@ -185,25 +222,28 @@ std::vector<CameraEntry> CurrentCameras() {
   CurrentList& list = Current();
   std::lock_guard lock(list.mutex);
   FillOnceLocked(list);
-  return list.entries;
+  return ListedNow(list.entries);
 }
 
 std::vector<CameraEntry> SetCurrentCameras(const std::vector<TestCameraSpec>& cameras) {
   CurrentList& list = Current();
   std::lock_guard lock(list.mutex);
   FillOnceLocked(list);
-  list.entries = ReplaceEntries(list.entries, cameras, list.nextId);
-  return list.entries;
+  list.entries =
+      ReplaceEntries(list.entries, cameras, list.nextId, std::chrono::steady_clock::now());
+  return ListedNow(list.entries);
 }
 
-GstCaps* CameraCaps(const TestCameraSpec& spec) {
-  if (spec.format == "MJPEG") {
-    return gst_caps_new_simple("image/jpeg", "width", G_TYPE_INT, spec.width, "height", G_TYPE_INT,
-                               spec.height, "framerate", GST_TYPE_FRACTION, spec.fps, 1, nullptr);
+std::string DevicePath(int slot) {
+  return "/dev/stillwicktestcam" + std::to_string(slot);
+}
+
+std::optional<CameraEntry> CameraAt(const std::string& path) {
+  for (const CameraEntry& entry : CurrentCameras()) {
+    if (DevicePath(entry.slot) == path)
+      return entry;
   }
-  return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, spec.format.c_str(), "width",
-                             G_TYPE_INT, spec.width, "height", G_TYPE_INT, spec.height, "framerate",
-                             GST_TYPE_FRACTION, spec.fps, 1, nullptr);
+  return std::nullopt;
 }
 
 }  // namespace testcam

@@ -139,6 +139,7 @@ static void stillwick_test_cam_provider_init(StillwickTestCamProvider* self) {
 void TestCamSetCameras(const std::vector<TestCameraSpec>& cameras) {
   std::lock_guard lock(Publishing().mutex);
   const std::vector<testcam::CameraEntry> entries = testcam::SetCurrentCameras(cameras);
+  testcam::UnplugCamerasNotIn(entries);
   for (StillwickTestCamProvider* provider : Publishing().started) {
     SyncLocked(provider, entries);
   }

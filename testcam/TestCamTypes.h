@@ -4,6 +4,7 @@
 #include <gst/gst.h>
 
 #include "TestCam.h"
+#include "TestCamList.h"
 
 GST_DEBUG_CATEGORY_EXTERN(stillwick_testcam_debug);
 
@@ -31,7 +32,10 @@ inline constexpr char kPluginOrigin[] = "https://stillwick.invalid/";
 // Registers the element and the device provider with a plugin, static or loaded.
 gboolean PluginInit(GstPlugin* plugin);
 
-// Caps a camera of these settings delivers.
+// Caps a camera of these settings offers: one structure per mode, in its order.
 GstCaps* CameraCaps(const TestCameraSpec& spec);
+
+// Open cameras whose device is no longer among `entries` lose it, as unplugged ones do.
+void UnplugCamerasNotIn(const std::vector<CameraEntry>& entries);
 
 }  // namespace testcam

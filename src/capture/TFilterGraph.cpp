@@ -162,6 +162,10 @@ bool TFilterGraph::Impl::Control(ControlEvent event, GstState target, bool accep
   Broadcast(event, 0);
   if (!pipeline)
     return false;  // a listener deactivated the graph
+  // A stopped pipeline holds its devices closed; raising it to READY to "stop" it would open
+  // them again, a lost one included.
+  if (target == GST_STATE_READY && platform::ReportedState(pipeline.get()) == GST_STATE_NULL)
+    return true;
   switch (gst_element_set_state(pipeline.get(), target)) {
     case GST_STATE_CHANGE_SUCCESS:
     case GST_STATE_CHANGE_NO_PREROLL:  // reached; a live source just holds no frame
@@ -185,17 +189,20 @@ void TFilterGraph::Impl::HandleMessage(GstMessage* message) {
   const platform::GraphEvent event = platform::ClassifyMessage(message, current);
   std::string failure;
   if (event.stopsStream) {
-    // An error ends the stream for good (an unplugged camera, a format nobody can convert).
-    // Stopping makes State say so, so nothing keeps saving the last picture as if it were live;
-    // the user hears of it once, not once per element that complains after it.
+    // An error, or the end of a live stream, ends it for good (an unplugged camera, a busy one,
+    // a format nobody can convert). Stopping makes State say so, so nothing keeps saving the
+    // last picture as if it were live; the user hears of it once, not once per element that
+    // complains after it. NULL closes the device; Stop and ResetGraph leave it closed.
     gst_element_set_state(current, GST_STATE_NULL);
     if (!errorShown)
       failure = event.errorText;
     errorShown = true;
   }
-  Guarded([&] { Dispatch(event.code, reinterpret_cast<intptr_t>(message), 0); });
+  // Graph events arrive on their own: their boxes wait for any modal window to close.
+  Guarded([&] { Dispatch(event.code, reinterpret_cast<intptr_t>(message), 0); },
+          BoxTiming::AfterModalWindows);
   if (!failure.empty())
-    Guarded([&] { RaiseError(failure); });
+    Guarded([&] { RaiseError(failure); }, BoxTiming::AfterModalWindows);
 }
 
 void TFilterGraph::Impl::Dispatch(int code, intptr_t param1, intptr_t param2) {

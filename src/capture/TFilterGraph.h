@@ -28,7 +28,7 @@ enum class TGraphMode { gmNormal = 0, gmCapture = 1, gmDVD = 2 };
 
 // Graph event codes passed to IGraphListener::GraphEventReceived and OnDSEvent. param1 is the
 // GstMessage* the event came from (borrowed, valid only during the call); param2 is 0.
-constexpr int EC_COMPLETE = 0x01;       // end of stream
+constexpr int EC_COMPLETE = 0x01;       // end of stream (of a live one: the device is gone)
 constexpr int EC_ERRORABORT = 0x03;     // an error stopped the stream
 constexpr int EC_DEVICE_LOST = 0x1F;    // the source lost its device (unplugged)
 constexpr int EC_GST_MESSAGE = 0x8000;  // + GST_MESSAGE_TYPE for every other message
@@ -84,11 +84,14 @@ class TFilterGraph {
 
   // False without broadcasting while inactive. Play: true when the pipeline starts or is
   // starting; Pause, Stop: true when the pipeline reached the state at once (a live source's
-  // "no preroll" answer counts: the state is reached, it just carries no frames).
+  // "no preroll" answer counts: the state is reached, it just carries no frames). Stop leaves a
+  // pipeline that is stopped already (never started, or stopped by an error) closed, so it
+  // never opens a device again.
   bool Play();
   bool Pause();
   bool Stop();
-  // A change still in progress reports its target state.
+  // A change still in progress reports its target state; one that failed, the state the
+  // pipeline stayed in.
   GraphState State() const;
   // Stops (to NULL, so nothing streams), unlinks every pad and removes every element that is
   // not a linked component's filter.

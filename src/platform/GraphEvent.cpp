@@ -1,5 +1,7 @@
 #include "platform/GraphEvent.h"
 
+#include <gst/base/gstbasesrc.h>
+
 #include "platform/Error.h"
 #include "platform/GstRef.h"
 
@@ -33,6 +35,10 @@ bool IsSourceElement(GstElement* element) {
   return source;
 }
 
+std::string LostText(const char* why) {
+  return FormatMessage("Capture stopped, the video device was lost: %s", why);
+}
+
 bool MarkedDeviceLost(GstMessage* message) {
   const GstStructure* details = nullptr;
   gst_message_parse_error_details(message, &details);
@@ -40,25 +46,51 @@ bool MarkedDeviceLost(GstMessage* message) {
   return details && gst_structure_get_boolean(details, "device-lost", &lost) && lost;
 }
 
-}  // namespace
-
-bool IsDeviceLost(GstMessage* message, GstElement* pipeline) {
-  if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR)
-    return false;
-  if (MarkedDeviceLost(message))
-    return true;
-  GError* raw = nullptr;
-  gst_message_parse_error(message, &raw, nullptr);
-  GErrorPtr error(raw);
-  if (!error || error->domain != GST_RESOURCE_ERROR)
-    return false;
-  if (error->code != GST_RESOURCE_ERROR_READ && error->code != GST_RESOURCE_ERROR_NOT_FOUND &&
-      error->code != GST_RESOURCE_ERROR_OPEN_READ) {
-    return false;
+bool HasLiveSource(GstElement* pipeline) {
+  bool live = false;
+  GstIteratorPtr it(gst_bin_iterate_recurse(GST_BIN(pipeline)));
+  GValue item = G_VALUE_INIT;
+  while (!live && gst_iterator_next(it.get(), &item) == GST_ITERATOR_OK) {
+    auto* element = static_cast<GstElement*>(g_value_get_object(&item));
+    live = GST_IS_BASE_SRC(element) && gst_base_src_is_live(GST_BASE_SRC(element));
+    g_value_reset(&item);
   }
-  auto child = TopLevelChild(GST_MESSAGE_SRC(message), pipeline);
-  return child && IsSourceElement(child.get());
+  g_value_unset(&item);
+  return live;
 }
+
+enum class Failure { Other, CouldNotOpen, Lost };
+
+// What an ERROR says about the video device, and why.
+Failure Diagnose(GstMessage* message, GstElement* pipeline, const GError* error,
+                 const char*& reason) {
+  reason = nullptr;
+  if (MarkedDeviceLost(message))
+    return Failure::Lost;
+  if (!error || error->domain != GST_RESOURCE_ERROR)
+    return Failure::Other;
+  auto child = TopLevelChild(GST_MESSAGE_SRC(message), pipeline);
+  if (!child || !IsSourceElement(child.get()))
+    return Failure::Other;
+  switch (error->code) {
+    case GST_RESOURCE_ERROR_READ:
+      return Failure::Lost;
+    case GST_RESOURCE_ERROR_BUSY:
+      reason = "it is in use by another program";
+      return Failure::CouldNotOpen;
+    case GST_RESOURCE_ERROR_NOT_FOUND:
+      reason = "it was not found";
+      return Failure::CouldNotOpen;
+    case GST_RESOURCE_ERROR_OPEN_READ:
+    case GST_RESOURCE_ERROR_OPEN_WRITE:
+    case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
+      return Failure::CouldNotOpen;
+    default:
+      return Failure::Other;
+  }
+}
+
+}  // namespace
 
 GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline) {
   GraphEvent event;
@@ -66,19 +98,33 @@ GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline) {
   switch (type) {
     case GST_MESSAGE_EOS:
       event.code = kEventComplete;
+      if (HasLiveSource(pipeline)) {
+        event.stopsStream = true;
+        event.errorText = LostText("end of stream");
+      }
       break;
     case GST_MESSAGE_ERROR: {
       GError* raw = nullptr;
       gst_message_parse_error(message, &raw, nullptr);
       GErrorPtr error(raw);
       const char* text = error && error->message ? error->message : "unknown error";
+      const char* reason = nullptr;
       event.stopsStream = true;
-      if (IsDeviceLost(message, pipeline)) {
-        event.code = kEventDeviceLost;
-        event.errorText = FormatMessage("Capture stopped, the video device was lost: %s", text);
-      } else {
-        event.code = kEventErrorAbort;
-        event.errorText = FormatMessage("Capture stopped: %s", text);
+      switch (Diagnose(message, pipeline, error.get(), reason)) {
+        case Failure::Lost:
+          event.code = kEventDeviceLost;
+          event.errorText = LostText(text);
+          break;
+        case Failure::CouldNotOpen:
+          event.code = kEventErrorAbort;
+          event.errorText =
+              reason ? FormatMessage("The video device could not be opened, %s: %s", reason, text)
+                     : FormatMessage("The video device could not be opened: %s", text);
+          break;
+        case Failure::Other:
+          event.code = kEventErrorAbort;
+          event.errorText = FormatMessage("Capture stopped: %s", text);
+          break;
       }
       break;
     }

@@ -15,18 +15,19 @@ constexpr int kEventGstMessage = 0x8000;  // + the message type, for every other
 
 struct GraphEvent {
   int code = 0;
-  // An ERROR: GStreamer expects the application to stop the pipeline.
+  // An ERROR, or the end of a live stream: nothing more will come, the pipeline is to stop.
   bool stopsStream = false;
-  // For errors, the text the user reads.
+  // For those, the text the user reads.
   std::string errorText;
 };
 
-// `pipeline` is the graph the message came from.
+// `pipeline` is the graph the message came from. What a source element of the pipeline (one
+// without sink pads) reports is read as the device speaking:
+// - a device that could not be opened: a busy, missing or unopenable resource (v4l2src's
+//   RESOURCE BUSY, NOT_FOUND and OPEN_* errors, raised as it opens and first sets a format);
+// - a device that was lost: an error marked so by the source (a boolean "device-lost" in the
+//   error details) or a resource read error; and end of stream from a pipeline with a live
+//   source, since a camera never ends on its own.
 GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline);
-
-// True for an ERROR saying that a source lost its device: either marked so by the source
-// (a boolean "device-lost" in the error details) or a resource read, not-found or open error
-// posted from inside a source element of `pipeline` (an element without sink pads).
-bool IsDeviceLost(GstMessage* message, GstElement* pipeline);
 
 }  // namespace platform

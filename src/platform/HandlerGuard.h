@@ -2,6 +2,11 @@
 // The one way errors reach the user. Every event handler runs inside Guarded(): an exception
 // ends the handler (its locks are released on the way out) and is shown in the standard error
 // box. Nothing throws through Qt or into GStreamer.
+//
+// One box at a time: a box that comes while one is open is shown after it, and a text already
+// open or waiting is not shown twice. Errors of events that arrive on their own (graph events,
+// timer ticks) also wait while another modal window (the folder chooser) is open; those of
+// the user's input belong to the window that has it, and are shown over it at once.
 
 #include <QObject>
 
@@ -18,32 +23,40 @@ void SetErrorPresenter(ErrorPresenter presenter);
 // The text the box shows: a full stop is added when the last character sorts after ".".
 std::string ErrorBoxText(const std::string& message);
 
-// Formats and presents one error through the installed presenter.
-void ShowErrorBox(const std::string& message) noexcept;
+enum class BoxTiming {
+  Now,                // the user's input: over whatever window has it
+  AfterModalWindows,  // an event that arrived on its own: once no modal window is open
+};
+
+// Formats and presents one error through the installed presenter, as said above.
+void ShowErrorBox(const std::string& message, BoxTiming timing = BoxTiming::Now) noexcept;
 
 template <typename F>
-void Guarded(F&& handler) noexcept {
+void Guarded(F&& handler, BoxTiming timing = BoxTiming::Now) noexcept {
   try {
     std::forward<F>(handler)();
   } catch (const std::exception& e) {
-    ShowErrorBox(e.what());
+    ShowErrorBox(e.what(), timing);
   } catch (...) {
-    ShowErrorBox("Unknown error");
+    ShowErrorBox("Unknown error", timing);
   }
 }
 
 // connect() through the guard: `GuardedConnect(button, &QPushButton::clicked, this, [this] {...})`.
 template <typename Sender, typename Signal, typename Receiver, typename Handler>
 QMetaObject::Connection GuardedConnect(Sender* sender, Signal signal, Receiver* receiver,
-                                       Handler handler) {
-  return QObject::connect(sender, signal, receiver, [handler = std::move(handler)](auto&&... args) {
-    Guarded([&] {
-      // A handler may ignore the signal's arguments.
-      if constexpr (std::is_invocable_v<const Handler&, decltype(args)...>) {
-        handler(std::forward<decltype(args)>(args)...);
-      } else {
-        handler();
-      }
-    });
-  });
+                                       Handler handler, BoxTiming timing = BoxTiming::Now) {
+  return QObject::connect(
+      sender, signal, receiver, [handler = std::move(handler), timing](auto&&... args) {
+        Guarded(
+            [&] {
+              // A handler may ignore the signal's arguments.
+              if constexpr (std::is_invocable_v<const Handler&, decltype(args)...>) {
+                handler(std::forward<decltype(args)>(args)...);
+              } else {
+                handler();
+              }
+            },
+            timing);
+      });
 }

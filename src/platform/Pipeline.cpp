@@ -88,7 +88,10 @@ bool DisconnectPads(GstElement* element) {
 GstState ReportedState(GstElement* element) {
   GstState current = GST_STATE_VOID_PENDING;
   GstState pending = GST_STATE_VOID_PENDING;
-  gst_element_get_state(element, &current, &pending, 0);
+  // A failed change leaves its target as pending (gst_element_abort_state keeps it); the
+  // element stays where it was.
+  if (gst_element_get_state(element, &current, &pending, 0) == GST_STATE_CHANGE_FAILURE)
+    return current;
   return pending != GST_STATE_VOID_PENDING ? pending : current;
 }
 

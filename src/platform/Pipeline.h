@@ -28,7 +28,7 @@ std::vector<GstRef<GstPad>> Pads(GstElement* element);
 bool DisconnectPads(GstElement* element);
 
 // The state a query that does not wait reports: the target of a change still in progress,
-// else the current state.
+// else the current state, which is also the answer after a change that failed.
 GstState ReportedState(GstElement* element);
 
 // The element factories in `names` that the registry does not know.

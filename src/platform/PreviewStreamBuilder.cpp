@@ -1,5 +1,6 @@
 #include "platform/PreviewStreamBuilder.h"
 
+#include "platform/CaptureMode.h"
 #include "platform/GstRef.h"
 #include "platform/Pipeline.h"
 
@@ -9,6 +10,7 @@ namespace {
 
 constexpr char kConverter[] = "videoconvert";
 constexpr char kJpegDecoder[] = "jpegdec";
+constexpr char kCapsFilter[] = "capsfilter";
 
 // Makes an element of `factory` and adds it to the pipeline in the pipeline's state.
 GstElement* Insert(GstElement* pipeline, const char* factory) {
@@ -45,26 +47,24 @@ bool OffersRawVideo(GstCaps* caps) {
   return false;
 }
 
-// A decoder for compressed output: JPEG goes to jpegdec; anything else to the best-ranked
-// installed video decoder that accepts it.
+// A decoder for compressed output (see DecoderFor).
 GstElement* InsertDecoder(GstElement* pipeline, GstCaps* caps) {
-  if (gst_caps_is_empty(caps))
+  const std::string factory = DecoderFor(caps);
+  return factory.empty() ? nullptr : Insert(pipeline, factory.c_str());
+}
+
+// The source, held to the mode the graph captures in when it offers modes (a capsfilter after
+// it); the source itself when it names none.
+GstElement* HoldToMode(GstElement* pipeline, GstElement* source) {
+  auto offered = OutputCaps(source);
+  auto mode = ChooseCaptureMode(offered.get());
+  if (!mode)
+    return source;
+  GstElement* filter = Insert(pipeline, kCapsFilter);
+  if (!filter)
     return nullptr;
-  if (gst_structure_has_name(gst_caps_get_structure(caps, 0), "image/jpeg")) {
-    return Insert(pipeline, kJpegDecoder);
-  }
-  GList* decoders = gst_element_factory_list_get_elements(
-      GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO, GST_RANK_MARGINAL);
-  // Both lists come ordered by decreasing rank.
-  GList* accepting = gst_element_factory_list_filter(decoders, caps, GST_PAD_SINK, FALSE);
-  GstElement* decoder = nullptr;
-  if (accepting) {
-    GCharPtr name(gst_object_get_name(GST_OBJECT(accepting->data)));
-    decoder = Insert(pipeline, name.get());
-  }
-  gst_plugin_feature_list_free(accepting);
-  gst_plugin_feature_list_free(decoders);
-  return decoder;
+  g_object_set(filter, "caps", mode.get(), nullptr);
+  return gst_element_link(source, filter) ? filter : nullptr;
 }
 
 // Links upstream to downstream: directly if the formats allow, else through a decoder (for
@@ -108,9 +108,12 @@ bool RenderPreviewStream(GstElement* pipeline, GstElement* source, GstElement* i
   // it offers what the device really delivers, which is what the links must be checked against.
   if (ReportedState(source) == GST_STATE_NULL)
     gst_element_set_state(source, GST_STATE_READY);
+  GstElement* from = HoldToMode(pipeline, source);
+  if (!from)
+    return false;
   if (!intermediate)
-    return LinkThrough(pipeline, source, sink, true);
-  const bool first = LinkThrough(pipeline, source, intermediate, true);
+    return LinkThrough(pipeline, from, sink, true);
+  const bool first = LinkThrough(pipeline, from, intermediate, true);
   const bool second = first && LinkThrough(pipeline, intermediate, sink, false);
   return first && second;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The preview stream of a capture graph: source -> (decoder) -> converter -> intermediate ->
-// converter -> sink, with a decoder and converters inserted only where a direct link fails.
-// Main thread only.
+// The preview stream of a capture graph: source -> mode filter -> (decoder) -> converter ->
+// intermediate -> converter -> sink, the source held to the mode ChooseCaptureMode picks, and a
+// decoder and converters inserted only where a direct link fails. Main thread only.
 
 #include <gst/gst.h>
 

@@ -124,10 +124,15 @@ class Recorder : public IGraphListener {
   Journal& journal_;
 };
 
-GstElement* MakeCamera(const char* format, int failAfterFrames = -1) {
+// A 320x240 test camera with further "property=value" settings.
+GstElement* MakeCamera(const std::vector<std::string>& settings) {
   GstElement* camera = gst_element_factory_make("stillwicktestcam", nullptr);
-  g_object_set(camera, "width", 320, "height", 240, "format", format, "fail-after-frames",
-               failAfterFrames, nullptr);
+  g_object_set(camera, "width", 320, "height", 240, nullptr);
+  for (const std::string& setting : settings) {
+    const size_t equals = setting.find('=');
+    gst_util_set_object_arg(G_OBJECT(camera), setting.substr(0, equals).c_str(),
+                            setting.substr(equals + 1).c_str());
+  }
   return camera;
 }
 
@@ -170,6 +175,12 @@ int LinkedPads(GstElement* pipeline) {
   return linked;
 }
 
+GstState CurrentState(GstElement* element) {
+  GstState current = GST_STATE_VOID_PENDING;
+  gst_element_get_state(element, &current, nullptr, 0);
+  return current;
+}
+
 bool RunningNow(GstElement* pipeline) {
   GstState current = GST_STATE_VOID_PENDING;
   gst_element_get_state(pipeline, &current, nullptr, 0);
@@ -191,9 +202,9 @@ class FilterGraphTest : public ::testing::Test {
     SetErrorPresenter(nullptr);
   }
 
-  void LinkAll(const char* format = "YUY2", int failAfterFrames = -1) {
+  void LinkAll(const std::vector<std::string>& cameraSettings = {}) {
     source_ = std::make_unique<FakeFilter>(
-        "Filter", [=] { return MakeCamera(format, failAfterFrames); }, journal_);
+        "Filter", [=] { return MakeCamera(cameraSettings); }, journal_);
     source_->SetFilterGraph(&graph_);
     grabber_.SetFilterGraph(&graph_);
     renderer_.SetFilterGraph(&graph_);
@@ -397,7 +408,7 @@ TEST_F(FilterGraphTest, MissingElementLeavesTheGraphInactive) {
 }
 
 TEST_F(FilterGraphTest, MjpegCameraIsDecodedToBgr) {
-  LinkAll("MJPEG");
+  LinkAll({"format=MJPEG"});
   ASSERT_NO_FATAL_FAILURE(StartCapture());
   EXPECT_TRUE(FactoryNames(graph_.Pipeline()).count("jpegdec"));
   auto pad = GstRef<GstPad>::Adopt(gst_element_get_static_pad(renderer_.GetBaseFilter(), "sink"));
@@ -407,7 +418,7 @@ TEST_F(FilterGraphTest, MjpegCameraIsDecodedToBgr) {
 }
 
 TEST_F(FilterGraphTest, LostDeviceStopsTheGraphAndIsShownOnce) {
-  LinkAll("YUY2", 10);
+  LinkAll({"fail-after-frames=10"});
   graph_.SetActive(true);
   ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
                 source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
@@ -430,6 +441,69 @@ TEST_F(FilterGraphTest, LostDeviceStopsTheGraphAndIsShownOnce) {
   ASSERT_TRUE(WaitFor([&] { return failures() > before; }));
   EXPECT_EQ(graph_.State(), GraphState::Stopped);
   EXPECT_EQ(errors_.size(), 1u);
+}
+
+TEST_F(FilterGraphTest, FailedStartReportsTheStateReachedAndOneCouldNotOpenBox) {
+  struct Case {
+    const char* openError;
+    const char* why;
+  };
+  for (const Case& c : {Case{"busy", "it is in use by another program: Device '"},
+                        Case{"not-found", "it was not found: Cannot identify device '"}}) {
+    SCOPED_TRACE(c.openError);
+    errors_.clear();
+    recorder_.codes.clear();
+    LinkAll({std::string("open-error=") + c.openError});
+    graph_.SetActive(true);
+    graph_.CaptureGraphBuilder().RenderStream(source_->GetBaseFilter(), grabber_.GetBaseFilter(),
+                                              renderer_.GetBaseFilter());
+    EXPECT_FALSE(graph_.Play());
+    EXPECT_EQ(graph_.State(), GraphState::Stopped);
+    EXPECT_FALSE(graph_.Pause());
+    EXPECT_EQ(graph_.State(), GraphState::Stopped);
+    ASSERT_TRUE(WaitFor([&] { return !errors_.empty(); }));
+    DrainEvents();
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_EQ(errors_[0].find(std::string("The video device could not be opened, ") + c.why), 0u)
+        << errors_[0];
+    EXPECT_EQ(std::count(recorder_.codes.begin(), recorder_.codes.end(), EC_DEVICE_LOST), 0);
+    graph_.ResetGraph();
+    graph_.SetActive(false);
+  }
+}
+
+TEST_F(FilterGraphTest, DeviceGoneStopsTheGraphOnceAndNeitherStopNorResetReopensIt) {
+  auto errorEvents = [&] {
+    return std::count_if(recorder_.codes.begin(), recorder_.codes.end(),
+                         [](int code) { return code == EC_ERRORABORT || code == EC_DEVICE_LOST; });
+  };
+  for (const char* end : {"error", "eos"}) {
+    SCOPED_TRACE(end);
+    errors_.clear();
+    LinkAll({"fail-after-frames=5", std::string("end=") + end});
+    graph_.SetActive(true);
+    ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
+                  source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
+              S_OK);
+    ASSERT_TRUE(graph_.Play());
+    ASSERT_TRUE(WaitFor([&] { return !errors_.empty(); }));
+    EXPECT_EQ(graph_.State(), GraphState::Stopped);
+    EXPECT_EQ(errors_[0].find("Capture stopped, the video device was lost: "), 0u) << errors_[0];
+
+    // The device is gone for good: opening it again would fail, and be heard of.
+    GstElement* source = source_->GetBaseFilter();
+    g_object_set(source, "open-error", "not-found", nullptr);
+    DrainEvents();
+    const auto before = errorEvents();
+    EXPECT_TRUE(graph_.Stop());
+    EXPECT_EQ(CurrentState(source), GST_STATE_NULL);
+    graph_.ResetGraph();
+    DrainEvents();
+    EXPECT_EQ(errorEvents(), before) << "the lost device was opened again";
+    EXPECT_EQ(graph_.State(), GraphState::Stopped);
+    EXPECT_EQ(errors_.size(), 1u);
+    graph_.SetActive(false);
+  }
 }
 
 TEST_F(FilterGraphTest, LogFileRecordsThePipelineAndABadPathKeepsTheOldName) {

@@ -35,37 +35,53 @@ class GraphEventTest : public ::testing::Test {
   GstElement* sink_ = nullptr;
 };
 
-TEST_F(GraphEventTest, MessagesMapToEventCodes) {
+TEST_F(GraphEventTest, MessagesMapToEventCodesAndTexts) {
+  const char* lost = "Capture stopped, the video device was lost: ";
+  const char* stopped = "Capture stopped: ";
   struct Case {
     const char* what;
     GstMessage* message;
     int code;
-    bool stops;
+    const char* text;  // how the box begins; nullptr: the stream goes on
+    bool live = false;
   };
   const Case cases[] = {
-      {"end of stream", gst_message_new_eos(GST_OBJECT(pipeline_.get())), 0x01, false},
+      {"end of a stream that is not live", gst_message_new_eos(GST_OBJECT(pipeline_.get())), 0x01,
+       nullptr},
+      {"end of a live stream", gst_message_new_eos(GST_OBJECT(pipeline_.get())), 0x01, lost, true},
       {"source cannot read", Error(source_, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ), 0x1F,
-       true},
-      {"source device gone", Error(source_, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND), 0x1F,
-       true},
-      {"sink cannot read", Error(sink_, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ), 0x03, true},
+       lost},
+      {"source busy", Error(source_, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_BUSY), 0x03,
+       "The video device could not be opened, it is in use by another program: "},
+      {"source node gone", Error(source_, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND), 0x03,
+       "The video device could not be opened, it was not found: "},
+      {"source not permitted",
+       Error(source_, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ_WRITE), 0x03,
+       "The video device could not be opened: "},
+      {"sink busy", Error(sink_, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_BUSY), 0x03, stopped},
+      {"sink cannot read", Error(sink_, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ), 0x03,
+       stopped},
       {"source stream failure", Error(source_, GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED), 0x03,
-       true},
+       stopped},
       {"marked lost by any element", Error(sink_, GST_CORE_ERROR, GST_CORE_ERROR_FAILED, true),
-       0x1F, true},
+       0x1F, lost},
       {"state change",
        gst_message_new_state_changed(GST_OBJECT(pipeline_.get()), GST_STATE_NULL, GST_STATE_READY,
                                      GST_STATE_VOID_PENDING),
-       0x8000 + GST_MESSAGE_STATE_CHANGED, false},
+       0x8000 + GST_MESSAGE_STATE_CHANGED, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    g_object_set(source_, "is-live", c.live, nullptr);
     auto message = GstRef<GstMessage>::Adopt(c.message);
     const platform::GraphEvent event = platform::ClassifyMessage(message.get(), pipeline_.get());
     EXPECT_EQ(event.code, c.code);
-    EXPECT_EQ(event.stopsStream, c.stops);
-    if (c.stops) {
-      EXPECT_NE(event.errorText.find("Could not read from resource."), std::string::npos);
+    EXPECT_EQ(event.stopsStream, c.text != nullptr);
+    if (c.text) {
+      EXPECT_EQ(event.errorText.rfind(c.text, 0), 0u) << event.errorText;
+      if (c.code != 0x01) {
+        EXPECT_NE(event.errorText.find("Could not read from resource."), std::string::npos);
+      }
     }
   }
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QDialog>
+#include <QTest>
+#include <QTimer>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -52,6 +56,41 @@ TEST_F(HandlerGuardTest, AnExceptionEndsTheHandlerAndIsShownOnce) {
   Guarded([] {});
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[1], "plain.");
+}
+
+TEST_F(HandlerGuardTest, ABoxThatComesWhileOneIsOpenFollowsItOnce) {
+  int open = 0, deepest = 0;
+  SetErrorPresenter([&](const std::string& text) {
+    shown.push_back(text);
+    deepest = std::max(deepest, ++open);
+    if (text == "first.") {
+      // Handlers that run in the open box's own event loop.
+      ShowErrorBox("second", BoxTiming::AfterModalWindows);
+      ShowErrorBox("first");   // the failure of the box that is open
+      ShowErrorBox("second");  // the failure that already waits
+      ShowErrorBox("third");
+    }
+    --open;
+  });
+  ShowErrorBox("first");
+  EXPECT_EQ(shown, (std::vector<std::string>{"first.", "second.", "third."}));
+  EXPECT_EQ(deepest, 1);
+}
+
+TEST_F(HandlerGuardTest, ABoxThatArrivesWaitsForAModalWindowItsOwnBoxDoesNot) {
+  QDialog dialog;
+  std::vector<std::string> whileOpen;
+  QTimer::singleShot(0, &dialog, [&] {
+    ShowErrorBox("the device was lost", BoxTiming::AfterModalWindows);
+    ShowErrorBox("the dialog's own");
+    QTest::qWait(50);
+    whileOpen = shown;
+    dialog.reject();
+  });
+  dialog.exec();
+  EXPECT_EQ(whileOpen, std::vector<std::string>{"the dialog's own."});
+  QTest::qWait(50);
+  EXPECT_EQ(shown, (std::vector<std::string>{"the dialog's own.", "the device was lost."}));
 }
 
 }  // namespace

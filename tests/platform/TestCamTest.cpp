@@ -2,6 +2,7 @@
 // its provider lists the cameras set from code, in order, and reports changes while monitored.
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
+#include <gst/video/video.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,16 +24,33 @@ struct Running {
   GstRef<GstElement> camera;
   GstRef<GstElement> sink;
 
-  explicit Running(const std::string& cameraProps) {
-    const std::string text = "stillwicktestcam name=cam " + cameraProps +
-                             " ! appsink name=sink sync=false max-buffers=100";
+  // `downstream`: caps the sink accepts, empty for any.
+  explicit Running(const std::string& cameraProps, const std::string& downstream = "",
+                   GstStateChangeReturn expected = GST_STATE_CHANGE_ASYNC) {
+    const std::string text = "stillwicktestcam name=cam " + cameraProps + " ! " +
+                             (downstream.empty() ? "" : downstream + " ! ") +
+                             "appsink name=sink sync=false max-buffers=100";
     GError* error = nullptr;
     pipeline = GstRef<GstElement>::Adopt(gst_parse_launch(text.c_str(), &error));
     platform::GErrorPtr owned(error);
     EXPECT_EQ(error, nullptr) << text;
     camera = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "cam"));
     sink = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
-    EXPECT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    Play(expected);
+  }
+  // The camera of a listed device.
+  explicit Running(GstDevice* device)
+      : pipeline(GstRef<GstElement>::Adopt(gst_pipeline_new(nullptr))),
+        camera(GstRef<GstElement>::Adopt(gst_device_create_element(device, nullptr))),
+        sink(GstRef<GstElement>::Adopt(gst_element_factory_make("appsink", nullptr))) {
+    gst_bin_add_many(GST_BIN(pipeline.get()), camera.get(), sink.get(), nullptr);
+    EXPECT_TRUE(gst_element_link(camera.get(), sink.get()));
+    g_object_set(sink.get(), "sync", FALSE, "max-buffers", 100u, nullptr);
+    Play(GST_STATE_CHANGE_ASYNC);
+  }
+  void Play(GstStateChangeReturn expected) {
+    const GstStateChangeReturn result = gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    EXPECT_EQ(result == GST_STATE_CHANGE_FAILURE, expected == GST_STATE_CHANGE_FAILURE);
   }
   ~Running() { gst_element_set_state(pipeline.get(), GST_STATE_NULL); }
 
@@ -40,12 +58,30 @@ struct Running {
     return GstRef<GstSample>::Adopt(
         gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), timeout));
   }
-  GstRef<GstMessage> Error() {
+  // The first error or end of stream on the bus.
+  GstRef<GstMessage> End() {
     auto bus = GstRef<GstBus>::Adopt(gst_element_get_bus(pipeline.get()));
-    return GstRef<GstMessage>::Adopt(
-        gst_bus_timed_pop_filtered(bus.get(), kWait, GST_MESSAGE_ERROR));
+    return GstRef<GstMessage>::Adopt(gst_bus_timed_pop_filtered(
+        bus.get(), kWait, static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS)));
+  }
+  GstState CameraState() const {
+    GstState state = GST_STATE_VOID_PENDING;
+    gst_element_get_state(camera.get(), &state, nullptr, 0);
+    return state;
   }
 };
+
+// The message is an ERROR of the camera with this code, its text containing `text`.
+void ExpectCameraError(GstMessage* msg, GstElement* camera, gint code, const char* text) {
+  ASSERT_TRUE(msg);
+  ASSERT_EQ(GST_MESSAGE_TYPE(msg), GST_MESSAGE_ERROR);
+  EXPECT_EQ(GST_MESSAGE_SRC(msg), GST_OBJECT(camera));
+  GError* error = nullptr;
+  gst_message_parse_error(msg, &error, nullptr);
+  platform::GErrorPtr owned(error);
+  EXPECT_TRUE(g_error_matches(error, GST_RESOURCE_ERROR, code)) << error->message;
+  EXPECT_NE(std::string(error->message).find(text), std::string::npos) << error->message;
+}
 
 std::vector<std::string> Names(GList* devices) {
   std::vector<std::string> names;
@@ -101,28 +137,34 @@ struct Monitor {
   }
 };
 
-TEST(TestCamElement, DeliversTheFormatItIsSetTo) {
+TEST(TestCamElement, DeliversTheModeDownstreamAccepts) {
+  const std::string modes = "modes=\"YUY2 640x360@30, MJPEG 1280x720@30, GRAY8 322x242@15\"";
   struct Case {
-    const char* props;
+    std::string props;
+    std::string downstream;
     const char* media;
     const char* format;  // nullptr for image/jpeg
     int width, height;
   };
   const Case cases[] = {
-      {"format=YUY2 width=320 height=240 framerate=25", "video/x-raw", "YUY2", 320, 240},
-      {"format=BGR width=322 height=242 pattern=ball", "video/x-raw", "BGR", 322, 242},
-      {"format=MJPEG width=640 height=360", "image/jpeg", nullptr, 640, 360},
+      {"format=YUY2 width=320 height=240 framerate=25", "", "video/x-raw", "YUY2", 320, 240},
+      {"format=BGR width=322 height=242 pattern=ball", "", "video/x-raw", "BGR", 322, 242},
+      {"format=NV12 width=321 height=241", "", "video/x-raw", "NV12", 321, 241},
+      {"format=I420 width=320 height=240", "", "video/x-raw", "I420", 320, 240},
+      {"format=MJPEG width=640 height=360", "", "image/jpeg", nullptr, 640, 360},
+      // A camera with modes delivers its first one unless downstream wants another.
+      {modes, "", "video/x-raw", "YUY2", 640, 360},
+      {modes, "image/jpeg", "image/jpeg", nullptr, 1280, 720},
+      {modes, "video/x-raw,format=GRAY8", "video/x-raw", "GRAY8", 322, 242},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.props);
-    Running run(c.props);
+    SCOPED_TRACE(c.props + " ! " + c.downstream);
+    Running run(c.props, c.downstream);
     auto sample = run.Pull();
     ASSERT_TRUE(sample);
-    const GstStructure* s = gst_caps_get_structure(gst_sample_get_caps(sample.get()), 0);
+    GstCaps* caps = gst_sample_get_caps(sample.get());
+    const GstStructure* s = gst_caps_get_structure(caps, 0);
     EXPECT_STREQ(gst_structure_get_name(s), c.media);
-    if (c.format) {
-      EXPECT_STREQ(gst_structure_get_string(s, "format"), c.format);
-    }
     int width = 0, height = 0;
     EXPECT_TRUE(gst_structure_get_int(s, "width", &width));
     EXPECT_TRUE(gst_structure_get_int(s, "height", &height));
@@ -131,8 +173,10 @@ TEST(TestCamElement, DeliversTheFormatItIsSetTo) {
     platform::BufferMap map(gst_sample_get_buffer(sample.get()), GST_MAP_READ);
     ASSERT_TRUE(map);
     if (c.format) {
-      const int bytesPerPixel = std::string(c.format) == "BGR" ? 3 : 2;
-      EXPECT_GE(map.size(), gsize(GST_ROUND_UP_4(width * bytesPerPixel) * height));
+      EXPECT_STREQ(gst_structure_get_string(s, "format"), c.format);
+      GstVideoInfo info;
+      ASSERT_TRUE(gst_video_info_from_caps(&info, caps));
+      EXPECT_GE(map.size(), GST_VIDEO_INFO_SIZE(&info));
     } else {
       ASSERT_GE(map.size(), 2u);
       EXPECT_EQ(map.data()[0], 0xFF);  // JPEG start-of-image marker
@@ -141,27 +185,50 @@ TEST(TestCamElement, DeliversTheFormatItIsSetTo) {
   }
 }
 
-TEST(TestCamElement, LostDeviceStopsFramesAndPostsMarkedError) {
-  for (int frames : {0, 3}) {
-    SCOPED_TRACE(frames);
-    Running run("fail-after-frames=" + std::to_string(frames));
-    for (int i = 0; i < frames; ++i)
+TEST(TestCamElement, BusyOrMissingDeviceFailsToOpenAsV4l2srcDoes) {
+  struct Case {
+    const char* openError;
+    gint code;
+    const char* text;
+    GstState reached;  // the camera's state after the failed start
+  };
+  const Case cases[] = {
+      {"busy", GST_RESOURCE_ERROR_BUSY, "is busy", GST_STATE_READY},
+      {"not-found", GST_RESOURCE_ERROR_NOT_FOUND, "Cannot identify device", GST_STATE_NULL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.openError);
+    Running run(std::string("open-error=") + c.openError, "", GST_STATE_CHANGE_FAILURE);
+    ExpectCameraError(run.End().get(), run.camera.get(), c.code, c.text);
+    EXPECT_EQ(run.CameraState(), c.reached);
+    EXPECT_FALSE(run.Pull(100 * GST_MSECOND));
+  }
+}
+
+TEST(TestCamElement, LostDeviceStopsFramesAndEndsAsSet) {
+  struct Case {
+    int frames;
+    const char* end;
+  };
+  for (const Case& c : {Case{0, "error"}, Case{3, "error"}, Case{3, "eos"}}) {
+    SCOPED_TRACE(std::to_string(c.frames) + " " + c.end);
+    Running run("fail-after-frames=" + std::to_string(c.frames) + " end=" + c.end);
+    for (int i = 0; i < c.frames; ++i)
       ASSERT_TRUE(run.Pull()) << "frame " << i;
 
-    auto msg = run.Error();
+    auto msg = run.End();
     ASSERT_TRUE(msg);
-    EXPECT_EQ(GST_MESSAGE_SRC(msg.get()), GST_OBJECT(run.camera.get()));
-    GError* error = nullptr;
-    gst_message_parse_error(msg.get(), &error, nullptr);
-    platform::GErrorPtr owned(error);
-    EXPECT_TRUE(g_error_matches(error, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ));
-    EXPECT_STREQ(error->message, kTestCamDeviceLostText);
-    const GstStructure* details = nullptr;
-    gst_message_parse_error_details(msg.get(), &details);
-    gboolean lost = FALSE;
-    ASSERT_NE(details, nullptr);
-    EXPECT_TRUE(gst_structure_get_boolean(details, kTestCamDeviceLostField, &lost) && lost);
-
+    if (std::string(c.end) == "eos") {
+      EXPECT_EQ(GST_MESSAGE_TYPE(msg.get()), GST_MESSAGE_EOS);
+    } else {
+      ExpectCameraError(msg.get(), run.camera.get(), GST_RESOURCE_ERROR_READ,
+                        kTestCamDeviceLostText);
+      const GstStructure* details = nullptr;
+      gst_message_parse_error_details(msg.get(), &details);
+      gboolean lost = FALSE;
+      ASSERT_NE(details, nullptr);
+      EXPECT_TRUE(gst_structure_get_boolean(details, kTestCamDeviceLostField, &lost) && lost);
+    }
     EXPECT_FALSE(run.Pull(300 * GST_MSECOND)) << "a lost camera delivered another frame";
   }
 }
@@ -266,6 +333,47 @@ TEST(TestCamProvider, StartedMonitorReportsCamerasComingAndGoing) {
   EXPECT_EQ(m.Devices(), nullptr);
 }
 
+TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAgain) {
+  TestCameraSpec spec = Camera("Webcam");
+  spec.modes = TestCamProfileModes("usb-webcam");
+  TestCamSetCameras({spec});
+  Monitor m;
+  GList* devices = m.Devices();
+  ASSERT_EQ(g_list_length(devices), 1u);
+  auto caps = GstRef<GstCaps>::Adopt(gst_device_get_caps(GST_DEVICE(devices->data)));
+  EXPECT_EQ(gst_caps_get_size(caps.get()), 6u) << "one structure per mode";
+
+  Running run(GST_DEVICE(devices->data));
+  ASSERT_TRUE(run.Pull());
+
+  // Another camera takes its node: it is still another device.
+  TestCamSetCameras({Camera("Another")});
+  ExpectCameraError(run.End().get(), run.camera.get(), GST_RESOURCE_ERROR_READ,
+                    kTestCamDeviceLostText);
+  gst_element_set_state(run.pipeline.get(), GST_STATE_NULL);
+  TestCamSetCameras({});
+  run.Play(GST_STATE_CHANGE_FAILURE);
+  ExpectCameraError(run.End().get(), run.camera.get(), GST_RESOURCE_ERROR_NOT_FOUND,
+                    "Cannot identify device '/dev/stillwicktestcam0'.");
+}
+
+TEST(TestCamProvider, CamerasArriveAndLeaveOnTheirSchedule) {
+  TestCameraSpec leaving = Camera("Leaving");
+  leaving.leaveAfterMs = 300;
+  TestCameraSpec arriving = Camera("Arriving");
+  arriving.arriveAfterMs = 300;
+  TestCamSetCameras({leaving, arriving});
+  Monitor m;
+  GList* devices = m.Devices();
+  ASSERT_EQ(Names(devices), std::vector<std::string>{"Leaving"});
+
+  Running run(GST_DEVICE(devices->data));
+  ExpectCameraError(run.End().get(), run.camera.get(), GST_RESOURCE_ERROR_READ,
+                    kTestCamDeviceLostText);
+  EXPECT_EQ(Names(m.Devices()), std::vector<std::string>{"Arriving"});
+  TestCamSetCameras({});
+}
+
 TEST(TestCamList, CamerasFromEnvironmentText) {
   std::vector<TestCameraSpec> cameras;
   std::string error;
@@ -282,9 +390,21 @@ TEST(TestCamList, CamerasFromEnvironmentText) {
   EXPECT_EQ(cameras[1].name, "Plain");
   EXPECT_FALSE(cameras[1].hasSerial);
 
+  ASSERT_TRUE(testcam::CamerasFromEnvironment(
+      "camera, profile=microscope, open-error=busy, end=eos, arrive-after=5, leave-after=9",
+      cameras, error))
+      << error;
+  ASSERT_EQ(cameras.size(), 1u);
+  EXPECT_EQ(cameras[0].modes, TestCamProfileModes("microscope"));
+  EXPECT_EQ(cameras[0].openError, "busy");
+  EXPECT_EQ(cameras[0].end, "eos");
+  EXPECT_EQ(cameras[0].arriveAfterMs, 5);
+  EXPECT_EQ(cameras[0].leaveAfterMs, 9);
+
   EXPECT_TRUE(testcam::CamerasFromEnvironment("", cameras, error));
   EXPECT_TRUE(cameras.empty());
   EXPECT_FALSE(testcam::CamerasFromEnvironment("camera, width=wide", cameras, error));
+  EXPECT_FALSE(testcam::CamerasFromEnvironment("camera, profile=nosuch", cameras, error));
 }
 
 }  // namespace

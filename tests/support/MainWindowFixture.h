@@ -83,9 +83,11 @@ class MainWindowFixture : public ::testing::Test {
     return picture ? picture->BitCount() : 0;
   }
 
-  // Lists `camera` alone, picks it and presses "启动采集"; waits for the first frame of its size
-  // unless "同步显示" is unticked.
-  void StartCamera(const TestCameraSpec& camera) {
+  // Lists `camera` alone, picks it and presses "启动采集"; waits for the first frame of `size`
+  // (default: the camera's one mode) unless "同步显示" is unticked.
+  void StartCamera(const TestCameraSpec& camera, QSize size = {}) {
+    if (!size.isValid())
+      size = QSize(camera.width, camera.height);
     TestCamSetCameras({camera});
     QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
     ASSERT_EQ(window->cbVCap->count(), 1);
@@ -93,9 +95,7 @@ class MainWindowFixture : public ::testing::Test {
     QTest::mouseClick(window->OpenPlay, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Playing; }));
     if (window->CallBack->isChecked()) {
-      ASSERT_TRUE(WaitFor([&] {
-        return PictureSize() == QSize(camera.width, camera.height) && PictureBits() == 24;
-      }));
+      ASSERT_TRUE(WaitFor([&] { return PictureSize() == size && PictureBits() == 24; }));
     }
   }
 

@@ -1,12 +1,17 @@
 // Live capture through the main window's handlers, against the test cameras.
+#include <gst/gst.h>
+
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 
 #include <QLineEdit>
 
 #include "TPanel.h"
+#include "platform/GstRef.h"
 #include "support/MainWindowFixture.h"
+#include "uFrmSelDir.h"
 
 namespace {
 
@@ -22,15 +27,45 @@ TestCameraSpec Camera(int width = 320, int height = 240, const char* format = "B
   return camera;
 }
 
-// The colour-bar picture: light grey bar at the top left, dark blue band at the bottom left.
-void ExpectUprightBars(const Dib& dib) {
+// The colour-bar picture, upright and whole: seven bars across the top two thirds (grey,
+// yellow, cyan, green, magenta, red, blue), the light bar at the top left and a dark band at the
+// bottom left. A monochrome camera gives the same bars in grey, darker from left to right.
+void ExpectColourBars(const Dib& dib, bool grey = false) {
+  struct Bgr {
+    bool b, g, r;
+  };
+  const Bgr bars[] = {{1, 1, 1}, {0, 1, 1}, {1, 1, 0}, {0, 1, 0}, {1, 0, 1}, {0, 0, 1}, {1, 0, 0}};
+  const uint8_t* row = dib.ScanLine(dib.Height() / 3);
+  int lastLuma = 256 * 3;
+  for (int i = 0; i < 7; ++i) {
+    SCOPED_TRACE("bar " + std::to_string(i));
+    const uint8_t* p = row + 3 * ((2 * i + 1) * dib.Width() / 14);
+    if (grey) {
+      EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << +p[0] << " " << +p[1] << " " << +p[2];
+      EXPECT_LT(p[0] + p[1] + p[2], lastLuma);
+      lastLuma = p[0] + p[1] + p[2];
+      continue;
+    }
+    for (int c = 0; c < 3; ++c) {
+      const bool high = c == 0 ? bars[i].b : c == 1 ? bars[i].g : bars[i].r;
+      EXPECT_TRUE(high ? p[c] > 140 : p[c] < 70) << "channel " << c << ": " << +p[c];
+    }
+  }
   const uint8_t* top = dib.ScanLine(0);
   const uint8_t* bottom = dib.ScanLine(dib.Height() - 1);
   EXPECT_GT(top[0] + top[1] + top[2], 3 * 150) << "top-left is not the light bar";
   EXPECT_LT(bottom[0] + bottom[1] + bottom[2], 3 * 110) << "bottom-left is not the dark band";
-  const uint8_t* lastPixel = top + 3 * (dib.Width() - 1);
-  EXPECT_LT(lastPixel[1], 60) << "top-right is not the blue bar";  // blue: little green
-  EXPECT_GT(lastPixel[0], 150);
+}
+
+// What the source delivers: the media type, and the format of raw video.
+std::string Delivered(GstElement* source) {
+  auto pad = platform::GstRef<GstPad>::Adopt(gst_element_get_static_pad(source, "src"));
+  auto caps = platform::GstRef<GstCaps>::Adopt(gst_pad_get_current_caps(pad.get()));
+  if (!caps)
+    return "nothing";
+  const GstStructure* s = gst_caps_get_structure(caps.get(), 0);
+  const char* format = gst_structure_get_string(s, "format");
+  return std::string(gst_structure_get_name(s)) + (format ? std::string(" ") + format : "");
 }
 
 TEST_F(CaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
@@ -44,7 +79,7 @@ TEST_F(CaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
   ASSERT_TRUE(picture);
   EXPECT_EQ(picture->Width(), 321);
   EXPECT_EQ(picture->Height(), 241);
-  ExpectUprightBars(*picture);
+  ExpectColourBars(*picture);
   EXPECT_TRUE(errors.empty());
 }
 
@@ -53,7 +88,48 @@ TEST_F(CaptureTest, MjpegCameraIsDecodedIntoTheDisplay) {
   StartCamera(Camera(640, 480, "MJPEG"));
   TBitmap::Ref picture = window->Picture.Snapshot();
   ASSERT_TRUE(picture);
-  ExpectUprightBars(*picture);
+  ExpectColourBars(*picture);
+}
+
+TEST_F(CaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
+  struct Case {
+    const char* what;
+    const char* profile;  // nullptr: the one mode below
+    const char* format;
+    QSize size;
+    std::string delivered;
+    bool grey;
+  };
+  const Case cases[] = {
+      {"webcam: full size only at full rate through MJPEG",
+       "usb-webcam",
+       "",
+       {1920, 1080},
+       "image/jpeg",
+       false},
+      {"microscope: YUY2 only, 2 a second at full size",
+       "microscope",
+       "",
+       {2592, 1944},
+       "video/x-raw YUY2",
+       false},
+      {"monochrome", "monochrome", "", {1280, 960}, "video/x-raw GRAY8", true},
+      {"NV12 at a laptop panel's size", nullptr, "NV12", {1366, 768}, "video/x-raw NV12", false},
+      {"I420 of odd size", nullptr, "I420", {321, 241}, "video/x-raw I420", false},
+  };
+  Open();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TestCameraSpec camera = Camera(c.size.width(), c.size.height(), c.format);
+    if (c.profile)
+      camera.modes = TestCamProfileModes(c.profile);
+    ASSERT_NO_FATAL_FAILURE(StartCamera(camera, c.size));
+    EXPECT_EQ(Delivered(BaseFilterOf(window->Filter)), c.delivered);
+    TBitmap::Ref picture = window->Picture.Snapshot();
+    ASSERT_TRUE(picture);
+    ExpectColourBars(*picture, c.grey);
+  }
+  EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(CaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
@@ -135,6 +211,113 @@ TEST_F(CaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
   EXPECT_EQ(window->lstFn->count(), 0);
   EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
+}
+
+TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
+  struct Case {
+    const char* openError;
+    const char* why;
+  };
+  Open();
+  window->edFileDir->setText(dir.path());
+  for (const Case& c :
+       {Case{"busy", "it is in use by another program"}, Case{"not-found", "it was not found"}}) {
+    SCOPED_TRACE(c.openError);
+    errors.clear();
+    TestCameraSpec camera = Camera();
+    camera.openError = c.openError;
+    TestCamSetCameras({camera});
+    QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
+    window->cbVCap->setCurrentIndex(0);
+    QTest::mouseClick(window->OpenPlay, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
+    QTest::qWait(200);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].find(std::string("The video device could not be opened, ") + c.why), 0u)
+        << errors[0];
+    EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
+    // As after any stopped graph: the buttons are there, and a capture writes nothing.
+    EXPECT_TRUE(window->btnGetPic->isEnabled());
+    EXPECT_EQ(window->btnPause->text(), "暂停");
+    QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
+    EXPECT_EQ(errors.size(), 1u);
+  }
+}
+
+TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
+  struct Case {
+    const char* what;
+    int failAfterFrames;
+    const char* end;
+  };
+  Open();
+  window->edFileDir->setText(dir.path());
+  for (const Case& c :
+       {Case{"removed from the device list", -1, "error"}, Case{"ends its stream", 5, "eos"}}) {
+    SCOPED_TRACE(c.what);
+    errors.clear();
+    TestCameraSpec camera = Camera();
+    camera.failAfterFrames = c.failAfterFrames;
+    camera.end = c.end;
+    StartCamera(camera);
+    if (c.failAfterFrames < 0)
+      TestCamSetCameras({});
+    ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
+    QTest::qWait(200);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].find("Capture stopped, the video device was lost: "), 0u) << errors[0];
+    EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
+    QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
+    EXPECT_EQ(errors.size(), 1u);
+  }
+}
+
+TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
+  Open();
+  StartCamera(Camera());
+  // The folder chooser is open when the camera is unplugged.
+  TFrmSelDir chooser(window.get(), [this] { return QStringList{dir.path()}; });
+  FrmSelDir = &chooser;
+  size_t whileOpen = 99;
+  QTimer::singleShot(0, &chooser, [&] {
+    TestCamSetCameras({});
+    WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; });
+    QTest::qWait(200);
+    whileOpen = errors.size();
+    chooser.BtnUnLoadReady()->click();
+  });
+  QTest::mouseClick(window->btnAddDir, Qt::LeftButton);
+  FrmSelDir = nullptr;
+  EXPECT_EQ(whileOpen, 0u);
+  ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
+  QTest::qWait(200);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].find("Capture stopped, the video device was lost: "), 0u) << errors[0];
+
+  // A box of a failed capture is open, and runs its own event loop, when the camera goes.
+  errors.clear();
+  int open = 0, deepest = 0;
+  SetErrorPresenter([&](const std::string& text) {
+    errors.push_back(text);
+    deepest = std::max(deepest, ++open);
+    if (errors.size() == 1) {
+      TestCamSetCameras({});
+      WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; });
+      QTest::qWait(200);
+    }
+    --open;
+  });
+  StartCamera(Camera());
+  window->edFileDir->setText(dir.filePath("missing"));
+  QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return errors.size() == 2; }));
+  QTest::qWait(200);
+  EXPECT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0].find("Cannot create file"), 0u) << errors[0];
+  EXPECT_EQ(errors[1].find("Capture stopped, the video device was lost: "), 0u) << errors[1];
+  EXPECT_EQ(deepest, 1);
 }
 
 TEST_F(CaptureTest, ClosingWhileStreamingTearsTheGraphDown) {

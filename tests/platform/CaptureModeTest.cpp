@@ -1,0 +1,65 @@
+// Which of the modes a device offers the capture graph asks for.
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include "platform/CaptureMode.h"
+#include "platform/GstRef.h"
+
+namespace {
+
+using platform::GstRef;
+
+GstRef<GstCaps> Caps(const char* text) {
+  return GstRef<GstCaps>::Adopt(gst_caps_from_string(text));
+}
+
+TEST(CaptureModeTest, LargestSizeThenHighestRateThenRawBeforeCompressed) {
+  struct Case {
+    const char* what;
+    const char* offered;
+    const char* chosen;  // nullptr: no mode
+  };
+  const Case cases[] = {
+      {"a USB webcam's six modes: full size only at full rate through MJPEG",
+       "video/x-raw, format=YUY2, width=640, height=480, framerate=30/1; "
+       "video/x-raw, format=YUY2, width=1280, height=720, framerate=10/1; "
+       "video/x-raw, format=YUY2, width=1920, height=1080, framerate=5/1; "
+       "image/jpeg, width=640, height=480, framerate=30/1; "
+       "image/jpeg, width=1280, height=720, framerate=30/1; "
+       "image/jpeg, width=1920, height=1080, framerate=30/1",
+       "image/jpeg, width=1920, height=1080, framerate=30/1"},
+      {"equal size and rate",
+       "image/jpeg, width=1280, height=720, framerate=30/1; "
+       "video/x-raw, format=YUY2, width=1280, height=720, framerate=30/1",
+       "video/x-raw, format=YUY2, width=1280, height=720, framerate=30/1"},
+      {"rate lists as v4l2src gives them",
+       "video/x-raw, format=YUY2, width=640, height=480, framerate={ 30/1, 15/1 }; "
+       "video/x-raw, format=YUY2, width=2592, height=1944, framerate={ 2/1, 1/1 }",
+       "video/x-raw, format=YUY2, width=2592, height=1944, framerate=2/1"},
+      {"a rate range counts by its top",
+       "video/x-raw, format=YUY2, width=1920, height=1080, framerate=30/1; "
+       "video/x-raw, format=NV12, width=1920, height=1080, framerate=[ 1/1, 60/1 ]",
+       "video/x-raw, format=NV12, width=1920, height=1080, framerate=60/1"},
+      {"a compressed mode nothing decodes is passed over",
+       "video/x-nosuchcodec, width=3840, height=2160, framerate=30/1; "
+       "video/x-raw, format=GRAY8, width=1280, height=960, framerate=30/1",
+       "video/x-raw, format=GRAY8, width=1280, height=960, framerate=30/1"},
+      {"an unopened device's template names no mode",
+       "video/x-raw, format={ YUY2, NV12 }, width=[ 1, 32768 ], height=[ 1, 32768 ]; "
+       "image/jpeg",
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto chosen = platform::ChooseCaptureMode(Caps(c.offered).get());
+    if (!c.chosen) {
+      EXPECT_FALSE(chosen);
+      continue;
+    }
+    ASSERT_TRUE(chosen);
+    platform::GCharPtr text(gst_caps_to_string(chosen.get()));
+    EXPECT_TRUE(gst_caps_is_equal(chosen.get(), Caps(c.chosen).get())) << text.get();
+  }
+}
+
+}  // namespace
