@@ -7,9 +7,8 @@
 // handler it calls and, from there, CopyToBitmap. The buffer lock lets one OnBuffer call run at
 // a time; the streaming thread takes it around every call, and the main thread only in
 // SetOnBuffer. The display lock (TBitmap) is taken inside it, never the other way round, so
-// the main thread must not call SetOnBuffer while it holds the display lock.
-
-#include <gst/gst.h>
+// the main thread must not call SetOnBuffer while it holds the display lock. The main-thread
+// entries assert where they run.
 
 #include <atomic>
 #include <cstdint>
@@ -70,7 +69,9 @@ class TSampleGrabber : public TLinkedComponent {
  private:
   // Clears the callback and the kept frame, then lets the filter, grabber and pins go.
   void ReleaseFilter() noexcept;
-  // Runs on the streaming thread, once per frame.
+  // The grabber's callback, the door through which frames enter our code: runs on the
+  // streaming thread, once per frame, and takes the buffer lock around OnBuffer. Swallows
+  // (and logs) what the handler throws: nothing may unwind into GStreamer.
   static void BufferCB_Streaming(void* self, const platform::GrabberFrame& frame) noexcept;
 
   std::string name_;
