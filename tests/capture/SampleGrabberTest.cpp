@@ -320,44 +320,47 @@ GstBuffer* StridedFrame() {
   return frame;
 }
 
-TEST(SampleGrabber, RowsAtAnotherStrideArriveRepacked) {
-  TSampleGrabber grabber("SampleGrabber");
-  FrameLog log;
-  LogFrames(grabber, log);
-  Rig rig(grabber, kStridedCaps);
-  ASSERT_TRUE(rig.Linked());
-  ASSERT_TRUE(rig.Play());
-  rig.Push(StridedFrame());
-  ASSERT_TRUE(log.WaitFor(1));
+// A grabber logging its frames, playing in a rig that is to be fed strided frames.
+class StridedFrames : public testing::Test {
+ protected:
+  void SetUp() override {
+    LogFrames(grabber_, log_);
+    ASSERT_TRUE(rig_.Linked());
+    ASSERT_TRUE(rig_.Play());
+  }
 
-  std::lock_guard guard(log.lock);
-  ASSERT_EQ(log.lastBytes.size(), 964u * 4u);
+  TSampleGrabber grabber_{"SampleGrabber"};
+  FrameLog log_;
+  Rig rig_{grabber_, kStridedCaps};
+};
+
+TEST_F(StridedFrames, ArriveRepacked) {
+  rig_.Push(StridedFrame());
+  ASSERT_TRUE(log_.WaitFor(1));
+
+  std::lock_guard guard(log_.lock);
+  ASSERT_EQ(log_.lastBytes.size(), 964u * 4u);
   for (int y = 0; y < 4; ++y) {
-    const uint8_t* row = log.lastBytes.data() + y * 964;
+    const uint8_t* row = log_.lastBytes.data() + y * 964;
     EXPECT_TRUE(AllBytes(row, 963, static_cast<uint8_t>(10 + y))) << "row " << y;
     EXPECT_EQ(row[963], 0) << "padding of row " << y;
   }
 }
 
-TEST(SampleGrabber, AFrameWithoutMemoryToRepackEndsTheStreamAndIsCountedOut) {
-  TSampleGrabber grabber("SampleGrabber");
-  FrameLog log;
-  LogFrames(grabber, log);
-  Rig rig(grabber, kStridedCaps);
-  ASSERT_TRUE(rig.Linked());
-  ASSERT_TRUE(rig.Play());
+TEST_F(StridedFrames, OneWithoutMemoryToRepackEndsTheStreamAndIsCountedOut) {
   gFailingSize = 964 * 4;  // the repacked frame
-  rig.Push(StridedFrame());
-  const GstRef<GstMessage> error = rig.WaitForError();
+  rig_.Push(StridedFrame());
+  const GstRef<GstMessage> error = rig_.WaitForError();
   gFailingSize = 0;
   ASSERT_TRUE(error);
-  EXPECT_EQ(GST_MESSAGE_SRC(error.get()), GST_OBJECT(rig.Element()));
+  EXPECT_EQ(GST_MESSAGE_SRC(error.get()), GST_OBJECT(rig_.Element()));
   // The frame was counted as finished: a setter that waits for the frame in flight returns.
-  auto cleared = std::async(std::launch::async,
-                            [&] { platform::GrabberSetCallback(rig.Element(), nullptr, nullptr); });
+  auto cleared = std::async(std::launch::async, [this] {
+    platform::GrabberSetCallback(rig_.Element(), nullptr, nullptr);
+  });
   EXPECT_EQ(cleared.wait_for(10s), std::future_status::ready);
-  std::lock_guard guard(log.lock);
-  EXPECT_EQ(log.count, 0);
+  std::lock_guard guard(log_.lock);
+  EXPECT_EQ(log_.count, 0);
 }
 
 TEST(SampleGrabber, CopyToBitmapCutsPadsAndRefuses) {
