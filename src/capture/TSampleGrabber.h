@@ -53,12 +53,14 @@ class TSampleGrabber : public TLinkedComponent {
   // The media type of the grabber's input connection: video, RGB24 or RGB32, with a
   // VIDEOINFOHEADER (or a VIDEOINFOHEADER2 when that format type was asked for) whose
   // bitmap header is top-down (negative biHeight). False while inactive or unconnected.
+  // Any thread: the frame handler asks on the streaming thread.
   bool ConnectedMediaType(MediaTypeRecord& mediaType) const;
 
   // Makes the frame in `buffer` (or, with no buffer, the copy of the last frame the grabber
   // keeps) the bitmap's picture, in a Dib of the connected type. True when the bitmap now holds
   // the frame; on any failure the bitmap is left as it was. Takes the display lock (it is
-  // re-entrant: the frame handler already holds it).
+  // re-entrant: the frame handler already holds it). Any thread: the frame handler calls it on
+  // the streaming thread.
   bool CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t bufferLen);
 
   // ILinkedFilter
