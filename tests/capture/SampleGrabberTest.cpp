@@ -19,32 +19,13 @@
 #include "capture/TFilterGraph.h"
 #include "capture/TSampleGrabber.h"
 #include "platform/GrabberElement.h"
+#include "support/FailingAllocation.h"
 
-// Counts pixel-buffer allocations of one size, to see whether frames land in recycled memory;
-// fails the next allocation of another size made off the main thread, as no memory would.
+// Counts pixel-buffer allocations of one size, to see whether frames land in recycled memory.
 namespace {
 std::atomic<size_t> gCountedSize{0};
 std::atomic<int> gCountedAllocations{0};
-std::atomic<size_t> gFailingSize{0};
-const std::thread::id gMainThread = std::this_thread::get_id();
 }  // namespace
-
-void* operator new(std::size_t size) {
-  size_t armed = size;
-  if (size != 0 && gFailingSize.load() == size && std::this_thread::get_id() != gMainThread &&
-      gFailingSize.compare_exchange_strong(armed, 0)) {
-    throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(size == 0 ? 1 : size))
-    return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 void* operator new[](std::size_t size) {
   if (size != 0 && size == gCountedSize.load())
@@ -348,10 +329,10 @@ TEST_F(StridedFrames, ArriveRepacked) {
 }
 
 TEST_F(StridedFrames, OneWithoutMemoryToRepackEndsTheStreamAndIsCountedOut) {
-  gFailingSize = 964 * 4;  // the repacked frame
+  FailNextAllocation(964 * 4);  // the repacked frame
   rig_.Push(StridedFrame());
   const GstRef<GstMessage> error = rig_.WaitForError();
-  gFailingSize = 0;
+  FailNextAllocation(0);
   ASSERT_TRUE(error);
   EXPECT_EQ(GST_MESSAGE_SRC(error.get()), GST_OBJECT(rig_.Element()));
   // The frame was counted as finished: a setter that waits for the frame in flight returns.
