@@ -19,27 +19,7 @@
 #include "capture/TFilterGraph.h"
 #include "capture/TSampleGrabber.h"
 #include "platform/GrabberElement.h"
-#include "support/FailingAllocation.h"
-
-// Counts pixel-buffer allocations of one size, to see whether frames land in recycled memory.
-namespace {
-std::atomic<size_t> gCountedSize{0};
-std::atomic<int> gCountedAllocations{0};
-}  // namespace
-
-void* operator new[](std::size_t size) {
-  if (size != 0 && size == gCountedSize.load())
-    ++gCountedAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size))
-    return p;
-  throw std::bad_alloc();
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "support/AllocationHooks.h"
 
 namespace {
 
@@ -422,11 +402,12 @@ TEST(SampleGrabber, FramesReuseRetiredPicturesButNeverOneInUse) {
   };
   for (uint8_t value = 0; value < 5; ++value)
     ASSERT_TRUE(copy(value));
-  gCountedSize = imageSize;
+  // Pixel buffers land in recycled memory.
+  CountArrayAllocations(imageSize);
   for (uint8_t value = 5; value < 25; ++value)
     ASSERT_TRUE(copy(value));
-  gCountedSize = 0;
-  EXPECT_EQ(gCountedAllocations.load(), 0);
+  CountArrayAllocations(0);
+  EXPECT_EQ(ArrayAllocationsCounted(), 0);
 
   ASSERT_TRUE(copy(0x77));
   TBitmap::Ref shown = picture.Snapshot();

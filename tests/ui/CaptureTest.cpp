@@ -10,7 +10,7 @@
 
 #include "TPanel.h"
 #include "platform/GstRef.h"
-#include "support/FailingAllocation.h"
+#include "support/AllocationHooks.h"
 #include "support/MainWindowFixture.h"
 #include "uFrmSelDir.h"
 
