@@ -1,8 +1,10 @@
 #pragma once
 // Replaces the global allocation functions of the test binary that includes it, so a test can
 // make one allocation fail as an exhausted heap would, or count the pixel buffers allocated.
-// Include it in exactly one file of a binary. Both plain and array forms are replaced: under
-// AddressSanitizer an array allocation does not go through the plain one.
+// Include it in exactly one file of a binary. The array forms are always replaced (under
+// AddressSanitizer they do not go through the plain ones); the plain forms not under
+// ThreadSanitizer, whose own allocator is what keeps Qt's threads, which hand memory to each
+// other through locks it cannot see, from being reported.
 
 #include <atomic>
 #include <cstdlib>
@@ -29,8 +31,14 @@ inline void* Allocate(std::size_t size, bool array) {
 }
 }  // namespace allocation_hooks
 
-// The next allocation of exactly `size` bytes made off the main thread throws std::bad_alloc;
-// 0 disarms.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kPlainAllocationsHooked = false;
+#else
+inline constexpr bool kPlainAllocationsHooked = true;
+#endif
+
+// The next allocation of exactly `size` bytes made off the main thread (an array one only, where
+// the plain forms are not hooked) throws std::bad_alloc; 0 disarms.
 inline void FailNextAllocation(std::size_t size) {
   allocation_hooks::failingSize = size;
 }
@@ -46,17 +54,19 @@ inline int ArrayAllocationsCounted() {
   return allocation_hooks::counted.load();
 }
 
+#if !defined(__SANITIZE_THREAD__)
 void* operator new(std::size_t size) {
   return allocation_hooks::Allocate(size, false);
-}
-void* operator new[](std::size_t size) {
-  return allocation_hooks::Allocate(size, true);
 }
 void operator delete(void* p) noexcept {
   std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
   std::free(p);
+}
+#endif
+void* operator new[](std::size_t size) {
+  return allocation_hooks::Allocate(size, true);
 }
 void operator delete[](void* p) noexcept {
   std::free(p);
