@@ -1,35 +1,22 @@
 #include "TImage.h"
 
-#include <QMetaObject>
 #include <QPainter>
 
 #include "platform/Bitmap.h"
 
 TImage::TImage(TBitmap& picture, QWidget* parent)
-    : QWidget(parent),
-      picture_(picture),
-      repaintNow_(staticMetaObject.method(staticMetaObject.indexOfSlot("RepaintNow()"))) {
-  Q_ASSERT(repaintNow_.isValid());
+    : QWidget(parent), picture_(picture), repaint_([this] { update(); }) {
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void TImage::RequestRepaint() noexcept {
-  if (repaintPending_.exchange(true))
-    return;
-  // Hand-off to the main thread: a queued call; Qt drops it if the widget is gone by then.
-  if (!repaintNow_.invoke(this, Qt::QueuedConnection))
-    repaintPending_.store(false);
+  repaint_.Request();
 }
 
 void TImage::SetDrawnPicture(std::shared_ptr<const Dib> picture,
                              std::function<void(QPainter&)> paint) {
   drawn_ = std::move(picture);
   paintDrawn_ = std::move(paint);
-  update();
-}
-
-void TImage::RepaintNow() {
-  repaintPending_.store(false);
   update();
 }
 

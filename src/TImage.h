@@ -4,12 +4,12 @@
 // change of picture on another thread merely posts one.
 
 #include <QImage>
-#include <QMetaMethod>
 #include <QWidget>
 
-#include <atomic>
 #include <functional>
 #include <memory>
+
+#include "platform/Threads.h"
 
 class TBitmap;
 class Dib;
@@ -39,16 +39,10 @@ class TImage : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
 
- private Q_SLOTS:
-  void RepaintNow();
-
  private:
   TBitmap& picture_;
   // Held until another picture is shown, which also keeps it from being recycled meanwhile.
   std::shared_ptr<const Dib> drawn_;
   std::function<void(QPainter&)> paintDrawn_;
-  std::atomic<bool> repaintPending_{false};
-  // Resolved once: posting through it lets Qt build the queued call itself, so the streaming
-  // thread writes nothing the main thread reads but the flag above.
-  const QMetaMethod repaintNow_;
+  platform::CoalescingWakeup repaint_;
 };

@@ -1,7 +1,5 @@
 #include "uMain.h"
 
-#include <gst/gst.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -29,11 +27,14 @@
 #include "TPanel.h"
 #include "TSpinEdit.h"
 #include "Translation.h"
+#include "UiLog.h"
 #include "WindowPlacement.h"
 #include "capture/LinkedFilter.h"
 #include "platform/BmpFile.h"
+#include "platform/Diagnostics.h"
 #include "platform/Error.h"
 #include "platform/HandlerGuard.h"
+#include "platform/MediaInit.h"
 #include "platform/TerminationSignals.h"
 #include "uFrmSelDir.h"
 #include "utPublic.h"
@@ -383,9 +384,9 @@ void TFrmMain::OpenPlayClick() {
     Filter.BaseFilter().StoreMoniker(moniker.get());
     FGVCap.SetActive(true);
     TCaptureGraphBuilder& builder = FGVCap.CaptureGraphBuilder();
-    GstElement* renderer = BaseFilterOf(*VWCap);
-    GstElement* grabber = BaseFilterOf(SampleGrabber);
-    GstElement* source = BaseFilterOf(Filter);
+    auto* renderer = BaseFilterOf(*VWCap);
+    auto* grabber = BaseFilterOf(SampleGrabber);
+    auto* source = BaseFilterOf(Filter);
     // Neither result is examined: a failure shows in the graph's state, which captures test.
     builder.RenderStream(source, grabber, renderer);
     FGVCap.Play();
@@ -416,9 +417,17 @@ void TFrmMain::SampleGrabberBuffer(TSampleGrabber& sender, double, const void* b
                                    int32_t bufferLen) noexcept {
   if (!callbackTicked_.load(std::memory_order_relaxed))
     return;
-  // The grabber's buffer lock is held by our caller; the display lock is always taken inside it.
-  std::lock_guard displayLock(Picture);
-  sender.CopyToBitmap(&Picture, buffer, bufferLen);
+  try {
+    // The grabber's buffer lock is held by our caller; the display lock is always taken inside
+    // it.
+    std::lock_guard displayLock(Picture);
+    sender.CopyToBitmap(&Picture, buffer, bufferLen);
+  } catch (const std::exception& e) {
+    // No memory for the frame: the display keeps the picture it has, as for any frame that
+    // cannot be converted.
+    platform::LogLimited(lcUi(), "SampleGrabberBuffer",
+                         QStringLiteral("frame not shown: ") + QString::fromUtf8(e.what()));
+  }
 }
 
 bool TFrmMain::CaptureRunning() const {
@@ -540,6 +549,7 @@ int RunStillwick(int argc, char** argv) {
     }
   }
   QApplication app(argc, argv);
+  platform::InitializeDiagnostics();
   InstallTranslation(app);
   QApplication::setApplicationName("Stillwick");
   QApplication::setApplicationVersion(STILLWICK_VERSION);
@@ -556,7 +566,7 @@ int RunStillwick(int argc, char** argv) {
   if (!ready)
     return 1;
 
-  gst_init(&argc, &argv);
+  platform::InitializeMedia(argc, argv);
 
   TFrmMain main;
   // Created right after the main window, hidden, and reused for every opening.

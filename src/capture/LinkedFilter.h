@@ -2,10 +2,10 @@
 // The linked-component protocol between the graph component and the components that put a
 // filter into its graph (the capture source, the sample grabber, the preview window).
 
-#include <gst/gst.h>
-
 #include <cstdint>
 #include <string>
+
+#include "platform/Pipeline.h"
 
 enum class GraphState { Uninitialized = 0, Stopped = 1, Paused = 2, Playing = 3 };
 

@@ -1,13 +1,17 @@
 #include "capture/TFilter.h"
 
+#include "platform/Threads.h"
+
 TFilter::TFilter(std::string name) : name_(std::move(name)) {}
 
 TFilter::~TFilter() {
+  platform::AssertMainThread();
   baseFilter_.Free();
   SetFilterGraph(nullptr);
 }
 
 void TFilter::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
+  platform::AssertMainThread();
   switch (operation) {
     case FilterOperation::AboutToAdd:
       filter_ = baseFilter_.BindFilter();
@@ -16,16 +20,11 @@ void TFilter::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
       break;
     case FilterOperation::AboutToRemove:
       if (filter_) {
-        GstState state = GST_STATE_VOID_PENDING;
-        // Only a settled state is acted on (a live source settles in PAUSED with NO_PREROLL);
-        // one still changing is left to the graph, which takes the element to NULL on removal.
-        const GstStateChangeReturn result =
-            gst_element_get_state(filter_.get(), &state, nullptr, 0);
-        const bool settled =
-            result == GST_STATE_CHANGE_SUCCESS || result == GST_STATE_CHANGE_NO_PREROLL;
-        if (settled && (state == GST_STATE_PAUSED || state == GST_STATE_PLAYING)) {
-          gst_element_set_state(filter_.get(), GST_STATE_READY);
-        }
+        // Only a settled state is acted on; one still changing is left to the graph, which
+        // takes the element to NULL on removal.
+        const auto state = platform::SettledState(filter_.get());
+        if (state == platform::ElementState::Paused || state == platform::ElementState::Playing)
+          platform::SetState(filter_.get(), platform::ElementState::Ready);
       }
       break;
     case FilterOperation::Removed:

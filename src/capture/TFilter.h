@@ -3,8 +3,6 @@
 // block and binds the device's source element from it each time the graph becomes active.
 // Main thread only.
 
-#include <gst/gst.h>
-
 #include <string>
 
 #include "capture/LinkedFilter.h"
@@ -12,6 +10,7 @@
 #include "capture/TLinkedComponent.h"
 #include "capture/TPersistentMemory.h"
 #include "platform/GstRef.h"
+#include "platform/Pipeline.h"
 
 class TFilter : public TLinkedComponent {
  public:

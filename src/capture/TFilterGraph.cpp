@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "capture/CaptureLog.h"
 #include "platform/Error.h"
 #include "platform/GraphBus.h"
 #include "platform/GraphEvent.h"
@@ -11,11 +12,10 @@
 #include "platform/HandlerGuard.h"
 #include "platform/Pipeline.h"
 #include "platform/PreviewStreamBuilder.h"
+#include "platform/Threads.h"
 
-static_assert(EC_COMPLETE == platform::kEventComplete);
-static_assert(EC_ERRORABORT == platform::kEventErrorAbort);
-static_assert(EC_DEVICE_LOST == platform::kEventDeviceLost);
-static_assert(EC_GST_MESSAGE == platform::kEventGstMessage);
+using platform::AssertMainThread;
+using platform::ElementState;
 
 namespace {
 
@@ -51,7 +51,7 @@ struct TFilterGraph::Impl {
   void AddLinked(ILinkedFilter* component);
   void RemoveLinked(ILinkedFilter* component);
   void Broadcast(ControlEvent event, int param);
-  bool Control(ControlEvent event, GstState target, bool acceptAsync);
+  bool Control(ControlEvent event, ElementState target, bool acceptAsync);
   void HandleMessage(GstMessage* message);
   void Dispatch(int code, intptr_t param1, intptr_t param2);
 
@@ -107,8 +107,7 @@ void TFilterGraph::Impl::Deactivate() {
   Broadcast(ControlEvent::ActiveChanged, 0);
   // Streaming ends first: a pipeline still changing state would take an element we just
   // stopped back to PLAYING before we could remove it, and it would be freed still running.
-  if (pipeline)
-    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  platform::StopElement(pipeline.get());
   ForEachLinked(filters, [this](ILinkedFilter* component) { RemoveLinked(component); });
   ReleasePlatform();
 }
@@ -120,7 +119,7 @@ void TFilterGraph::Impl::ReleasePlatform() noexcept {
   registry.Withdraw();
   log.Close();
   builder.reset();
-  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  platform::StopElement(pipeline.get());
   pipeline.reset();
   active = false;
 }
@@ -156,7 +155,7 @@ void TFilterGraph::Impl::Broadcast(ControlEvent event, int param) {
                 [&](IGraphListener* listener) { listener->ControlEventReceived(event, param); });
 }
 
-bool TFilterGraph::Impl::Control(ControlEvent event, GstState target, bool acceptAsync) {
+bool TFilterGraph::Impl::Control(ControlEvent event, ElementState target, bool acceptAsync) {
   if (!pipeline)
     return false;
   Broadcast(event, 0);
@@ -164,17 +163,20 @@ bool TFilterGraph::Impl::Control(ControlEvent event, GstState target, bool accep
     return false;  // a listener deactivated the graph
   // A stopped pipeline holds its devices closed; raising it to READY to "stop" it would open
   // them again, a lost one included.
-  if (target == GST_STATE_READY && platform::ReportedState(pipeline.get()) == GST_STATE_NULL)
+  if (target == ElementState::Ready &&
+      platform::ReportedState(pipeline.get()) == ElementState::Null) {
     return true;
-  switch (gst_element_set_state(pipeline.get(), target)) {
-    case GST_STATE_CHANGE_SUCCESS:
-    case GST_STATE_CHANGE_NO_PREROLL:  // reached; a live source just holds no frame
-      return true;
-    case GST_STATE_CHANGE_ASYNC:
-      return acceptAsync;
-    default:
-      return false;
   }
+  switch (platform::SetState(pipeline.get(), target)) {
+    case platform::StateChange::Success:
+    case platform::StateChange::NoPreroll:  // reached; a live source just holds no frame
+      return true;
+    case platform::StateChange::Async:
+      return acceptAsync;
+    case platform::StateChange::Failure:
+      break;
+  }
+  return false;
 }
 
 void TFilterGraph::Impl::HandleMessage(GstMessage* message) {
@@ -182,18 +184,21 @@ void TFilterGraph::Impl::HandleMessage(GstMessage* message) {
   if (!current)
     return;
   log.Record(message, current);
-  if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_STATE_CHANGED &&
-      GST_MESSAGE_SRC(message) == GST_OBJECT(current)) {
-    registry.Refresh();
-  }
   const platform::GraphEvent event = platform::ClassifyMessage(message, current);
+  if (event.pipelineStateChanged)
+    registry.Refresh();
+  // The box shows GStreamer's short text; what it says for developers goes to the log.
+  if (!event.detail.empty()) {
+    platform::LogLimited(lcCapture(), event.source,
+                         QString::fromStdString(self.Name() + ": " + event.detail));
+  }
   std::string failure;
   if (event.stopsStream) {
     // An error, or the end of a live stream, ends it for good (an unplugged camera, a busy one,
     // a format nobody can convert). Stopping makes State say so, so nothing keeps saving the
     // last picture as if it were live; the user hears of it once, not once per element that
     // complains after it. NULL closes the device; Stop and ResetGraph leave it closed.
-    gst_element_set_state(current, GST_STATE_NULL);
+    platform::StopElement(current);
     if (!errorShown)
       failure = event.errorText;
     errorShown = true;
@@ -217,14 +222,18 @@ void TFilterGraph::Impl::Dispatch(int code, intptr_t param1, intptr_t param2) {
 
 HRESULT TCaptureGraphBuilder::RenderStream(GstElement* source, GstElement* intermediate,
                                            GstElement* sink) {
+  AssertMainThread();
   return platform::RenderPreviewStream(graph_.Pipeline(), source, intermediate, sink) ? S_OK
                                                                                       : E_FAIL;
 }
 
 TFilterGraph::TFilterGraph(std::string name)
-    : name_(std::move(name)), impl_(std::make_unique<Impl>(*this)) {}
+    : name_(std::move(name)), impl_(std::make_unique<Impl>(*this)) {
+  AssertMainThread();  // the bus's receiver lives on the thread that creates it
+}
 
 TFilterGraph::~TFilterGraph() {
+  AssertMainThread();
   Guarded([this] { SetActive(false); });
   impl_->ReleasePlatform();  // in case a component's notification failed half-way
   std::vector<IGraphFreeNotification*> notified;
@@ -250,6 +259,7 @@ bool TFilterGraph::Active() const noexcept {
 }
 
 void TFilterGraph::SetActive(bool active) {
+  AssertMainThread();
   if (active == impl_->active)
     return;
   if (active) {
@@ -264,6 +274,7 @@ TGraphMode TFilterGraph::Mode() const noexcept {
 }
 
 void TFilterGraph::SetMode(TGraphMode mode) {
+  AssertMainThread();
   if (mode == impl_->mode)
     return;
   const bool wasActive = impl_->active;
@@ -278,6 +289,7 @@ bool TFilterGraph::GraphEdit() const noexcept {
 }
 
 void TFilterGraph::SetGraphEdit(bool graphEdit) {
+  AssertMainThread();
   impl_->graphEdit = graphEdit;
   if (!impl_->active)
     return;
@@ -302,6 +314,7 @@ const std::string& TFilterGraph::LogFile() const noexcept {
 }
 
 void TFilterGraph::SetLogFile(const std::string& fileName) {
+  AssertMainThread();
   if (impl_->active) {
     impl_->log.Close();
     if (!fileName.empty()) {
@@ -314,34 +327,40 @@ void TFilterGraph::SetLogFile(const std::string& fileName) {
 }
 
 bool TFilterGraph::Play() {
-  return impl_->Control(ControlEvent::PlayRequested, GST_STATE_PLAYING, true);
+  AssertMainThread();
+  return impl_->Control(ControlEvent::PlayRequested, ElementState::Playing, true);
 }
 
 bool TFilterGraph::Pause() {
-  return impl_->Control(ControlEvent::PauseRequested, GST_STATE_PAUSED, false);
+  AssertMainThread();
+  return impl_->Control(ControlEvent::PauseRequested, ElementState::Paused, false);
 }
 
 bool TFilterGraph::Stop() {
-  return impl_->Control(ControlEvent::StopRequested, GST_STATE_READY, false);
+  AssertMainThread();
+  return impl_->Control(ControlEvent::StopRequested, ElementState::Ready, false);
 }
 
 GraphState TFilterGraph::State() const {
+  AssertMainThread();
   if (!impl_->pipeline)
     return GraphState::Uninitialized;
   switch (platform::ReportedState(impl_->pipeline.get())) {
-    case GST_STATE_NULL:
-    case GST_STATE_READY:
+    case ElementState::Null:
+    case ElementState::Ready:
       return GraphState::Stopped;
-    case GST_STATE_PAUSED:
+    case ElementState::Paused:
       return GraphState::Paused;
-    case GST_STATE_PLAYING:
+    case ElementState::Playing:
       return GraphState::Playing;
-    default:
-      return GraphState::Uninitialized;
+    case ElementState::VoidPending:
+      break;
   }
+  return GraphState::Uninitialized;
 }
 
 void TFilterGraph::ResetGraph() {
+  AssertMainThread();
   if (!impl_->pipeline)
     return;
   Stop();
@@ -349,7 +368,7 @@ void TFilterGraph::ResetGraph() {
     return;
   // Nothing may stream while the graph is taken apart: an element cut off mid-stream fails
   // the whole pipeline with "not-linked".
-  gst_element_set_state(impl_->pipeline.get(), GST_STATE_NULL);
+  platform::StopElement(impl_->pipeline.get());
   DisconnectAllPins();
   std::vector<GstElement*> linked;
   for (auto* component : impl_->filters)
@@ -362,6 +381,7 @@ void TFilterGraph::ResetGraph() {
 }
 
 void TFilterGraph::DisconnectAllPins() {
+  AssertMainThread();
   if (!impl_->pipeline)
     return;
   for (const auto& element : platform::Elements(impl_->pipeline.get())) {
@@ -370,6 +390,7 @@ void TFilterGraph::DisconnectAllPins() {
 }
 
 void TFilterGraph::LinkFilter(ILinkedFilter* component) {
+  AssertMainThread();
   if (!component)
     return;
   impl_->filters.push_back(component);
@@ -378,6 +399,7 @@ void TFilterGraph::LinkFilter(ILinkedFilter* component) {
 }
 
 void TFilterGraph::UnlinkFilter(ILinkedFilter* component) {
+  AssertMainThread();
   auto& filters = impl_->filters;
   if (std::find(filters.begin(), filters.end(), component) == filters.end())
     return;
@@ -387,11 +409,13 @@ void TFilterGraph::UnlinkFilter(ILinkedFilter* component) {
 }
 
 void TFilterGraph::LinkListener(IGraphListener* listener) {
+  AssertMainThread();
   if (listener)
     impl_->listeners.push_back(listener);
 }
 
 void TFilterGraph::UnlinkListener(IGraphListener* listener) {
+  AssertMainThread();
   EraseFirst(impl_->listeners, listener);
 }
 
@@ -400,6 +424,7 @@ GstElement* TFilterGraph::Pipeline() const noexcept {
 }
 
 TCaptureGraphBuilder& TFilterGraph::CaptureGraphBuilder() {
+  AssertMainThread();
   if (!impl_->builder)
     RaiseError("Interface not supported");
   return *impl_->builder;

@@ -3,6 +3,8 @@
 // filters as it becomes active and inactive, runs it, and hands its events to listeners on
 // the main thread. Every operation runs on the main thread.
 //
+// Public entries assert the main thread (platform::AssertMainThread).
+//
 // Lifetime of the graph and its components (either may be destroyed first):
 // - A linked component destroyed first unlinks itself in its destructor (its FilterGraph
 //   setter to none: UnlinkFilter, and UnlinkListener for a listener). An active graph removes
@@ -13,8 +15,6 @@
 //   graph reference there WITHOUT unlinking (the graph is going away). A component that keeps
 //   a TFilterGraph* must implement IGraphFreeNotification.
 
-#include <gst/gst.h>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,15 +23,9 @@
 
 #include "capture/CheckHResult.h"
 #include "capture/LinkedFilter.h"
+#include "platform/GraphEvent.h"  // the graph event codes EC_...
 
 enum class TGraphMode { gmNormal = 0, gmCapture = 1, gmDVD = 2 };
-
-// Graph event codes passed to IGraphListener::GraphEventReceived and OnDSEvent. param1 is the
-// GstMessage* the event came from (borrowed, valid only during the call); param2 is 0.
-constexpr int EC_COMPLETE = 0x01;       // end of stream (of a live one: the device is gone)
-constexpr int EC_ERRORABORT = 0x03;     // an error stopped the stream
-constexpr int EC_DEVICE_LOST = 0x1F;    // the source lost its device (unplugged)
-constexpr int EC_GST_MESSAGE = 0x8000;  // + GST_MESSAGE_TYPE for every other message
 
 class TFilterGraph;
 

@@ -2,8 +2,6 @@
 // A byte block that a component keeps and persists as its "data" property, and the capture
 // source's block, which holds one device moniker. Main thread only.
 
-#include <gst/gst.h>
-
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -11,6 +9,7 @@
 
 #include "platform/GstRef.h"
 #include "platform/Moniker.h"
+#include "platform/Pipeline.h"
 
 class TPersistentMemory {
  public:

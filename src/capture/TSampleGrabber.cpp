@@ -7,6 +7,12 @@
 #include <numeric>
 #include <utility>
 
+#include "capture/CaptureLog.h"
+#include "platform/Pipeline.h"
+#include "platform/Threads.h"
+
+using platform::AssertMainThread;
+
 namespace {
 
 // The grabber accepts exactly the type set: video, 24- or 32-bit RGB, described by a
@@ -23,19 +29,6 @@ platform::GrabberFormat AcceptedFormat(const TMediaType& type) {
   if (type.Subtype() == MEDIASUBTYPE_RGB32)
     return platform::GrabberFormat::BGRx;
   return platform::GrabberFormat::None;
-}
-
-void UnlinkPad(GstPad* pad) {
-  if (!pad)
-    return;
-  auto peer = platform::GstRef<GstPad>::Adopt(gst_pad_get_peer(pad));
-  if (!peer)
-    return;
-  if (GST_PAD_IS_SINK(pad)) {
-    gst_pad_unlink(peer.get(), pad);
-  } else {
-    gst_pad_unlink(pad, peer.get());
-  }
 }
 
 template <typename T>
@@ -70,6 +63,7 @@ TSampleGrabber::TSampleGrabber(std::string name) : name_(std::move(name)) {
 }
 
 TSampleGrabber::~TSampleGrabber() {
+  AssertMainThread();
   try {
     SetFilterGraph(nullptr);
   } catch (...) {
@@ -80,11 +74,13 @@ TSampleGrabber::~TSampleGrabber() {
 }
 
 void TSampleGrabber::SetOnBuffer(TOnBuffer handler) {
+  AssertMainThread();
   std::lock_guard guard(bufferLock_);
   onBuffer_ = std::move(handler);
 }
 
 void TSampleGrabber::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
+  AssertMainThread();
   switch (operation) {
     case FilterOperation::AboutToAdd:
       ReleaseFilter();
@@ -94,10 +90,8 @@ void TSampleGrabber::NotifyFilterOperation(FilterOperation operation, int /*para
       if (!platform::IsGrabber(baseFilter_.get()))
         break;
       grabber_ = baseFilter_;
-      inputPin_ =
-          platform::GstRef<GstPad>::Adopt(gst_element_get_static_pad(baseFilter_.get(), "sink"));
-      outputPin_ =
-          platform::GstRef<GstPad>::Adopt(gst_element_get_static_pad(baseFilter_.get(), "src"));
+      inputPin_ = platform::StaticPad(baseFilter_.get(), "sink");
+      outputPin_ = platform::StaticPad(baseFilter_.get(), "src");
       ApplyMediaType();
       platform::GrabberSetBufferSamples(grabber_.get(), true);
       platform::GrabberSetCallback(grabber_.get(), &TSampleGrabber::BufferCB_Streaming, this);
@@ -105,9 +99,9 @@ void TSampleGrabber::NotifyFilterOperation(FilterOperation operation, int /*para
     case FilterOperation::AboutToRemove:
       if (!baseFilter_)
         break;
-      gst_element_set_state(baseFilter_.get(), GST_STATE_NULL);
-      UnlinkPad(inputPin_.get());
-      UnlinkPad(outputPin_.get());
+      platform::StopElement(baseFilter_.get());
+      platform::UnlinkPad(inputPin_.get());
+      platform::UnlinkPad(outputPin_.get());
       break;
     case FilterOperation::Removed:
       ReleaseFilter();
@@ -128,10 +122,11 @@ void TSampleGrabber::ReleaseFilter() noexcept {
 }
 
 void TSampleGrabber::ApplyMediaType() {
+  AssertMainThread();
   if (!grabber_)
     return;
-  gst_element_set_state(baseFilter_.get(), GST_STATE_NULL);
-  UnlinkPad(inputPin_.get());
+  platform::StopElement(baseFilter_.get());
+  platform::UnlinkPad(inputPin_.get());
   connectedAsVideoInfo2_ = mediaType_.FormatType() == FORMAT_VideoInfo2;
   platform::GrabberSetFormat(grabber_.get(), AcceptedFormat(mediaType_));
 }
@@ -252,7 +247,11 @@ void TSampleGrabber::BufferCB_Streaming(void* self, const platform::GrabberFrame
     if (!grabber.onBuffer_)
       return;
     grabber.onBuffer_(grabber, frame.sampleTime, frame.data, frame.length);
-  } catch (...) {
+  } catch (const std::exception& e) {
     // The handler's error ends its frame here; nothing may unwind into the streaming thread.
+    platform::LogLimited(lcCapture(), grabber.name_,
+                         QStringLiteral("OnBuffer failed: ") + QString::fromUtf8(e.what()));
+  } catch (...) {
+    platform::LogLimited(lcCapture(), grabber.name_, QStringLiteral("OnBuffer failed"));
   }
 }

@@ -7,9 +7,8 @@
 // handler it calls and, from there, CopyToBitmap. The buffer lock lets one OnBuffer call run at
 // a time; the streaming thread takes it around every call, and the main thread only in
 // SetOnBuffer. The display lock (TBitmap) is taken inside it, never the other way round, so
-// the main thread must not call SetOnBuffer while it holds the display lock.
-
-#include <gst/gst.h>
+// the main thread must not call SetOnBuffer while it holds the display lock. The main-thread
+// entries assert where they run.
 
 #include <atomic>
 #include <cstdint>
@@ -54,12 +53,14 @@ class TSampleGrabber : public TLinkedComponent {
   // The media type of the grabber's input connection: video, RGB24 or RGB32, with a
   // VIDEOINFOHEADER (or a VIDEOINFOHEADER2 when that format type was asked for) whose
   // bitmap header is top-down (negative biHeight). False while inactive or unconnected.
+  // Any thread: the frame handler asks on the streaming thread.
   bool ConnectedMediaType(MediaTypeRecord& mediaType) const;
 
   // Makes the frame in `buffer` (or, with no buffer, the copy of the last frame the grabber
   // keeps) the bitmap's picture, in a Dib of the connected type. True when the bitmap now holds
   // the frame; on any failure the bitmap is left as it was. Takes the display lock (it is
-  // re-entrant: the frame handler already holds it).
+  // re-entrant: the frame handler already holds it). Any thread: the frame handler calls it on
+  // the streaming thread.
   bool CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t bufferLen);
 
   // ILinkedFilter
@@ -70,7 +71,9 @@ class TSampleGrabber : public TLinkedComponent {
  private:
   // Clears the callback and the kept frame, then lets the filter, grabber and pins go.
   void ReleaseFilter() noexcept;
-  // Runs on the streaming thread, once per frame.
+  // The grabber's callback, the door through which frames enter our code: runs on the
+  // streaming thread, once per frame, and takes the buffer lock around OnBuffer. Swallows
+  // (and logs) what the handler throws: nothing may unwind into GStreamer.
   static void BufferCB_Streaming(void* self, const platform::GrabberFrame& frame) noexcept;
 
   std::string name_;

@@ -3,6 +3,9 @@
 #include <QPalette>
 
 #include "platform/RendererElement.h"
+#include "platform/Threads.h"
+
+using platform::AssertMainThread;
 
 TVideoWindow::TVideoWindow(QWidget* parent, std::string name)
     : QWidget(parent), name_(std::move(name)) {
@@ -16,6 +19,7 @@ TVideoWindow::TVideoWindow(QWidget* parent, std::string name)
 }
 
 TVideoWindow::~TVideoWindow() {
+  AssertMainThread();
   SetFilterGraph(nullptr);
 }
 
@@ -24,6 +28,7 @@ GstElement* TVideoWindow::GetBaseFilter() {
 }
 
 QWidget* TVideoWindow::VideoHandle() const {
+  AssertMainThread();
   if (videoWindow_ && parentWidget()) {
     const QString title = QString::fromStdString(name_);
     const auto candidates = parentWidget()->findChildren<QWidget*>(
@@ -38,6 +43,7 @@ QWidget* TVideoWindow::VideoHandle() const {
 }
 
 void TVideoWindow::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
+  AssertMainThread();
   switch (operation) {
     case FilterOperation::AboutToAdd:
       videoWindow_ = nullptr;
@@ -80,6 +86,7 @@ void TVideoWindow::SetCaptionAndDrain() {
 }
 
 void TVideoWindow::ControlEventReceived(ControlEvent event, int /*param*/) {
+  AssertMainThread();
   if (event != ControlEvent::PlayRequested)
     return;
   if (videoWindow_ && RendererConnected()) {
@@ -89,6 +96,7 @@ void TVideoWindow::ControlEventReceived(ControlEvent event, int /*param*/) {
 }
 
 void TVideoWindow::GraphEventReceived(int code, intptr_t /*param1*/, intptr_t /*param2*/) {
+  AssertMainThread();
   if (!videoWindow_)
     return;
   if (code == EC_PALETTE_CHANGED) {
@@ -100,6 +108,7 @@ void TVideoWindow::GraphEventReceived(int code, intptr_t /*param1*/, intptr_t /*
 }
 
 void TVideoWindow::setVisible(bool visible) {
+  AssertMainThread();
   QWidget::setVisible(visible);
   if (videoWindow_)
     videoWindow_->PutVisible(visible);

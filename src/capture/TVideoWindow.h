@@ -1,7 +1,8 @@
 #pragma once
 // The preview window: a focusable black control that contributes the video renderer to the
 // capture graph and lays the renderer's window exactly over itself while the graph plays.
-// Main thread only; the renderer draws from frames it is handed and never touches this control.
+// Main thread only (the public entries assert it); the renderer draws from frames it is handed
+// and never touches this control.
 
 #include <QWidget>
 
@@ -18,10 +19,6 @@ namespace platform {
 class RendererElement;
 class RendererVideoWindow;
 }  // namespace platform
-
-// Graph events the preview window answers.
-constexpr int EC_PALETTE_CHANGED = 0x09;
-constexpr int EC_VMR_RENDERDEVICE_SET = 0x53;
 
 // Only the plain renderer exists on this platform; the mode is kept as a setting.
 enum class TVideoMode { vmNormal, vmVMR };

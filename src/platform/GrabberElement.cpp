@@ -12,9 +12,8 @@
 #include <thread>
 #include <vector>
 
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
+#include "platform/Diagnostics.h"
+#include "platform/Threads.h"
 
 namespace {
 
@@ -66,21 +65,11 @@ struct StillwickGrabberClass {
 G_DEFINE_TYPE(StillwickGrabber, stillwick_grabber, GST_TYPE_VIDEO_FILTER)
 
 // A new element reaches the streaming thread (often a pooled one that existed before it)
-// through GStreamer's own locks, which the race detector cannot see. These two tell it the
-// order those locks guarantee: construction before any use there.
-void PublishState(GrabberState& s) {
-#if defined(__SANITIZE_THREAD__)
-  __tsan_release(&s);
-#else
-  (void)s;
-#endif
-}
-
-GrabberState& ReceiveState(gpointer grabber) {
+// through GStreamer's own locks, which the race detector cannot see: its construction
+// announces the state (HappensBefore in init), and every use there receives it through this.
+GrabberState& ReceiveState(gpointer grabber) noexcept {
   GrabberState& s = reinterpret_cast<StillwickGrabber*>(grabber)->state;
-#if defined(__SANITIZE_THREAD__)
-  __tsan_acquire(&s);
-#endif
+  platform::HappensAfter(&s);
   return s;
 }
 
@@ -116,8 +105,10 @@ int32_t PackedStride(int32_t width, int32_t pixelBytes) {
 }
 
 // Both pads carry the same caps, so either direction is the caps given, narrowed to the one
-// format set on the grabber.
-GstCaps* TransformCaps(GstBaseTransform* trans, GstPadDirection, GstCaps* caps, GstCaps* filter) {
+// format set on the grabber. Runs on whichever thread asks for caps: the streaming thread while
+// negotiating, the main thread while linking.
+GstCaps* TransformCaps(GstBaseTransform* trans, GstPadDirection, GstCaps* caps,
+                       GstCaps* filter) noexcept {
   GrabberFormat format;
   {
     GrabberState& s = ReceiveState(trans);
@@ -134,7 +125,9 @@ GstCaps* TransformCaps(GstBaseTransform* trans, GstPadDirection, GstCaps* caps, 
   return result;
 }
 
-gboolean SetInfo(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in, GstCaps*, GstVideoInfo*) {
+// Streaming thread: the negotiated format arrives with the stream.
+gboolean SetInfo_Streaming(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in, GstCaps*,
+                           GstVideoInfo*) noexcept {
   const GrabberFormat format = FormatOf(GST_VIDEO_INFO_FORMAT(in));
   if (format == GrabberFormat::None)
     return FALSE;
@@ -155,14 +148,16 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in, GstCaps*, G
   return TRUE;
 }
 
-gboolean Stop(GstBaseTransform* trans) {
+// Runs on the thread that takes the element down from PAUSED (the main thread, as a rule).
+gboolean Stop(GstBaseTransform* trans) noexcept {
   GrabberState& s = StateOf(trans);
   std::lock_guard guard(s.lock);
   s.connected = false;
   return TRUE;
 }
 
-double SampleTime(GstBaseTransform* trans, GstBuffer* buffer) {
+// Streaming thread.
+double SampleTime_Streaming(GstBaseTransform* trans, GstBuffer* buffer) noexcept {
   GstClockTime time = GST_BUFFER_PTS(buffer);
   if (!GST_CLOCK_TIME_IS_VALID(time))
     return 0;
@@ -188,10 +183,10 @@ size_t PackRows(const uint8_t* data, int32_t stride, size_t rowBytes, int32_t pa
   return written;
 }
 
-// The frame's first plane as DIB rows: the mapped memory itself when its stride already is
-// the DIB stride (the usual case), else a repacked copy. False for a frame too short for its
-// own geometry.
-bool PackFrame(GrabberState& s, const GstVideoFrame* frame, GrabberFrame& out) {
+// Streaming thread. The frame's first plane as DIB rows: the mapped memory itself when its
+// stride already is the DIB stride (the usual case), else a repacked copy (which may fail to
+// allocate). False for a frame too short for its own geometry.
+bool PackFrame_Streaming(GrabberState& s, const GstVideoFrame* frame, GrabberFrame& out) {
   const int32_t width = GST_VIDEO_FRAME_WIDTH(frame);
   const int32_t height = GST_VIDEO_FRAME_HEIGHT(frame);
   const int32_t pixelBytes = GST_VIDEO_FRAME_COMP_PSTRIDE(frame, 0);
@@ -229,9 +224,38 @@ bool PackFrame(GrabberState& s, const GstVideoFrame* frame, GrabberFrame& out) {
   return true;
 }
 
-// Streaming thread, once per frame. The frame is mapped read-only: the grabber is
-// pass-through and never writes to it.
-GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* frame) {
+// Streaming thread: the frame's work, once it has been counted as started.
+void WorkOnFrame_Streaming(GrabberState& s, GstVideoFilter* filter, GstVideoFrame* frame,
+                           GrabberCallback callback, void* userData, bool keepLast) {
+  GrabberFrame packed;
+  if (!PackFrame_Streaming(s, frame, packed))
+    return;
+  packed.sampleTime = SampleTime_Streaming(GST_BASE_TRANSFORM(filter), frame->buffer);
+  if (keepLast) {
+    std::lock_guard guard(s.heldLock);
+    s.heldBuffer = platform::GstRef<GstBuffer>::Retain(frame->buffer);
+    s.heldInfo = frame->info;
+    s.heldLength = packed.length;
+  }
+  if (callback)
+    callback(userData, packed);
+}
+
+// Streaming thread: a frame whose work failed (a repack buffer that could not be allocated)
+// ends the stream with an error that names the grabber, as GStreamer expects of an element
+// that returns a flow error; the graph then stops and tells the user once.
+GstFlowReturn FrameFailed_Streaming(GstVideoFilter* filter, const char* why) noexcept {
+  platform::LogLimited(platform::lcPlatform(), GST_OBJECT_NAME(filter),
+                       QStringLiteral("frame failed: ") + QString::fromUtf8(why));
+  GST_ELEMENT_ERROR(filter, CORE, FAILED, ("A video frame could not be handled"), ("%s", why));
+  return GST_FLOW_ERROR;
+}
+
+// The grabber's side of its callback door: streaming thread, once per frame. The frame is
+// mapped read-only: the grabber is pass-through and never writes to it. Nothing may unwind out
+// of here into GStreamer's C frames, and every frame counted as started is counted as
+// finished, or a setter waiting for it (GrabberSetCallback) would never return.
+GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* frame) noexcept {
   GrabberState& s = ReceiveState(filter);
   GrabberCallback callback;
   void* userData;
@@ -247,17 +271,13 @@ GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* 
     s.frameThread = std::this_thread::get_id();
   }
 
-  GrabberFrame packed;
-  if (PackFrame(s, frame, packed)) {
-    packed.sampleTime = SampleTime(GST_BASE_TRANSFORM(filter), frame->buffer);
-    if (keepLast) {
-      std::lock_guard guard(s.heldLock);
-      s.heldBuffer = platform::GstRef<GstBuffer>::Retain(frame->buffer);
-      s.heldInfo = frame->info;
-      s.heldLength = packed.length;
-    }
-    if (callback)
-      callback(userData, packed);
+  GstFlowReturn result = GST_FLOW_OK;
+  try {
+    WorkOnFrame_Streaming(s, filter, frame, callback, userData, keepLast);
+  } catch (const std::exception& e) {
+    result = FrameFailed_Streaming(filter, e.what());
+  } catch (...) {
+    result = FrameFailed_Streaming(filter, "unknown error");
   }
 
   std::lock_guard guard(s.lock);
@@ -265,7 +285,7 @@ GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* 
   s.frameThread = std::thread::id();
   // Under the lock, so that nothing of this frame follows the unlock that Finalize pairs with.
   s.frameFinished.notify_all();
-  return GST_FLOW_OK;
+  return result;
 }
 
 // After a setting changed, waits until the frame that may have read the old one is done:
@@ -291,7 +311,7 @@ void Finalize(GObject* object) {
 
 void stillwick_grabber_init(StillwickGrabber* self) {
   new (&self->state) GrabberState();
-  PublishState(self->state);
+  platform::HappensBefore(&self->state);
   auto* trans = GST_BASE_TRANSFORM(self);
   gst_base_transform_set_passthrough(trans, TRUE);
   gst_base_transform_set_in_place(trans, TRUE);
@@ -318,7 +338,7 @@ void stillwick_grabber_class_init(StillwickGrabberClass* klass) {
   transformClass->transform_ip_on_passthrough = TRUE;
 
   auto* filterClass = GST_VIDEO_FILTER_CLASS(klass);
-  filterClass->set_info = SetInfo;
+  filterClass->set_info = SetInfo_Streaming;
   filterClass->transform_frame_ip = TransformFrameIp_Streaming;
 }
 

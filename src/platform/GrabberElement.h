@@ -3,8 +3,10 @@
 // only the one pixel format set on it, and hands every frame to a callback on the streaming
 // thread. It can keep a copy of the last frame, and it reports the format it was linked with.
 //
-// Threads: the setters run on the main thread; the callback runs on the streaming thread. All
-// functions take a borrowed element and do nothing (or fail) when it is not a grabber.
+// Threads: the setters run on the main thread; the callback runs on the streaming thread. A
+// frame whose work fails (no memory to repack it) ends the stream with an error message from
+// the grabber. All functions take a borrowed element and do nothing (or fail) when it is not a
+// grabber.
 
 #include <gst/gst.h>
 
@@ -29,7 +31,8 @@ struct GrabberFrame {
   int32_t height = 0;
 };
 
-// Runs on the streaming thread, once per frame.
+// The grabber's callback, one of the doors from GStreamer's threads: runs on the streaming
+// thread, once per frame, and must not throw, block on the main thread or touch a widget.
 using GrabberCallback = void (*)(void* userData, const GrabberFrame& frame) noexcept;
 
 // The negotiated format; stride as in GrabberFrame.

@@ -5,6 +5,7 @@
 
 #include <mutex>
 
+#include "platform/Diagnostics.h"
 #include "platform/GstRef.h"
 
 namespace platform {
@@ -64,20 +65,27 @@ class GraphBus::Receiver : public QObject {
 
 namespace {
 
-// Runs on whichever thread posts the message (streaming threads, the main thread during state
-// changes). Only posts. Answering "drop" hands the bus's reference to the message over to us.
+// The bus sync handler, one of the doors from GStreamer's threads: runs on whichever thread
+// posts the message (streaming threads, the main thread during state changes), and only posts
+// it on to the main thread. Answering "drop" hands the bus's reference to the message to us.
 GstBusSyncReply PostToMain_Streaming(GstBus*, GstMessage* message, gpointer data) noexcept {
   auto owned = GstRef<GstMessage>::Adopt(message);
-  std::lock_guard lock(gPostMutex);
-  const GraphBus::Link& link = **static_cast<std::shared_ptr<GraphBus::Link>*>(data);
-  if (link.receiver) {
-    auto event = std::make_unique<MessageEvent>(std::move(owned), link.generation);
-    QCoreApplication::postEvent(link.receiver, event.release());  // Qt owns posted events
+  try {
+    std::lock_guard lock(gPostMutex);
+    const GraphBus::Link& link = **static_cast<std::shared_ptr<GraphBus::Link>*>(data);
+    if (link.receiver) {
+      auto event = std::make_unique<MessageEvent>(std::move(owned), link.generation);
+      QCoreApplication::postEvent(link.receiver, event.release());  // Qt owns posted events
+    }
+  } catch (const std::exception& e) {
+    LogLimited(lcPlatform(), "bus",
+               QStringLiteral("a message was lost on its way: ") + QString::fromUtf8(e.what()));
   }
   return GST_BUS_DROP;
 }
 
-// The bus calls this when it is finalized, after its last post.
+// The bus calls this when it is finalized, after its last post, on whichever thread lets go of
+// the bus last.
 void ReleaseLink(gpointer data) noexcept {
   std::lock_guard lock(gPostMutex);
   std::unique_ptr<std::shared_ptr<GraphBus::Link>> link(

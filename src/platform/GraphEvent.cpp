@@ -97,7 +97,7 @@ GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline) {
   const GstMessageType type = GST_MESSAGE_TYPE(message);
   switch (type) {
     case GST_MESSAGE_EOS:
-      event.code = kEventComplete;
+      event.code = EC_COMPLETE;
       if (HasLiveSource(pipeline)) {
         event.stopsStream = true;
         event.errorText = LostText("end of stream");
@@ -105,33 +105,40 @@ GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline) {
       break;
     case GST_MESSAGE_ERROR: {
       GError* raw = nullptr;
-      gst_message_parse_error(message, &raw, nullptr);
+      gchar* rawDebug = nullptr;
+      gst_message_parse_error(message, &raw, &rawDebug);
       GErrorPtr error(raw);
+      GCharPtr debug(rawDebug);
       const char* text = error && error->message ? error->message : "unknown error";
+      event.source = GST_MESSAGE_SRC(message) ? GST_MESSAGE_SRC_NAME(message) : "(unknown)";
+      event.detail = debug ? FormatMessage("%s (%s)", text, debug.get()) : text;
       const char* reason = nullptr;
       event.stopsStream = true;
       switch (Diagnose(message, pipeline, error.get(), reason)) {
         case Failure::Lost:
-          event.code = kEventDeviceLost;
+          event.code = EC_DEVICE_LOST;
           event.errorText = LostText(text);
           break;
         case Failure::CouldNotOpen:
-          event.code = kEventErrorAbort;
+          event.code = EC_ERRORABORT;
           event.errorText =
               reason ? FormatMessage("The video device could not be opened, %s: %s", reason, text)
                      : FormatMessage("The video device could not be opened: %s", text);
           break;
         case Failure::Other:
-          event.code = kEventErrorAbort;
+          event.code = EC_ERRORABORT;
           event.errorText = FormatMessage("Capture stopped: %s", text);
           break;
       }
       break;
     }
+    case GST_MESSAGE_STATE_CHANGED:
+      event.pipelineStateChanged = GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline);
+      [[fallthrough]];
     default:
       // Extended types lie above the int range; they wrap, which keeps them distinct.
       event.code =
-          static_cast<int>(static_cast<unsigned>(kEventGstMessage) + static_cast<unsigned>(type));
+          static_cast<int>(static_cast<unsigned>(EC_GST_MESSAGE) + static_cast<unsigned>(type));
       break;
   }
   return event;

@@ -6,12 +6,16 @@
 
 #include <string>
 
-namespace platform {
+// Graph event codes, as IGraphListener::GraphEventReceived and OnDSEvent receive them. param1 is
+// the GstMessage* the event came from (borrowed, valid only during the call); param2 is 0.
+inline constexpr int EC_COMPLETE = 0x01;              // end of stream (of a live one: device gone)
+inline constexpr int EC_ERRORABORT = 0x03;            // an error stopped the stream
+inline constexpr int EC_PALETTE_CHANGED = 0x09;       // never posted here; the preview answers it
+inline constexpr int EC_DEVICE_LOST = 0x1F;           // the source lost its device (unplugged)
+inline constexpr int EC_VMR_RENDERDEVICE_SET = 0x53;  // never posted here; the preview answers it
+inline constexpr int EC_GST_MESSAGE = 0x8000;         // + the message type, every other message
 
-constexpr int kEventComplete = 0x01;      // EOS
-constexpr int kEventErrorAbort = 0x03;    // ERROR
-constexpr int kEventDeviceLost = 0x1F;    // ERROR of a source whose device went away
-constexpr int kEventGstMessage = 0x8000;  // + the message type, for every other message
+namespace platform {
 
 struct GraphEvent {
   int code = 0;
@@ -19,6 +23,12 @@ struct GraphEvent {
   bool stopsStream = false;
   // For those, the text the user reads.
   std::string errorText;
+  // For an ERROR: the element that posted it, and everything GStreamer said (its short text
+  // and its debug text), for the developer's log.
+  std::string source;
+  std::string detail;
+  // A state change of the pipeline itself.
+  bool pipelineStateChanged = false;
 };
 
 // `pipeline` is the graph the message came from. What a source element of the pipeline (one

@@ -36,6 +36,22 @@ bool IsChildOf(GstElement* element, GstElement* bin) {
   return parent.get() == GST_OBJECT(bin);
 }
 
+static_assert(static_cast<int>(ElementState::VoidPending) == GST_STATE_VOID_PENDING &&
+              static_cast<int>(ElementState::Null) == GST_STATE_NULL &&
+              static_cast<int>(ElementState::Ready) == GST_STATE_READY &&
+              static_cast<int>(ElementState::Paused) == GST_STATE_PAUSED &&
+              static_cast<int>(ElementState::Playing) == GST_STATE_PLAYING);
+
+GstState ToGst(ElementState state) {
+  return static_cast<GstState>(state);
+}
+
+ElementState FromGst(GstState state) {
+  return state >= GST_STATE_VOID_PENDING && state <= GST_STATE_PLAYING
+             ? static_cast<ElementState>(state)
+             : ElementState::VoidPending;
+}
+
 }  // namespace
 
 GstRef<GstElement> NewPipeline(const std::string& name) {
@@ -56,7 +72,7 @@ bool RemoveElement(GstElement* pipeline, GstElement* element) {
     return false;
   // The bin would drop its reference before we could stop the element; keep one until done.
   auto keep = GstRef<GstElement>::Retain(element);
-  gst_element_set_state(element, GST_STATE_NULL);
+  StopElement(element);
   return gst_bin_remove(GST_BIN(pipeline), element);
 }
 
@@ -72,27 +88,70 @@ std::vector<GstRef<GstPad>> Pads(GstElement* element) {
   return Collect<GstPad>(gst_element_iterate_pads(element));
 }
 
+GstRef<GstPad> StaticPad(GstElement* element, const char* name) {
+  if (!element)
+    return {};
+  return GstRef<GstPad>::Adopt(gst_element_get_static_pad(element, name));
+}
+
+bool UnlinkPad(GstPad* pad) noexcept {
+  if (!pad)
+    return false;
+  auto peer = GstRef<GstPad>::Adopt(gst_pad_get_peer(pad));
+  if (!peer)
+    return false;
+  return GST_PAD_IS_SRC(pad) ? gst_pad_unlink(pad, peer.get()) : gst_pad_unlink(peer.get(), pad);
+}
+
 bool DisconnectPads(GstElement* element) {
   bool all = true;
   for (const auto& pad : Pads(element)) {
-    auto peer = GstRef<GstPad>::Adopt(gst_pad_get_peer(pad.get()));
-    if (!peer)
-      continue;
-    const bool unlinked = GST_PAD_IS_SRC(pad.get()) ? gst_pad_unlink(pad.get(), peer.get())
-                                                    : gst_pad_unlink(peer.get(), pad.get());
-    all = all && unlinked;
+    if (gst_pad_is_linked(pad.get()))
+      all = UnlinkPad(pad.get()) && all;
   }
   return all;
 }
 
-GstState ReportedState(GstElement* element) {
+StateChange SetState(GstElement* element, ElementState target) {
+  if (!element)
+    return StateChange::Failure;
+  switch (gst_element_set_state(element, ToGst(target))) {
+    case GST_STATE_CHANGE_SUCCESS:
+      return StateChange::Success;
+    case GST_STATE_CHANGE_ASYNC:
+      return StateChange::Async;
+    case GST_STATE_CHANGE_NO_PREROLL:
+      return StateChange::NoPreroll;
+    case GST_STATE_CHANGE_FAILURE:
+      break;
+  }
+  return StateChange::Failure;
+}
+
+void StopElement(GstElement* element) noexcept {
+  if (element)
+    gst_element_set_state(element, GST_STATE_NULL);
+}
+
+ElementState ReportedState(GstElement* element) {
   GstState current = GST_STATE_VOID_PENDING;
   GstState pending = GST_STATE_VOID_PENDING;
   // A failed change leaves its target as pending (gst_element_abort_state keeps it); the
   // element stays where it was.
   if (gst_element_get_state(element, &current, &pending, 0) == GST_STATE_CHANGE_FAILURE)
-    return current;
-  return pending != GST_STATE_VOID_PENDING ? pending : current;
+    return FromGst(current);
+  return FromGst(pending != GST_STATE_VOID_PENDING ? pending : current);
+}
+
+std::optional<ElementState> SettledState(GstElement* element) {
+  GstState state = GST_STATE_VOID_PENDING;
+  switch (gst_element_get_state(element, &state, nullptr, 0)) {
+    case GST_STATE_CHANGE_SUCCESS:
+    case GST_STATE_CHANGE_NO_PREROLL:
+      return FromGst(state);
+    default:
+      return std::nullopt;
+  }
 }
 
 std::vector<std::string> MissingFactories(const std::vector<std::string>& names) {

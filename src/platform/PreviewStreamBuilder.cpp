@@ -106,8 +106,8 @@ bool RenderPreviewStream(GstElement* pipeline, GstElement* source, GstElement* i
     return false;
   // A device's element offers every format it might have until it is opened; opened (READY),
   // it offers what the device really delivers, which is what the links must be checked against.
-  if (ReportedState(source) == GST_STATE_NULL)
-    gst_element_set_state(source, GST_STATE_READY);
+  if (ReportedState(source) == ElementState::Null)
+    SetState(source, ElementState::Ready);
   GstElement* from = HoldToMode(pipeline, source);
   if (!from)
     return false;

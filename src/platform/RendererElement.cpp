@@ -2,63 +2,35 @@
 
 #include <gst/app/gstappsink.h>
 
-#include <QCoreApplication>
-#include <QMetaMethod>
-#include <QObject>
-#include <QThread>
-
 #include <atomic>
 
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
+#include "platform/Pipeline.h"
+#include "platform/Threads.h"
 
 namespace platform {
 
-namespace {
-
-bool IsMainThread() {
-  return QCoreApplication::instance() &&
-         QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
-// GStreamer orders the hand-off's set-up before the first callback and the last callback before
-// the state change to NULL returns, through GLib locks that ThreadSanitizer cannot see. These
-// tell it so; they compile to nothing elsewhere.
-inline void AnnounceHappensBefore([[maybe_unused]] const void* object) noexcept {
-#if defined(__SANITIZE_THREAD__)
-  __tsan_release(const_cast<void*>(object));
-#endif
-}
-inline void AssumeHappenedBefore([[maybe_unused]] const void* object) noexcept {
-#if defined(__SANITIZE_THREAD__)
-  __tsan_acquire(const_cast<void*>(object));
-#endif
-}
-
-}  // namespace
-
-// The hand-off from the streaming thread to the surface. A QObject living on the main thread,
-// so the wake-up it posts runs there, and a wake-up still queued when it is destroyed is
-// dropped with it.
-class RendererHandoff : public QObject {
-  Q_OBJECT
-
+// The renderer's hand-off from the streaming thread to the surface: one slot holding the newest
+// sample and one coalescing wake-up that has the main thread show it. Created and destroyed on
+// the main thread, so the wake-up runs there, and one still queued when it goes is dropped.
+class RendererHandoff {
  public:
-  explicit RendererHandoff(VideoRendererSurface* surface) : surface_(surface) {
-    // Resolved here, on the main thread, so a misspelt name fails at once and not silently.
-    if (!takeNewest_.isValid())
-      qFatal("RendererElement: no TakeNewest() to post to");
-    AnnounceHappensBefore(this);
+  explicit RendererHandoff(VideoRendererSurface* surface)
+      : surface_(surface), wakeup_([this] { TakeNewest(); }) {
+    // GStreamer orders this set-up before the first callback, and the last callback before the
+    // state change to NULL returns, through locks the race detector cannot see.
+    HappensBefore(this);
   }
-  ~RendererHandoff() override {
-    AssumeHappenedBefore(this);
+  ~RendererHandoff() {
+    HappensAfter(this);
     if (GstSample* left = newest_.exchange(nullptr))
       gst_sample_unref(left);
   }
+  RendererHandoff(const RendererHandoff&) = delete;
+  RendererHandoff& operator=(const RendererHandoff&) = delete;
 
-  // The sink's render and preroll callbacks (streaming thread). The preroll one lets a paused,
-  // not-live stream show its first frame, as a renderer does when paused.
+  // The renderer's hand-off, one of the doors from GStreamer's threads: the sink's render and
+  // preroll callbacks, on the streaming thread. The preroll one lets a paused, not-live stream
+  // show its first frame, as a renderer does when paused.
   static GstFlowReturn NewSample_Streaming(GstAppSink* sink, gpointer handoff) noexcept {
     static_cast<RendererHandoff*>(handoff)->Put_Streaming(gst_app_sink_try_pull_sample(sink, 0));
     return GST_FLOW_OK;
@@ -68,36 +40,30 @@ class RendererHandoff : public QObject {
     return GST_FLOW_OK;
   }
 
+ private:
+  // Streaming thread. Takes over `sample` (transfer full). A frame the main thread has not
+  // taken yet is replaced, so frames never pile up; the wake-up already pending takes the
+  // newer one.
+  void Put_Streaming(GstSample* sample) noexcept {
+    HappensAfter(this);
+    if (sample) {
+      if (GstSample* replaced = newest_.exchange(sample, std::memory_order_acq_rel))
+        gst_sample_unref(replaced);
+      wakeup_.Request();
+    }
+    HappensBefore(this);
+  }
+
   // Main thread: shows the newest frame, if one is waiting.
-  Q_INVOKABLE void TakeNewest() {
+  void TakeNewest() {
     auto sample = GstRef<GstSample>::Adopt(newest_.exchange(nullptr, std::memory_order_acq_rel));
     if (sample && surface_)
       surface_->ShowSample(std::move(sample));
   }
 
- private:
-  // Streaming thread. Takes over `sample` (transfer full). A frame the main thread has not
-  // taken yet is replaced, so frames never pile up, and only an empty slot posts a wake-up:
-  // the one already queued will take the newer frame. The wake-up is built inside Qt, so this
-  // thread writes no memory that the main thread reads besides the slot.
-  void Put_Streaming(GstSample* sample) noexcept {
-    AssumeHappenedBefore(this);
-    if (sample) {
-      if (GstSample* replaced = newest_.exchange(sample, std::memory_order_acq_rel)) {
-        gst_sample_unref(replaced);
-      } else if (!takeNewest_.invoke(this, Qt::QueuedConnection)) {
-        // No wake-up could be queued: empty the slot again, or no later frame would post one.
-        if (GstSample* orphan = newest_.exchange(nullptr, std::memory_order_acq_rel))
-          gst_sample_unref(orphan);
-      }
-    }
-    AnnounceHappensBefore(this);
-  }
-
-  const QMetaMethod takeNewest_ =
-      staticMetaObject.method(staticMetaObject.indexOfMethod("TakeNewest()"));
   std::atomic<GstSample*> newest_{nullptr};  // put by the streaming thread, taken by the main
   QPointer<VideoRendererSurface> surface_;   // main thread only; null once the surface is gone
+  CoalescingWakeup wakeup_;
 };
 
 void RendererVideoWindow::PutOwner(QWidget* owner) {
@@ -130,7 +96,7 @@ RendererElement::RendererElement()
       surface_(std::make_unique<VideoRendererSurface>()),
       handoff_(std::make_unique<RendererHandoff>(surface_.get())),
       videoWindow_(surface_.get()) {
-  Q_ASSERT(IsMainThread());
+  AssertMainThread();
   GstAppSink* sink = GST_APP_SINK(element_.get());
   const GstRef<GstCaps> caps = VideoRendererSurface::DrawableCaps();
   gst_app_sink_set_caps(sink, caps.get());
@@ -151,7 +117,7 @@ RendererElement::RendererElement()
 }
 
 RendererElement::~RendererElement() {
-  Q_ASSERT(IsMainThread());
+  AssertMainThread();
   Stop();
   // Whoever else still holds the element can no longer reach the hand-off.
   GstAppSinkCallbacks none{};
@@ -159,7 +125,7 @@ RendererElement::~RendererElement() {
 }
 
 void RendererElement::Stop() {
-  gst_element_set_state(element_.get(), GST_STATE_NULL);
+  StopElement(element_.get());
 }
 
 bool RendererElement::HasConnectedPad() const {
@@ -177,21 +143,7 @@ bool RendererElement::HasConnectedPad() const {
 }
 
 void RendererElement::DisconnectPads() {
-  gst_element_foreach_pad(
-      element_.get(),
-      [](GstElement*, GstPad* pad, gpointer) -> gboolean {
-        if (auto peer = GstRef<GstPad>::Adopt(gst_pad_get_peer(pad))) {
-          if (GST_PAD_IS_SRC(pad)) {
-            gst_pad_unlink(pad, peer.get());
-          } else {
-            gst_pad_unlink(peer.get(), pad);
-          }
-        }
-        return TRUE;
-      },
-      nullptr);
+  platform::DisconnectPads(element_.get());
 }
 
 }  // namespace platform
-
-#include "RendererElement.moc"

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -18,26 +19,7 @@
 #include "capture/TFilterGraph.h"
 #include "capture/TSampleGrabber.h"
 #include "platform/GrabberElement.h"
-
-// Counts pixel-buffer allocations of one size, to see whether frames land in recycled memory.
-namespace {
-std::atomic<size_t> gCountedSize{0};
-std::atomic<int> gCountedAllocations{0};
-}  // namespace
-
-void* operator new[](std::size_t size) {
-  if (size != 0 && size == gCountedSize.load())
-    ++gCountedAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size))
-    return p;
-  throw std::bad_alloc();
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
+#include "support/AllocationHooks.h"
 
 namespace {
 
@@ -117,6 +99,12 @@ class Rig {
   GstElement* Element() const { return element_; }
   bool Play() {
     return gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+  }
+  // The pipeline's first error, or null when none comes within 10 s.
+  GstRef<GstMessage> WaitForError() {
+    auto bus = GstRef<GstBus>::Adopt(gst_element_get_bus(pipeline_.get()));
+    return GstRef<GstMessage>::Adopt(
+        gst_bus_timed_pop_filtered(bus.get(), 10 * GST_SECOND, GST_MESSAGE_ERROR));
   }
   void Push(GstBuffer* buffer) {
     // The appsrc queue's locks are invisible to the race detector; a pass through the
@@ -278,13 +266,10 @@ INSTANTIATE_TEST_SUITE_P(SampleGrabber, OddWidth, testing::Bool(), [](const auto
   return param.param ? "VideoInfo2" : "VideoInfo";
 });
 
-TEST(SampleGrabber, RowsAtAnotherStrideArriveRepacked) {
-  TSampleGrabber grabber("SampleGrabber");
-  FrameLog log;
-  LogFrames(grabber, log);
-  Rig rig(grabber, "video/x-raw,format=BGR,width=321,height=4,framerate=25/1");
-  ASSERT_TRUE(rig.Linked());
-  ASSERT_TRUE(rig.Play());
+// A 321x4 BGR frame whose rows lie 1000 bytes apart (row y all 10 + y), to be repacked to DIB
+// rows of 964 bytes.
+constexpr char kStridedCaps[] = "video/x-raw,format=BGR,width=321,height=4,framerate=25/1";
+GstBuffer* StridedFrame() {
   GstBuffer* frame = gst_buffer_new_allocate(nullptr, 4000, nullptr);
   gst_buffer_memset(frame, 0, 0xEE, 4000);
   for (int y = 0; y < 4; ++y)
@@ -293,16 +278,52 @@ TEST(SampleGrabber, RowsAtAnotherStrideArriveRepacked) {
   gint strides[GST_VIDEO_MAX_PLANES] = {1000};
   gst_buffer_add_video_meta_full(frame, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_FORMAT_BGR, 321, 4, 1,
                                  offsets, strides);
-  rig.Push(frame);
-  ASSERT_TRUE(log.WaitFor(1));
+  return frame;
+}
 
-  std::lock_guard guard(log.lock);
-  ASSERT_EQ(log.lastBytes.size(), 964u * 4u);
+// A grabber logging its frames, playing in a rig that is to be fed strided frames.
+class StridedFrames : public testing::Test {
+ protected:
+  void SetUp() override {
+    LogFrames(grabber_, log_);
+    ASSERT_TRUE(rig_.Linked());
+    ASSERT_TRUE(rig_.Play());
+  }
+
+  TSampleGrabber grabber_{"SampleGrabber"};
+  FrameLog log_;
+  Rig rig_{grabber_, kStridedCaps};
+};
+
+TEST_F(StridedFrames, ArriveRepacked) {
+  rig_.Push(StridedFrame());
+  ASSERT_TRUE(log_.WaitFor(1));
+
+  std::lock_guard guard(log_.lock);
+  ASSERT_EQ(log_.lastBytes.size(), 964u * 4u);
   for (int y = 0; y < 4; ++y) {
-    const uint8_t* row = log.lastBytes.data() + y * 964;
+    const uint8_t* row = log_.lastBytes.data() + y * 964;
     EXPECT_TRUE(AllBytes(row, 963, static_cast<uint8_t>(10 + y))) << "row " << y;
     EXPECT_EQ(row[963], 0) << "padding of row " << y;
   }
+}
+
+TEST_F(StridedFrames, OneWithoutMemoryToRepackEndsTheStreamAndIsCountedOut) {
+  if (!kPlainAllocationsHooked)
+    GTEST_SKIP() << "the repack buffer's allocation cannot be made to fail in this build";
+  FailNextAllocation(964 * 4);  // the repacked frame
+  rig_.Push(StridedFrame());
+  const GstRef<GstMessage> error = rig_.WaitForError();
+  FailNextAllocation(0);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(GST_MESSAGE_SRC(error.get()), GST_OBJECT(rig_.Element()));
+  // The frame was counted as finished: a setter that waits for the frame in flight returns.
+  auto cleared = std::async(std::launch::async, [this] {
+    platform::GrabberSetCallback(rig_.Element(), nullptr, nullptr);
+  });
+  EXPECT_EQ(cleared.wait_for(10s), std::future_status::ready);
+  std::lock_guard guard(log_.lock);
+  EXPECT_EQ(log_.count, 0);
 }
 
 TEST(SampleGrabber, CopyToBitmapCutsPadsAndRefuses) {
@@ -383,11 +404,12 @@ TEST(SampleGrabber, FramesReuseRetiredPicturesButNeverOneInUse) {
   };
   for (uint8_t value = 0; value < 5; ++value)
     ASSERT_TRUE(copy(value));
-  gCountedSize = imageSize;
+  // Pixel buffers land in recycled memory.
+  CountArrayAllocations(imageSize);
   for (uint8_t value = 5; value < 25; ++value)
     ASSERT_TRUE(copy(value));
-  gCountedSize = 0;
-  EXPECT_EQ(gCountedAllocations.load(), 0);
+  CountArrayAllocations(0);
+  EXPECT_EQ(ArrayAllocationsCounted(), 0);
 
   ASSERT_TRUE(copy(0x77));
   TBitmap::Ref shown = picture.Snapshot();

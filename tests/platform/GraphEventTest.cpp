@@ -77,10 +77,14 @@ TEST_F(GraphEventTest, MessagesMapToEventCodesAndTexts) {
     const platform::GraphEvent event = platform::ClassifyMessage(message.get(), pipeline_.get());
     EXPECT_EQ(event.code, c.code);
     EXPECT_EQ(event.stopsStream, c.text != nullptr);
+    EXPECT_EQ(event.pipelineStateChanged,
+              GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_STATE_CHANGED);
     if (c.text) {
       EXPECT_EQ(event.errorText.rfind(c.text, 0), 0u) << event.errorText;
       if (c.code != 0x01) {
         EXPECT_NE(event.errorText.find("Could not read from resource."), std::string::npos);
+        // The developer's log gets the debug text the box leaves out.
+        EXPECT_EQ(event.detail, "Could not read from resource. (debug)");
       }
     }
   }

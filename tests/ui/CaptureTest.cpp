@@ -10,6 +10,7 @@
 
 #include "TPanel.h"
 #include "platform/GstRef.h"
+#include "support/AllocationHooks.h"
 #include "support/MainWindowFixture.h"
 #include "uFrmSelDir.h"
 
@@ -162,6 +163,14 @@ TEST_F(CaptureTest, UntickingSynchronousDisplayFreezesThePicture) {
   EXPECT_EQ(window->Picture.Snapshot().get(), frozen);
   window->CallBack->setChecked(true);
   EXPECT_TRUE(WaitFor([&] { return window->Picture.Snapshot().get() != frozen; }));
+}
+
+TEST_F(CaptureTest, FrameWithoutMemoryForItsPictureIsSkippedAndCaptureGoesOn) {
+  Open();
+  FailNextAllocation(320 * 240 * 3);  // the first frame's picture
+  StartCamera(Camera());              // waits for a later frame's picture
+  EXPECT_FALSE(AllocationFailureArmed());
+  EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(CaptureTest, PreviewShowsTheVideoOverItsControl) {

@@ -1,0 +1,6 @@
+#pragma once
+// The capture layer's diagnostics category, "stillwick.capture" (see platform/Diagnostics.h).
+
+#include "platform/Diagnostics.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcCapture)
