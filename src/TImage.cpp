@@ -64,6 +64,19 @@ void TImage::paintEvent(QPaintEvent*) {
   }
   drawn_.reset();
   paintDrawn_ = nullptr;
+  if (picture && picture->Frame()) {
+    // Device pixels, so a dense screen gets the frame's detail as it did from the full picture.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels(qRound(width() * ratio), qRound(height() * ratio));
+    const QImage& small = scaler_.Scale(*picture, pixels);
+    if (small.isNull()) {
+      painter.fillRect(rect(), Qt::black);
+      return;
+    }
+    // One image pixel to one device pixel.
+    painter.drawImage(QRectF(rect()), small, QRectF(small.rect()));
+    return;
+  }
   const QImage image = picture ? ImageOver(*picture) : QImage();
   if (image.isNull()) {
     painter.fillRect(rect(), Qt::black);

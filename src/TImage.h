@@ -1,7 +1,9 @@
 #pragma once
 // The display area: shows the display picture stretched over its whole size, whatever the
-// picture's size (the aspect ratio is not kept). Repaints run on the main thread only; a
-// change of picture on another thread merely posts one.
+// picture's size (the aspect ratio is not kept), picking the nearest pixel. A picture that is a
+// frame as delivered is drawn from a small copy scaled and converted to the area's size in one
+// step, made once per frame; its full-size pixels are never computed for the screen. Repaints
+// run on the main thread only; a change of picture on another thread merely posts one.
 
 #include <QImage>
 #include <QWidget>
@@ -9,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/FrameScaler.h"
 #include "platform/Threads.h"
 
 class TBitmap;
@@ -44,5 +47,6 @@ class TImage : public QWidget {
   // Held until another picture is shown, which also keeps it from being recycled meanwhile.
   std::shared_ptr<const Dib> drawn_;
   std::function<void(QPainter&)> paintDrawn_;
+  platform::FrameScaler scaler_;
   platform::CoalescingWakeup repaint_;
 };

@@ -40,6 +40,15 @@ uint32_t ClampToU32(uint64_t value) {
   return static_cast<uint32_t>(std::min<uint64_t>(value, std::numeric_limits<uint32_t>::max()));
 }
 
+// The frame being announced on this thread, set by BufferCB_Streaming around the OnBuffer call:
+// CopyToBitmap recognises it by its bytes and takes the frame by reference. Thread-local, so a
+// call on another thread (or with other bytes) never mistakes a buffer for it.
+struct FrameInFlight {
+  const TSampleGrabber* grabber = nullptr;
+  const platform::GrabberFrame* frame = nullptr;
+};
+thread_local FrameInFlight frameInFlight;
+
 }  // namespace
 
 const BITMAPINFOHEADER* VideoBitmapHeader(const MediaTypeRecord& mediaType) noexcept {
@@ -196,8 +205,15 @@ bool TSampleGrabber::CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t b
   const BITMAPINFOHEADER* header = VideoBitmapHeader(connected);
   if (!header)
     return false;
-  if (!buffer && platform::GrabberHeldFrameSize(grabber_.get()) < 1)
-    return false;
+  if (!buffer) {
+    const platform::VideoFrame held = platform::GrabberHeldFrame(grabber_.get());
+    return held && AdoptFrame(bitmap, *header, held);
+  }
+  const FrameInFlight inFlight = frameInFlight;
+  if (inFlight.grabber == this && inFlight.frame && inFlight.frame->frame &&
+      buffer == inFlight.frame->data) {
+    return AdoptFrame(bitmap, *header, *inFlight.frame->frame);
+  }
 
   std::lock_guard displayLock(*bitmap);
   // Recycled memory where possible: fresh pages cost far more than the copy itself. Never the
@@ -214,17 +230,8 @@ bool TSampleGrabber::CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t b
                 std::abs(int64_t{header->biHeight}) * header->biPlanes;
   const size_t capacity =
       std::min(static_cast<size_t>(std::max<int64_t>(imageSize, 0)), dib->ImageSize());
-  size_t copied = 0;
-  if (buffer) {
-    copied = std::min(static_cast<size_t>(bufferLen), capacity);
-    std::memcpy(dib->Bits(), buffer, copied);
-  } else {
-    copied = static_cast<size_t>(platform::GrabberCopyHeldFrame(
-        grabber_.get(), dib->Bits(),
-        static_cast<int32_t>(std::min<size_t>(capacity, std::numeric_limits<int32_t>::max()))));
-    if (copied == 0)
-      return false;
-  }
+  const size_t copied = std::min(static_cast<size_t>(bufferLen), capacity);
+  std::memcpy(dib->Bits(), buffer, copied);
   // A recycled Dib holds an older frame: what a short frame does not cover is black, as in a
   // fresh bitmap.
   if (copied < dib->ImageSize())
@@ -240,12 +247,34 @@ bool TSampleGrabber::CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t b
   return true;
 }
 
+bool TSampleGrabber::AdoptFrame(TBitmap* bitmap, const BITMAPINFOHEADER& header,
+                                const platform::VideoFrame& frame) {
+  if (frame.Width() != header.biWidth || frame.Height() != std::abs(int64_t{header.biHeight}))
+    return false;
+  // The pixels come top-down, as the frame's rows run.
+  BITMAPINFOHEADER picture = header;
+  picture.biHeight = -frame.Height();
+  std::lock_guard displayLock(*bitmap);
+  // Recycled where possible, with the pixel memory of an earlier frame for when a save asks.
+  std::shared_ptr<Dib> dib = bitmap->ReusableForFrame(picture);
+  if (!dib)
+    return false;
+  dib->AttachFrame(frame);
+  bitmap->Adopt(std::move(dib));
+  return true;
+}
+
 void TSampleGrabber::BufferCB_Streaming(void* self, const platform::GrabberFrame& frame) noexcept {
   auto& grabber = *static_cast<TSampleGrabber*>(self);
   try {
     std::lock_guard guard(grabber.bufferLock_);
     if (!grabber.onBuffer_)
       return;
+    frameInFlight = {&grabber, &frame};
+    // Cleared however the handler ends.
+    struct Clear {
+      ~Clear() { frameInFlight = {}; }
+    } clear;
     grabber.onBuffer_(grabber, frame.sampleTime, frame.data, frame.length);
   } catch (const std::exception& e) {
     // The handler's error ends its frame here; nothing may unwind into the streaming thread.

@@ -1,7 +1,13 @@
 #pragma once
 // The frame grabber as a linked component: puts a grabber element into the graph, fixes the
-// one media type it accepts, announces every frame through OnBuffer and turns a frame into the
-// display picture (CopyToBitmap).
+// media type of the pictures its frames become, announces every frame through OnBuffer and
+// turns a frame into the display picture (CopyToBitmap).
+//
+// The media type is 24-bit RGB, and ConnectedMediaType reports the 24-bit RGB header of the
+// frame size, but frames pass as the device delivers them (after a decoder where one is
+// needed): no converter runs on every frame. CopyToBitmap gives the display picture a reference
+// to the frame in the callback; its RGB pixels are computed when they are first read (a save),
+// on the reading thread (see Dib).
 //
 // Threads and locks. Everything runs on the main thread except BufferCB_Streaming, the OnBuffer
 // handler it calls and, from there, CopyToBitmap. The buffer lock lets one OnBuffer call run at
@@ -26,8 +32,10 @@
 
 class TSampleGrabber : public TLinkedComponent {
  public:
-  // Runs on the streaming thread under the buffer lock. `buffer` holds the frame laid out as
-  // the connected media type describes it and is valid only during the call.
+  // Runs on the streaming thread under the buffer lock. `buffer` holds the frame as delivered
+  // (for a BGR frame at DIB stride: the picture's rows, as the connected media type describes
+  // them) and `bufferLen` its bytes; valid only during the call. Passing them on to
+  // CopyToBitmap makes that frame the picture.
   using TOnBuffer = std::function<void(TSampleGrabber& sender, double sampleTime,
                                        const void* buffer, int32_t bufferLen)>;
 
@@ -56,11 +64,13 @@ class TSampleGrabber : public TLinkedComponent {
   // Any thread: the frame handler asks on the streaming thread.
   bool ConnectedMediaType(MediaTypeRecord& mediaType) const;
 
-  // Makes the frame in `buffer` (or, with no buffer, the copy of the last frame the grabber
-  // keeps) the bitmap's picture, in a Dib of the connected type. True when the bitmap now holds
-  // the frame; on any failure the bitmap is left as it was. Takes the display lock (it is
-  // re-entrant: the frame handler already holds it). Any thread: the frame handler calls it on
-  // the streaming thread.
+  // Makes the frame in `buffer` (or, with no buffer, the last frame the grabber keeps) the
+  // bitmap's picture, in a Dib of the connected type. The frame being announced to OnBuffer
+  // (the `buffer` handed to the handler) and the kept frame are taken by reference, their
+  // pixels computed when first read; any other buffer is copied as bytes laid out as the
+  // connected type describes. True when the bitmap now holds the frame; on any failure the
+  // bitmap is left as it was. Takes the display lock (it is re-entrant: the frame handler
+  // already holds it). Any thread: the frame handler calls it on the streaming thread.
   bool CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t bufferLen);
 
   // ILinkedFilter
@@ -71,6 +81,9 @@ class TSampleGrabber : public TLinkedComponent {
  private:
   // Clears the callback and the kept frame, then lets the filter, grabber and pins go.
   void ReleaseFilter() noexcept;
+  // CopyToBitmap of a frame as delivered: a reference in a Dib made for frames.
+  bool AdoptFrame(TBitmap* bitmap, const BITMAPINFOHEADER& header,
+                  const platform::VideoFrame& frame);
   // The grabber's callback, the door through which frames enter our code: runs on the
   // streaming thread, once per frame, and takes the buffer lock around OnBuffer. Swallows
   // (and logs) what the handler throws: nothing may unwind into GStreamer.

@@ -1,7 +1,9 @@
 #pragma once
 // The display picture and its lock. A picture, once adopted, is never written again: a new
 // frame arrives in another Dib and is swapped in under the lock, so whoever holds a reference
-// to a picture holds one whole frame.
+// to a picture holds one whole frame. A picture made for frames refers to the frame as it was
+// delivered and computes its pixels when they are first read (see Dib); a retired one that
+// nobody references lets its frame go at the next adoption, so that frames are not held back.
 //
 // The display lock is re-entrant. Threads: the streaming thread takes it (inside the grabber's
 // buffer lock) to adopt a frame; the main thread takes it to read the picture for a save or a
@@ -34,6 +36,9 @@ class TBitmap {
   // A Dib of this geometry for the next Adopt: a retired picture nobody references any more,
   // else a fresh one (null when the header describes no bitmap). Its pixels are stale.
   std::shared_ptr<Dib> Reusable(const BITMAPINFOHEADER& header);
+  // The same among Dibs made for frames (Dib::CreateForFrame); it refers to no frame yet, and
+  // keeps the pixel memory of the frame it last showed.
+  std::shared_ptr<Dib> ReusableForFrame(const BITMAPINFOHEADER& header);
 
   // A reference to the picture that outlives the lock; it takes the lock again to let go.
   class Ref {
@@ -64,6 +69,8 @@ class TBitmap {
  private:
   // How many retired pictures are kept for reuse: one on screen or in a save, one spare.
   static constexpr size_t kRetiredKept = 3;
+
+  std::shared_ptr<Dib> TakeRetired(const BITMAPINFOHEADER& header, bool forFrames);
 
   std::recursive_mutex lock_;  // the display lock; guards everything below
   std::shared_ptr<Dib> current_;

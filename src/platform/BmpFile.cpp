@@ -42,6 +42,9 @@ static_assert(sizeof(BITMAPFILEHEADER) == 14);
 // process from leaving half a picture, and every error the kernel does report (short writes,
 // ENOSPC, EIO at close) fails the write.
 void WriteBmpFile(const std::string& fileName, const Dib& dib) {
+  // A frame's pixels are computed here, at the first read (see Dib).
+  if (!dib.Bits())
+    Fail(fileName, ENOMEM);
   const auto& colorInfo = dib.ColorInfo();
   const size_t height = static_cast<size_t>(dib.Height());
   const size_t imageSize = dib.ImageSize();

@@ -5,9 +5,10 @@
 
 #include "platform/Dib.h"
 
-// Writes `dib` to `fileName` as a BMP file: file header, info header (always bottom-up, with
-// biSizeImage filled in), the masks or colour table where the format has them, then the rows
-// padded to 4 bytes, bottom row first whatever the Dib's own row order.
+// Writes `dib` to `fileName` as a BMP file (a Dib that refers to a frame has its pixels
+// computed first; when they cannot be, "Cannot allocate memory"): file header, info header (always
+// bottom-up, with biSizeImage filled in), the masks or colour table where the format has them, then
+// the rows padded to 4 bytes, bottom row first whatever the Dib's own row order.
 //
 // Written through AtomicReplace, so a picture of that name is replaced whole or not at all: an
 // existing file this user could not open for writing is not replaced (Permission denied), a

@@ -2,11 +2,23 @@
 // A device-independent bitmap: the 40-byte BITMAPINFOHEADER, the colour masks or colour table
 // that follow it where the format has them, and the pixel rows, each padded to 4 bytes.
 // Rows run bottom-up when biHeight is positive and top-down when it is negative.
+//
+// A Dib made for a frame (CreateForFrame) refers to a video frame as it was delivered instead of
+// holding pixels: they are computed from the frame when they are first read, once, on the
+// thread that reads them, into memory the Dib keeps when it is recycled for a later frame.
+// Threads: attaching and detaching a frame happen only while nobody else holds the Dib; reading
+// the pixels may happen on any thread that holds it.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
+
+namespace platform {
+class VideoFrame;
+}
 
 #pragma pack(push, 1)
 struct BITMAPINFOHEADER {
@@ -35,6 +47,20 @@ class Dib {
   // BITMAPINFO: three 32-bit masks for BI_BITFIELDS, or the colour table (4 bytes an entry).
   static std::shared_ptr<Dib> Create(const BITMAPINFOHEADER& header,
                                      std::vector<uint8_t> colorInfo = {});
+  // A Dib of that geometry (24 or 32 bits, BI_RGB, top-down) for frames: no pixel memory until
+  // the pixels of an attached frame are first read. Null for any other header.
+  static std::shared_ptr<Dib> CreateForFrame(const BITMAPINFOHEADER& header);
+  ~Dib();
+
+  // --- Dibs made for frames. Attach and Detach only while nobody else holds the Dib. ---
+  bool ForFrames() const noexcept { return static_cast<bool>(frame_); }
+  // Makes `frame` the picture (a reference, no copy); its pixels are computed when first read.
+  // The frame's size must be the Dib's.
+  void AttachFrame(const platform::VideoFrame& frame);
+  // Lets the frame go; the pixel memory stays for the next frame.
+  void DetachFrame() noexcept;
+  // The frame the picture is, or null (not made for frames, or detached).
+  const platform::VideoFrame* Frame() const noexcept;
 
   const BITMAPINFOHEADER& Header() const noexcept { return header_; }
   const std::vector<uint8_t>& ColorInfo() const noexcept { return colorInfo_; }
@@ -44,9 +70,11 @@ class Dib {
   int BitCount() const noexcept { return header_.biBitCount; }
   size_t Stride() const noexcept { return stride_; }
   size_t ImageSize() const noexcept { return stride_ * static_cast<size_t>(Height()); }
-  uint8_t* Bits() noexcept { return bits_.get(); }
-  const uint8_t* Bits() const noexcept { return bits_.get(); }
-  // Row y counted from the top of the picture, whatever the storage order.
+  // The pixels; for a frame, computed at the first call (the full conversion). Null when they
+  // cannot be had: no memory, or a frame that cannot be converted.
+  uint8_t* Bits() noexcept { return const_cast<uint8_t*>(static_cast<const Dib*>(this)->Bits()); }
+  const uint8_t* Bits() const noexcept;
+  // Row y counted from the top of the picture, whatever the storage order; null as for Bits.
   const uint8_t* ScanLine(int y) const noexcept;
   bool SameGeometry(const BITMAPINFOHEADER& other) const noexcept;
 
@@ -59,11 +87,16 @@ class Dib {
   struct Key {};  // lets only Create construct, through make_shared
 
  public:
-  explicit Dib(Key) {}
+  explicit Dib(Key) noexcept;
 
  private:
   BITMAPINFOHEADER header_{};
   std::vector<uint8_t> colorInfo_;
+  struct FrameSlot;
+  const uint8_t* FramePixels() const noexcept;
+
   size_t stride_ = 0;
-  std::unique_ptr<uint8_t[]> bits_;
+  // Frames' pixels come into being at the first read, which may be through a const Dib.
+  mutable std::unique_ptr<uint8_t[]> bits_;
+  std::unique_ptr<FrameSlot> frame_;  // Dibs made for frames only
 };

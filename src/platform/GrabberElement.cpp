@@ -40,17 +40,13 @@ struct GrabberState {
   bool connected = false;
   GrabberConnection connection;
 
-  // Guards the last frame kept for GrabberCopyHeldFrame: a reference to its buffer, not a
-  // copy, so keeping it costs nothing per frame. The streaming thread replaces it once per
-  // frame while keepLast is on; any thread reads it.
+  // Guards the last frame kept for GrabberHeldFrame: a reference to its buffer, not a copy, so
+  // keeping it costs nothing per frame. The streaming thread replaces it once per frame while
+  // keepLast is on; any thread reads it.
   std::mutex heldLock;
-  platform::GstRef<GstBuffer> heldBuffer;
-  GstVideoInfo heldInfo{};
-  int32_t heldLength = 0;
-
-  // Streaming thread only: a frame whose rows are not at DIB stride, repacked. Kept from frame
-  // to frame so its pages are reused.
-  std::vector<uint8_t> packed;
+  platform::VideoFrame held;
+  int heldBitCount = 0;    // of the picture it becomes
+  int32_t heldLength = 0;  // that picture's size
 };
 
 struct StillwickGrabber {
@@ -77,27 +73,24 @@ GrabberState& StateOf(gpointer grabber) {
   return reinterpret_cast<StillwickGrabber*>(grabber)->state;
 }
 
+// Every convertible raw format, the picture's own first: a source that can deliver it as it is
+// does, and its frames need no conversion.
 GstCaps* AcceptedCaps(GrabberFormat format) {
   switch (format) {
     case GrabberFormat::BGR:
-      return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
-    case GrabberFormat::BGRx:
-      return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr);
+      return platform::ConvertibleVideoCaps().release();
+    case GrabberFormat::BGRx: {
+      GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr);
+      return gst_caps_merge(caps, platform::ConvertibleVideoCaps().release());
+    }
     case GrabberFormat::None:
       break;
   }
   return gst_caps_new_empty();
 }
 
-GrabberFormat FormatOf(GstVideoFormat format) {
-  switch (format) {
-    case GST_VIDEO_FORMAT_BGR:
-      return GrabberFormat::BGR;
-    case GST_VIDEO_FORMAT_BGRx:
-      return GrabberFormat::BGRx;
-    default:
-      return GrabberFormat::None;
-  }
+int BitCountOf(GrabberFormat format) {
+  return format == GrabberFormat::BGR ? 24 : 32;
 }
 
 int32_t PackedStride(int32_t width, int32_t pixelBytes) {
@@ -128,23 +121,65 @@ GstCaps* TransformCaps(GstBaseTransform* trans, GstPadDirection, GstCaps* caps,
 // Streaming thread: the negotiated format arrives with the stream.
 gboolean SetInfo_Streaming(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in, GstCaps*,
                            GstVideoInfo*) noexcept {
-  const GrabberFormat format = FormatOf(GST_VIDEO_INFO_FORMAT(in));
-  if (format == GrabberFormat::None)
+  if (!platform::IsConvertibleFormat(GST_VIDEO_INFO_FORMAT(in)))
     return FALSE;
   GrabberConnection connection;
-  connection.format = format;
+  connection.delivered = GST_VIDEO_INFO_FORMAT(in);
   connection.width = GST_VIDEO_INFO_WIDTH(in);
   connection.height = GST_VIDEO_INFO_HEIGHT(in);
-  connection.stride = PackedStride(connection.width, GST_VIDEO_INFO_COMP_PSTRIDE(in, 0));
   connection.fpsN = GST_VIDEO_INFO_FPS_N(in);
   connection.fpsD = GST_VIDEO_INFO_FPS_D(in);
   connection.parN = GST_VIDEO_INFO_PAR_N(in);
   connection.parD = GST_VIDEO_INFO_PAR_D(in);
+  if (connection.width <= 0 || connection.height <= 0 ||
+      connection.width > (std::numeric_limits<int32_t>::max() - 3) / 4 ||
+      static_cast<int64_t>(PackedStride(connection.width, 4)) * connection.height >
+          std::numeric_limits<int32_t>::max()) {
+    return FALSE;
+  }
 
   GrabberState& s = ReceiveState(filter);
   std::lock_guard guard(s.lock);
+  if (s.format == GrabberFormat::None)
+    return FALSE;
+  connection.format = s.format;
+  connection.stride = PackedStride(connection.width, BitCountOf(s.format) / 8);
   s.connection = connection;
   s.connected = true;
+  return TRUE;
+}
+
+// Upstream's buffers, asked for on the streaming thread while it negotiates: a pass-through
+// element's query goes on to the elements after it, and the answer gets room for the frames the
+// application holds besides. A source with a fixed set of buffers (a camera's driver) would
+// otherwise run dry while a frozen picture, a save and the preview each hold one of them.
+gboolean ProposeAllocation_Streaming(GstBaseTransform* trans, GstQuery* decide,
+                                     GstQuery* query) noexcept {
+  auto* parentClass = GST_BASE_TRANSFORM_CLASS(stillwick_grabber_parent_class);
+  if (parentClass->propose_allocation && !parentClass->propose_allocation(trans, decide, query))
+    return FALSE;
+  const guint pools = gst_query_get_n_allocation_pools(query);
+  if (pools == 0) {
+    GstCaps* caps = nullptr;
+    gst_query_parse_allocation(query, &caps, nullptr);
+    GstVideoInfo info;
+    if (caps && gst_video_info_from_caps(&info, caps)) {
+      gst_query_add_allocation_pool(query, nullptr, static_cast<guint>(info.size),
+                                    platform::kGrabberFramesHeld, 0);
+    }
+    return TRUE;
+  }
+  for (guint i = 0; i < pools; ++i) {
+    GstBufferPool* pool = nullptr;
+    guint size = 0, min = 0, max = 0;
+    gst_query_parse_nth_allocation_pool(query, i, &pool, &size, &min, &max);
+    min += platform::kGrabberFramesHeld;
+    if (max != 0 && max < min)
+      max = min;
+    gst_query_set_nth_allocation_pool(query, i, pool, size, min, max);
+    if (pool)
+      gst_object_unref(pool);
+  }
   return TRUE;
 }
 
@@ -167,83 +202,37 @@ double SampleTime_Streaming(GstBaseTransform* trans, GstBuffer* buffer) noexcept
   return static_cast<double>(time) / GST_SECOND;
 }
 
-// Copies rows at `stride` into rows at `packedStride` with zeroed padding, as far as
-// `capacity` bytes reach. Returns the bytes written.
-size_t PackRows(const uint8_t* data, int32_t stride, size_t rowBytes, int32_t packedStride,
-                int32_t height, uint8_t* target, size_t capacity) {
-  size_t written = 0;
-  for (int32_t y = 0; y < height && written < capacity; ++y) {
-    uint8_t* row = target + written;
-    const size_t rowSpace = std::min(static_cast<size_t>(packedStride), capacity - written);
-    const size_t copied = std::min(rowBytes, rowSpace);
-    std::memcpy(row, data + static_cast<size_t>(y) * static_cast<size_t>(stride), copied);
-    std::memset(row + copied, 0, rowSpace - copied);
-    written += rowSpace;
-  }
-  return written;
-}
-
-// Streaming thread. The frame's first plane as DIB rows: the mapped memory itself when its
-// stride already is the DIB stride (the usual case), else a repacked copy (which may fail to
-// allocate). False for a frame too short for its own geometry.
-bool PackFrame_Streaming(GrabberState& s, const GstVideoFrame* frame, GrabberFrame& out) {
-  const int32_t width = GST_VIDEO_FRAME_WIDTH(frame);
-  const int32_t height = GST_VIDEO_FRAME_HEIGHT(frame);
-  const int32_t pixelBytes = GST_VIDEO_FRAME_COMP_PSTRIDE(frame, 0);
-  const int32_t stride = GST_VIDEO_FRAME_PLANE_STRIDE(frame, 0);
-  const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(frame, 0));
-  if (width <= 0 || height <= 0 || pixelBytes <= 0 || !data)
-    return false;
-  if (width > (std::numeric_limits<int32_t>::max() - 3) / pixelBytes)
-    return false;
-
-  const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(pixelBytes);
-  const int32_t packedStride = PackedStride(width, pixelBytes);
-  const size_t length = static_cast<size_t>(packedStride) * static_cast<size_t>(height);
-  if (length > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-    return false;
-  const auto* mapEnd = static_cast<const uint8_t*>(frame->map[0].data) + frame->map[0].size;
-  if (data > mapEnd || stride < 0 || static_cast<size_t>(stride) < rowBytes)
-    return false;
-  const size_t available = static_cast<size_t>(mapEnd - data);
-
-  out.width = width;
-  out.height = height;
-  out.stride = packedStride;
-  out.length = static_cast<int32_t>(length);
-  if (stride == packedStride && available >= length) {
-    out.data = data;
-    return true;
-  }
-  if (available < static_cast<size_t>(stride) * static_cast<size_t>(height - 1) + rowBytes) {
-    return false;
-  }
-  s.packed.resize(length);
-  PackRows(data, stride, rowBytes, packedStride, height, s.packed.data(), length);
-  out.data = s.packed.data();
-  return true;
-}
-
 // Streaming thread: the frame's work, once it has been counted as started.
+// Nothing is converted or copied: the frame is handed on as it came, and a reference is all
+// that is kept.
 void WorkOnFrame_Streaming(GrabberState& s, GstVideoFilter* filter, GstVideoFrame* frame,
-                           GrabberCallback callback, void* userData, bool keepLast) {
-  GrabberFrame packed;
-  if (!PackFrame_Streaming(s, frame, packed))
+                           GrabberCallback callback, void* userData, bool keepLast,
+                           const GrabberConnection& connection) {
+  const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(frame, 0));
+  const auto* mapStart = static_cast<const uint8_t*>(frame->map[0].data);
+  const auto* mapEnd = mapStart + frame->map[0].size;
+  if (!data || data < mapStart || data >= mapEnd)
     return;
-  packed.sampleTime = SampleTime_Streaming(GST_BASE_TRANSFORM(filter), frame->buffer);
+  const platform::VideoFrame delivered(frame->buffer, frame->info);
+  GrabberFrame handed;
+  handed.sampleTime = SampleTime_Streaming(GST_BASE_TRANSFORM(filter), frame->buffer);
+  handed.data = data;
+  handed.length = static_cast<int32_t>(
+      std::min<size_t>(static_cast<size_t>(mapEnd - data), std::numeric_limits<int32_t>::max()));
+  handed.frame = &delivered;
   if (keepLast) {
     std::lock_guard guard(s.heldLock);
-    s.heldBuffer = platform::GstRef<GstBuffer>::Retain(frame->buffer);
-    s.heldInfo = frame->info;
-    s.heldLength = packed.length;
+    s.held = delivered;
+    s.heldBitCount = BitCountOf(connection.format);
+    s.heldLength = connection.stride * connection.height;
   }
   if (callback)
-    callback(userData, packed);
+    callback(userData, handed);
 }
 
-// Streaming thread: a frame whose work failed (a repack buffer that could not be allocated)
-// ends the stream with an error that names the grabber, as GStreamer expects of an element
-// that returns a flow error; the graph then stops and tells the user once.
+// Streaming thread: a frame whose work failed ends the stream with an error that names the grabber,
+// as GStreamer expects of an element that returns a flow error; the graph then stops and tells the
+// user once.
 GstFlowReturn FrameFailed_Streaming(GstVideoFilter* filter, const char* why) noexcept {
   platform::LogLimited(platform::lcPlatform(), GST_OBJECT_NAME(filter),
                        QStringLiteral("frame failed: ") + QString::fromUtf8(why));
@@ -260,11 +249,13 @@ GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* 
   GrabberCallback callback;
   void* userData;
   bool keepLast;
+  GrabberConnection connection;
   {
     std::lock_guard guard(s.lock);
     callback = s.callback;
     userData = s.userData;
     keepLast = s.keepLast;
+    connection = s.connection;
     if (!callback && !keepLast)
       return GST_FLOW_OK;
     ++s.framesStarted;
@@ -273,7 +264,7 @@ GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* 
 
   GstFlowReturn result = GST_FLOW_OK;
   try {
-    WorkOnFrame_Streaming(s, filter, frame, callback, userData, keepLast);
+    WorkOnFrame_Streaming(s, filter, frame, callback, userData, keepLast, connection);
   } catch (const std::exception& e) {
     result = FrameFailed_Streaming(filter, e.what());
   } catch (...) {
@@ -324,8 +315,7 @@ void stillwick_grabber_class_init(StillwickGrabberClass* klass) {
   gst_element_class_set_static_metadata(elementClass, "Stillwick frame grabber", "Filter/Video",
                                         "Hands every frame to the application unchanged",
                                         "Stillwick developers <stillwick@localhost>");
-  auto templateCaps =
-      platform::GstRef<GstCaps>::Adopt(gst_caps_from_string(GST_VIDEO_CAPS_MAKE("{ BGR, BGRx }")));
+  const auto templateCaps = platform::ConvertibleVideoCaps();
   gst_element_class_add_pad_template(
       elementClass, gst_pad_template_new("sink", GST_PAD_SINK, GST_PAD_ALWAYS, templateCaps.get()));
   gst_element_class_add_pad_template(
@@ -333,6 +323,7 @@ void stillwick_grabber_class_init(StillwickGrabberClass* klass) {
 
   auto* transformClass = GST_BASE_TRANSFORM_CLASS(klass);
   transformClass->transform_caps = TransformCaps;
+  transformClass->propose_allocation = ProposeAllocation_Streaming;
   transformClass->stop = Stop;
   transformClass->passthrough_on_same_caps = TRUE;
   transformClass->transform_ip_on_passthrough = TRUE;
@@ -388,9 +379,21 @@ void GrabberSetBufferSamples(GstElement* grabber, bool keep) noexcept {
       return;
     WaitForFrameInFlight(s, guard);
   }
+  platform::VideoFrame dropped;
+  {
+    std::lock_guard guard(s.heldLock);
+    dropped = std::move(s.held);
+    s.held.Reset();
+    s.heldLength = 0;
+  }
+}
+
+VideoFrame GrabberHeldFrame(GstElement* grabber) noexcept {
+  if (!IsGrabber(grabber))
+    return {};
+  GrabberState& s = StateOf(grabber);
   std::lock_guard guard(s.heldLock);
-  s.heldBuffer.reset();
-  s.heldLength = 0;
+  return s.held;
 }
 
 int32_t GrabberHeldFrameSize(GstElement* grabber) noexcept {
@@ -398,29 +401,37 @@ int32_t GrabberHeldFrameSize(GstElement* grabber) noexcept {
     return 0;
   GrabberState& s = StateOf(grabber);
   std::lock_guard guard(s.heldLock);
-  return s.heldBuffer ? s.heldLength : 0;
+  return s.held ? s.heldLength : 0;
 }
 
 int32_t GrabberCopyHeldFrame(GstElement* grabber, void* destination, int32_t capacity) noexcept {
   if (!IsGrabber(grabber) || !destination || capacity <= 0)
     return 0;
   GrabberState& s = StateOf(grabber);
-  std::lock_guard guard(s.heldLock);
-  if (!s.heldBuffer)
+  VideoFrame frame;
+  int bitCount = 0;
+  int32_t length = 0;
+  {
+    std::lock_guard guard(s.heldLock);
+    frame = s.held;
+    bitCount = s.heldBitCount;
+    length = s.heldLength;
+  }
+  if (!frame || length <= 0)
     return 0;
-  GstVideoFrame frame;
-  if (!gst_video_frame_map(&frame, &s.heldInfo, s.heldBuffer.get(), GST_MAP_READ))
+  const std::ptrdiff_t stride = PackedStride(frame.Width(), bitCount / 8);
+  if (capacity >= length) {
+    return ConvertFrame(frame, bitCount, static_cast<uint8_t*>(destination), stride) ? length : 0;
+  }
+  try {
+    std::vector<uint8_t> picture(static_cast<size_t>(length));
+    if (!ConvertFrame(frame, bitCount, picture.data(), stride))
+      return 0;
+    std::memcpy(destination, picture.data(), static_cast<size_t>(capacity));
+    return capacity;
+  } catch (const std::bad_alloc&) {
     return 0;
-  const int32_t width = GST_VIDEO_FRAME_WIDTH(&frame);
-  const int32_t pixelBytes = GST_VIDEO_FRAME_COMP_PSTRIDE(&frame, 0);
-  const size_t n = PackRows(
-      static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
-      GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0),
-      static_cast<size_t>(width) * static_cast<size_t>(pixelBytes), PackedStride(width, pixelBytes),
-      GST_VIDEO_FRAME_HEIGHT(&frame), static_cast<uint8_t*>(destination),
-      std::min(static_cast<size_t>(capacity), static_cast<size_t>(s.heldLength)));
-  gst_video_frame_unmap(&frame);
-  return static_cast<int32_t>(n);
+  }
 }
 
 bool GrabberConnected(GstElement* grabber, GrabberConnection& connection) noexcept {

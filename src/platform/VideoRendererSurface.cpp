@@ -9,39 +9,11 @@
 #include <QPainter>
 #include <QWheelEvent>
 
-#include <array>
 #include <string>
 
 namespace platform {
 
 namespace {
-
-struct DrawableFormat {
-  GstVideoFormat video;
-  QImage::Format image;
-};
-
-// BGR leads: the grabber in front of the renderer delivers it, so no converter is needed. The
-// 32-bit formats name their bytes in memory, QImage's 32-bit formats a native word.
-constexpr std::array kDrawableFormats {
-  DrawableFormat{GST_VIDEO_FORMAT_BGR, QImage::Format_BGR888},
-#if G_BYTE_ORDER == G_LITTLE_ENDIAN
-      DrawableFormat{GST_VIDEO_FORMAT_BGRx, QImage::Format_RGB32},
-#else
-      DrawableFormat{GST_VIDEO_FORMAT_xRGB, QImage::Format_RGB32},
-#endif
-      DrawableFormat{GST_VIDEO_FORMAT_RGBx, QImage::Format_RGBX8888},
-      DrawableFormat{GST_VIDEO_FORMAT_RGB, QImage::Format_RGB888},
-      DrawableFormat{GST_VIDEO_FORMAT_GRAY8, QImage::Format_Grayscale8},
-};
-
-QImage::Format ImageFormatOf(GstVideoFormat format) {
-  for (const DrawableFormat& drawable : kDrawableFormats) {
-    if (drawable.video == format)
-      return drawable.image;
-  }
-  return QImage::Format_Invalid;
-}
 
 bool IsInputEvent(QEvent::Type type) {
   switch (type) {
@@ -60,59 +32,8 @@ bool IsInputEvent(QEvent::Type type) {
 
 }  // namespace
 
-// One sample, mapped for reading for as long as it is held, and an image over its pixels.
-class VideoRendererSurface::Frame {
- public:
-  // Null when the sample carries no drawable video.
-  static std::unique_ptr<Frame> Map(GstRef<GstSample> sample) {
-    GstCaps* caps = gst_sample_get_caps(sample.get());
-    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
-    GstVideoInfo info;
-    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps))
-      return nullptr;
-    const QImage::Format format = ImageFormatOf(GST_VIDEO_INFO_FORMAT(&info));
-    if (format == QImage::Format_Invalid)
-      return nullptr;
-
-    auto frame = std::make_unique<Frame>(std::move(sample));
-    if (!gst_video_frame_map(&frame->video_, &info, buffer, GST_MAP_READ))
-      return nullptr;
-    frame->mapped_ = true;
-    // The const-data constructor wraps the mapped pixels; nothing is copied.
-    frame->image_ =
-        QImage(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame->video_, 0)),
-               GST_VIDEO_FRAME_WIDTH(&frame->video_), GST_VIDEO_FRAME_HEIGHT(&frame->video_),
-               GST_VIDEO_FRAME_PLANE_STRIDE(&frame->video_, 0), format);
-    return frame;
-  }
-
-  explicit Frame(GstRef<GstSample> sample) : sample_(std::move(sample)) {}
-  ~Frame() {
-    image_ = QImage();  // lets go of the pixels before they are unmapped
-    if (mapped_)
-      gst_video_frame_unmap(&video_);
-  }
-  Frame(const Frame&) = delete;
-  Frame& operator=(const Frame&) = delete;
-
-  const QImage& Image() const noexcept { return image_; }
-
- private:
-  GstRef<GstSample> sample_;
-  GstVideoFrame video_{};
-  bool mapped_ = false;
-  QImage image_;
-};
-
 GstRef<GstCaps> VideoRendererSurface::DrawableCaps() {
-  std::string formats;
-  for (const DrawableFormat& drawable : kDrawableFormats) {
-    if (!formats.empty())
-      formats += ", ";
-    formats += gst_video_format_to_string(drawable.video);
-  }
-  const std::string description = "video/x-raw, format=(string){ " + formats + " }";
-  return GstRef<GstCaps>::Adopt(gst_caps_from_string(description.c_str()));
+  return ConvertibleVideoCaps();
 }
 
 VideoRendererSurface::VideoRendererSurface() {
@@ -126,8 +47,8 @@ VideoRendererSurface::VideoRendererSurface() {
 VideoRendererSurface::~VideoRendererSurface() = default;
 
 void VideoRendererSurface::ShowSample(GstRef<GstSample> sample) {
-  std::unique_ptr<Frame> frame = Frame::Map(std::move(sample));
-  if (!frame)
+  VideoFrame frame = VideoFrame::FromSample(sample.get());
+  if (!frame || !IsConvertibleFormat(GST_VIDEO_INFO_FORMAT(&frame.Info())))
     return;
   const bool first = !frame_;
   frame_ = std::move(frame);
@@ -154,19 +75,23 @@ void VideoRendererSurface::SetMessageDrain(QWidget* drain) {
 }
 
 void VideoRendererSurface::ApplyVisibility() {
-  const bool shown = visibility_ == Visibility::Shown ||
-                     (visibility_ == Visibility::Automatic && frame_ != nullptr);
+  const bool shown =
+      visibility_ == Visibility::Shown || (visibility_ == Visibility::Automatic && frame_);
   setVisible(shown);
 }
 
 void VideoRendererSurface::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  if (frame_) {
-    // No smoothing: the nearest pixel is the cheapest way to scale a live picture.
-    painter.drawImage(rect(), frame_->Image());
-  } else {
+  // The nearest pixel, as the widget drew the full frame without smoothing; device pixels, so
+  // a dense screen gets the frame's detail.
+  const qreal ratio = devicePixelRatioF();
+  const QImage& small =
+      scaler_.Scale(frame_, QSize(qRound(width() * ratio), qRound(height() * ratio)));
+  if (small.isNull()) {
     painter.fillRect(rect(), Qt::black);
+    return;
   }
+  painter.drawImage(QRectF(rect()), small, QRectF(small.rect()));
 }
 
 bool VideoRendererSurface::event(QEvent* event) {

@@ -1,8 +1,9 @@
 #pragma once
 // The renderer's window: a plain widget that draws the newest video frame scaled to its own
-// size, straight from the mapped buffer of the sample it holds (no copy of the pixels). It is
-// found by its object name "VideoRenderer" and its window title. Plain QWidget painting works
-// on X11, Wayland and the offscreen platform alike. Main thread only.
+// size. The frame comes as the device delivered it; a small picture of the widget's size is
+// scaled and converted from it in one step (FrameScaler) when it is painted, once per frame.
+// It is found by its object name "VideoRenderer" and its window title. Plain QWidget painting
+// works on X11, Wayland and the offscreen platform alike. Main thread only.
 
 #include <gst/gst.h>
 
@@ -11,7 +12,9 @@
 
 #include <memory>
 
+#include "platform/FrameScaler.h"
 #include "platform/GstRef.h"
+#include "platform/VideoFrame.h"
 
 namespace platform {
 
@@ -22,7 +25,7 @@ class VideoRendererSurface : public QWidget {
   // The object name that marks the renderer's window among its owner's children.
   static constexpr const char* kObjectName = "VideoRenderer";
 
-  // The raw video formats the surface draws as they come, the cheapest first.
+  // The raw video formats the surface draws: every one it can convert, BGR first.
   static GstRef<GstCaps> DrawableCaps();
 
   VideoRendererSurface();
@@ -31,7 +34,7 @@ class VideoRendererSurface : public QWidget {
   // Holds the sample as the frame to draw (the former one is let go) and repaints. A sample
   // whose format cannot be drawn leaves the former frame standing.
   void ShowSample(GstRef<GstSample> sample);
-  bool HasFrame() const noexcept { return frame_ != nullptr; }
+  bool HasFrame() const noexcept { return static_cast<bool>(frame_); }
 
   // Makes the surface a child of `owner` (null: a window of its own), keeping its visibility.
   void Reparent(QWidget* owner);
@@ -46,13 +49,13 @@ class VideoRendererSurface : public QWidget {
   bool event(QEvent* event) override;
 
  private:
-  class Frame;
   enum class Visibility { Automatic, Shown, Hidden };
 
   void ApplyVisibility();
   void ForwardToDrain(QEvent* event);
 
-  std::unique_ptr<Frame> frame_;
+  VideoFrame frame_;
+  FrameScaler scaler_;
   Visibility visibility_ = Visibility::Automatic;
   QPointer<QWidget> drain_;
 };
