@@ -35,6 +35,8 @@ class VideoRendererSurface : public QWidget {
   // whose format cannot be drawn leaves the former frame standing.
   void ShowSample(GstRef<GstSample> sample);
   bool HasFrame() const noexcept { return static_cast<bool>(frame_); }
+  // The frame shown (empty before the first).
+  const VideoFrame& Frame() const noexcept { return frame_; }
 
   // Makes the surface a child of `owner` (null: a window of its own), keeping its visibility.
   void Reparent(QWidget* owner);

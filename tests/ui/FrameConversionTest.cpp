@@ -1,0 +1,434 @@
+// Frames pass as the camera delivers them and are converted only where they are shown and when
+// they are saved. Checked through the main window against the conversion that ran on every
+// frame before (videoconvert to BGR in front of the grabber, kept here as the reference): the
+// files a save writes, what the display area and the preview show, and the rules by which the
+// display picture stands still.
+#include <gst/app/gstappsink.h>
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TImage.h"
+#include "TPanel.h"
+#include "TSpinEdit.h"
+#include "platform/BmpFile.h"
+#include "platform/GstRef.h"
+#include "platform/VideoFrame.h"
+#include "platform/VideoRendererSurface.h"
+#include "support/MainWindowFixture.h"
+
+namespace {
+
+using platform::GstRef;
+using platform::VideoFrame;
+
+// A BGR picture, top row first, rows padded to 4 bytes with zeros.
+struct Bgr {
+  int width = 0;
+  int height = 0;
+  size_t stride = 0;
+  std::vector<uint8_t> bytes;
+  const uint8_t* Pixel(int x, int y) const { return bytes.data() + y * stride + 3 * x; }
+};
+
+// Today's per-frame path: the frame through videoconvert to BGR, as the pipeline builder put it
+// in front of the grabber (n-threads=2), and the rows copied into DIB rows. `threads` 1 gives
+// the same converter on one thread, which differs in a few rows of 4:2:0 frames (NV12, NV21):
+// GStreamer 1.22 interpolates chroma between rows differently when it splits a frame.
+Bgr ReferenceConversion(const VideoFrame& frame, int threads = 2) {
+  Bgr result;
+  const std::string description =
+      "appsrc name=source format=time ! videoconvert n-threads=" + std::to_string(threads) +
+      " ! video/x-raw,format=BGR ! appsink name=sink sync=false";
+  auto pipeline = GstRef<GstElement>::Adopt(gst_parse_launch(description.c_str(), nullptr));
+  if (!pipeline)
+    return result;
+  auto source = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "source"));
+  auto sink = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+  auto caps = GstRef<GstCaps>::Adopt(gst_video_info_to_caps(&frame.Info()));
+  g_object_set(source.get(), "caps", caps.get(), nullptr);
+  gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+  GstBuffer* buffer = gst_buffer_copy(frame.Buffer());  // metadata copy, same memory
+  GST_BUFFER_PTS(buffer) = 0;
+  gst_app_src_push_buffer(GST_APP_SRC(source.get()), buffer);
+  gst_app_src_end_of_stream(GST_APP_SRC(source.get()));
+  auto sample = GstRef<GstSample>::Adopt(
+      gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 10 * GST_SECOND));
+  GstVideoInfo info;
+  if (sample && gst_video_info_from_caps(&info, gst_sample_get_caps(sample.get()))) {
+    GstVideoFrame converted;
+    if (gst_video_frame_map(&converted, &info, gst_sample_get_buffer(sample.get()), GST_MAP_READ)) {
+      result.width = GST_VIDEO_FRAME_WIDTH(&converted);
+      result.height = GST_VIDEO_FRAME_HEIGHT(&converted);
+      result.stride = (static_cast<size_t>(result.width) * 3 + 3) / 4 * 4;
+      result.bytes.assign(result.stride * static_cast<size_t>(result.height), 0);
+      for (int y = 0; y < result.height; ++y) {
+        std::memcpy(result.bytes.data() + y * result.stride,
+                    static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&converted, 0)) +
+                        y * GST_VIDEO_FRAME_PLANE_STRIDE(&converted, 0),
+                    static_cast<size_t>(result.width) * 3);
+      }
+      gst_video_frame_unmap(&converted);
+    }
+  }
+  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  return result;
+}
+
+template <typename T>
+void Put(std::vector<uint8_t>& out, T value) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
+  out.insert(out.end(), bytes, bytes + sizeof(T));
+}
+
+// The BMP file of a 24-bit picture as the writer made it of today's pictures: file header,
+// 40-byte info header, rows bottom first.
+std::vector<uint8_t> BmpFileOf(const Bgr& picture) {
+  const uint32_t imageSize = static_cast<uint32_t>(picture.bytes.size());
+  std::vector<uint8_t> file;
+  Put<uint16_t>(file, 0x4D42);
+  Put<uint32_t>(file, 54 + imageSize);
+  Put<uint32_t>(file, 0);
+  Put<uint32_t>(file, 54);
+  Put<uint32_t>(file, 40);
+  Put<int32_t>(file, picture.width);
+  Put<int32_t>(file, picture.height);
+  Put<uint16_t>(file, 1);
+  Put<uint16_t>(file, 24);
+  Put<uint32_t>(file, 0);
+  Put<uint32_t>(file, imageSize);
+  for (int i = 0; i < 4; ++i)
+    Put<uint32_t>(file, 0);
+  for (int y = picture.height - 1; y >= 0; --y) {
+    const uint8_t* row = picture.bytes.data() + y * picture.stride;
+    file.insert(file.end(), row, row + picture.stride);
+  }
+  return file;
+}
+
+std::vector<uint8_t> ReadFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    return {};
+  const QByteArray bytes = file.readAll();
+  return {bytes.begin(), bytes.end()};
+}
+
+// Where two files first differ, for the failure message.
+std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() != b.size())
+    return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size());
+  const auto at = std::mismatch(a.begin(), a.end(), b.begin());
+  if (at.first == a.end())
+    return "equal";
+  return "first difference at byte " + std::to_string(at.first - a.begin());
+}
+
+// Today's painting of a widget of `size`: the full BGR picture drawn over it without
+// smoothing, as the display area and the renderer's window did.
+QImage TodaysPainting(const Bgr& picture, QSize size) {
+  const QImage full(picture.bytes.data(), picture.width, picture.height,
+                    static_cast<qsizetype>(picture.stride), QImage::Format_BGR888);
+  QImage painted(size, QImage::Format_RGB32);
+  QPainter painter(&painted);
+  painter.drawImage(QRect(QPoint(), size), full);
+  return painted;
+}
+
+// A small picture compared with today's painting of the same frame.
+struct Comparison {
+  int maxDifference = 0;   // off the edge lines: against today's painting
+  int maxOnEdgeLines = 0;  // on them: against the nearer of the two frame pixels at the edge
+  int edgeLines = 0;
+  int lines = 0;            // columns and rows
+  int rowsAsOneThread = 0;  // rows that match only the one-thread conversion
+  QPoint worst;             // where maxDifference was found
+};
+
+// The frame pixels a pixel centre of the widget falls in: [first, last]. Where the centre lies
+// on (or within a hundredth of a pixel after) an edge between two frame pixels, either may be
+// taken: QPainter steps in fixed point and falls short of the edge, GStreamer's converter
+// computes in floating point and lands on either side. Elsewhere both take the same pixel.
+std::pair<int, int> FramePixels(int index, int shown, int frame) {
+  const double centre = (2.0 * index + 1) * frame / (2.0 * shown);
+  const int pixel = std::min(static_cast<int>(centre), frame - 1);
+  if (centre - pixel < 0.01 && pixel > 0)
+    return {pixel - 1, pixel};
+  return {pixel, pixel};
+}
+
+int Difference(QRgb got, QRgb want) {
+  return std::max({std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)),
+                   std::abs(qBlue(got) - qBlue(want))});
+}
+
+int Difference(QRgb got, const uint8_t* bgr) {
+  return std::max({std::abs(qBlue(got) - bgr[0]), std::abs(qGreen(got) - bgr[1]),
+                   std::abs(qRed(got) - bgr[2])});
+}
+
+// Against today's painting of `today` (the frame converted as the pipeline did it), or, where
+// that differs, of `oneThread` (the same conversion on one thread).
+Comparison Compare(const QImage& grabbed, const Bgr& today, const Bgr& oneThread) {
+  const QImage painted = TodaysPainting(today, grabbed.size());
+  const QImage paintedOneThread = TodaysPainting(oneThread, grabbed.size());
+  Comparison result;
+  const int w = grabbed.width();
+  const int h = grabbed.height();
+  result.lines = w + h;
+  std::vector<std::pair<int, int>> columns(static_cast<size_t>(w)), rows(static_cast<size_t>(h));
+  for (int x = 0; x < w; ++x) {
+    columns[x] = FramePixels(x, w, today.width);
+    result.edgeLines += columns[x].first != columns[x].second;
+  }
+  for (int y = 0; y < h; ++y) {
+    rows[y] = FramePixels(y, h, today.height);
+    result.edgeLines += rows[y].first != rows[y].second;
+  }
+  for (int y = 0; y < h; ++y) {
+    bool asOneThread = false;
+    for (int x = 0; x < w; ++x) {
+      const QRgb got = grabbed.pixel(x, y);
+      const auto [x0, x1] = columns[x];
+      const auto [y0, y1] = rows[y];
+      if (x0 != x1 || y0 != y1) {
+        int best = 255;
+        for (const Bgr* picture : {&today, &oneThread}) {
+          for (int fy : {y0, y1}) {
+            for (int fx : {x0, x1})
+              best = std::min(best, Difference(got, picture->Pixel(fx, fy)));
+          }
+        }
+        result.maxOnEdgeLines = std::max(result.maxOnEdgeLines, best);
+        continue;
+      }
+      int difference = Difference(got, painted.pixel(x, y));
+      if (difference > 2) {
+        difference = std::min(difference, Difference(got, paintedOneThread.pixel(x, y)));
+        asOneThread = asOneThread || difference <= 2;
+      }
+      if (difference > result.maxDifference) {
+        result.maxDifference = difference;
+        result.worst = QPoint(x, y);
+      }
+    }
+    result.rowsAsOneThread += asOneThread;
+  }
+  return result;
+}
+
+Comparison Compare(const QImage& grabbed, const VideoFrame& frame) {
+  return Compare(grabbed, ReferenceConversion(frame), ReferenceConversion(frame, 1));
+}
+
+std::ostream& operator<<(std::ostream& out, const Comparison& c) {
+  return out << "max " << c.maxDifference << " at (" << c.worst.x() << ", " << c.worst.y()
+             << "), on " << c.edgeLines << " edge lines max " << c.maxOnEdgeLines << ", "
+             << c.rowsAsOneThread << " rows as on one thread";
+}
+
+// Within 2 levels of today's painting everywhere; the exceptions are single lines, a few.
+void ExpectShownAsToday(const Comparison& c) {
+  EXPECT_LE(c.maxDifference, 2) << c;
+  EXPECT_LE(c.maxOnEdgeLines, 2) << c;
+  EXPECT_LE(c.edgeLines * 50, c.lines) << c;
+  EXPECT_LE(c.rowsAsOneThread, 2) << c;
+}
+
+struct CameraCase {
+  const char* format;
+  int width;
+  int height;
+  GstVideoFormat delivered;  // at the grabber, after a decoder where one is needed
+};
+
+const CameraCase kCameraCases[] = {
+    {"YUY2", 321, 241, GST_VIDEO_FORMAT_YUY2},   {"YUY2", 1366, 768, GST_VIDEO_FORMAT_YUY2},
+    {"NV12", 321, 241, GST_VIDEO_FORMAT_NV12},   {"NV12", 1366, 768, GST_VIDEO_FORMAT_NV12},
+    {"I420", 321, 241, GST_VIDEO_FORMAT_I420},   {"I420", 1366, 768, GST_VIDEO_FORMAT_I420},
+    {"GRAY8", 321, 241, GST_VIDEO_FORMAT_GRAY8}, {"GRAY8", 1366, 768, GST_VIDEO_FORMAT_GRAY8},
+    {"BGR", 321, 241, GST_VIDEO_FORMAT_BGR},     {"BGR", 1366, 768, GST_VIDEO_FORMAT_BGR},
+    {"MJPEG", 321, 241, GST_VIDEO_FORMAT_I420},  {"MJPEG", 1366, 768, GST_VIDEO_FORMAT_I420},
+};
+
+std::string Name(const CameraCase& c) {
+  return std::string(c.format) + " " + std::to_string(c.width) + "x" + std::to_string(c.height);
+}
+
+class FrameConversionTest : public MainWindowFixture {
+ protected:
+  void SetUp() override {
+    MainWindowFixture::SetUp();
+    pictures = dir.filePath("pictures");
+    QDir().mkpath(pictures);
+  }
+
+  TestCameraSpec Camera(const char* format, int width, int height,
+                        const char* pattern = "smpte") const {
+    TestCameraSpec camera;
+    camera.name = "Conversion Cam";
+    camera.format = format;
+    camera.width = width;
+    camera.height = height;
+    camera.fps = 30;
+    camera.pattern = pattern;
+    return camera;
+  }
+
+  // "捕获单张图片" with the start number `number`; the bytes of the file it wrote.
+  std::vector<uint8_t> Save(int number) {
+    window->spStartNum->SetValue(number);
+    QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+    return ReadFile(QString::fromStdString(window->BuildPictureFileName(number)));
+  }
+
+  // The frame the display picture is, held.
+  VideoFrame ShownFrame() {
+    TBitmap::Ref picture = window->Picture.Snapshot();
+    return picture && picture->Frame() ? *picture->Frame() : VideoFrame();
+  }
+
+  platform::VideoRendererSurface* Preview() {
+    return window->Panel4->findChild<platform::VideoRendererSurface*>(
+        platform::VideoRendererSurface::kObjectName);
+  }
+
+  // Waits until the display picture is another one than `shown`.
+  bool NextPicture(const Dib* shown) {
+    return WaitFor([&] { return window->Picture.Snapshot().get() != shown; }, 5000);
+  }
+
+  QString pictures;
+};
+
+TEST_F(FrameConversionTest, SavedFileIsTheFileTodaysPerFrameConversionWrote) {
+  Open();
+  window->edFileDir->setText(pictures);
+  for (const CameraCase& c : kCameraCases) {
+    SCOPED_TRACE(Name(c));
+    window->CallBack->setChecked(true);
+    ASSERT_NO_FATAL_FAILURE(StartCamera(Camera(c.format, c.width, c.height, "ball")));
+    // Held still, so the file is of a frame known here.
+    window->CallBack->setChecked(false);
+    const VideoFrame frame = ShownFrame();
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&frame.Info()), c.delivered);
+    const std::vector<uint8_t> saved = Save(1);
+    const Bgr reference = ReferenceConversion(frame);
+    ASSERT_EQ(reference.width, c.width);
+    const std::vector<uint8_t> expected = BmpFileOf(reference);
+    EXPECT_TRUE(saved == expected) << FirstDifference(saved, expected);
+  }
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FrameConversionTest, DisplayAndPreviewShowWhatTodaysPaintingShowed) {
+  Open();
+  for (const CameraCase& c : kCameraCases) {
+    SCOPED_TRACE(Name(c));
+    window->CallBack->setChecked(true);
+    ASSERT_NO_FATAL_FAILURE(StartCamera(Camera(c.format, c.width, c.height)));
+    // Paused, so the preview stands on its last frame as the display stands on its own.
+    QTest::mouseClick(window->btnPause, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
+    QTest::qWait(50);
+    QApplication::processEvents();
+
+    const VideoFrame shown = ShownFrame();
+    ASSERT_TRUE(shown);
+    ExpectShownAsToday(Compare(window->Image->grab().toImage(), shown));
+
+    platform::VideoRendererSurface* preview = Preview();
+    ASSERT_NE(preview, nullptr);
+    ASSERT_TRUE(preview->HasFrame());
+    const VideoFrame previewed = preview->Frame();
+    ExpectShownAsToday(Compare(preview->grab().toImage(), previewed));
+    QTest::mouseClick(window->btnPause, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Playing; }));
+  }
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FrameConversionTest, UntickedSynchronousDisplayFreezesWhatSavesWrite) {
+  Open();
+  window->edFileDir->setText(pictures);
+  StartCamera(Camera("YUY2", 640, 480, "ball"));
+  // Live, two saves a few frames apart differ: the ball moves.
+  const std::vector<uint8_t> first = Save(1);
+  ASSERT_TRUE(NextPicture(window->Picture.Snapshot().get()));
+  ASSERT_TRUE(NextPicture(window->Picture.Snapshot().get()));
+  EXPECT_NE(Save(2), first);
+
+  window->CallBack->setChecked(false);
+  const std::vector<uint8_t> frozen = Save(3);
+  QTest::qWait(300);  // frames go on reaching the grabber and the preview
+  EXPECT_EQ(Save(4), frozen);
+  EXPECT_EQ(Save(5), frozen);
+  EXPECT_EQ(frozen, BmpFileOf(ReferenceConversion(ShownFrame())));
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FrameConversionTest, PauseFreezesWhatSavesWrite) {
+  Open();
+  window->edFileDir->setText(pictures);
+  StartCamera(Camera("NV12", 640, 480, "ball"));
+  QTest::mouseClick(window->btnPause, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
+  QTest::qWait(50);
+  const std::vector<uint8_t> paused = Save(1);
+  ASSERT_FALSE(paused.empty());
+  QTest::qWait(300);
+  EXPECT_EQ(Save(2), paused);
+  EXPECT_EQ(Save(3), paused);
+  EXPECT_EQ(paused, BmpFileOf(ReferenceConversion(ShownFrame())));
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FrameConversionTest, LostDeviceKeepsTheLastFrameWhole) {
+  Open();
+  window->edFileDir->setText(pictures);
+  TestCameraSpec camera = Camera("YUY2", 640, 480, "ball");
+  camera.failAfterFrames = 10;
+  StartCamera(camera);
+  ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
+  ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; }));
+  // The graph is gone; the display picture still refers to the last frame it delivered.
+  const Dib* last = window->Picture.Snapshot().get();
+  const VideoFrame frame = ShownFrame();
+  ASSERT_TRUE(frame);
+  QTest::qWait(200);
+  EXPECT_EQ(window->Picture.Snapshot().get(), last);
+  // Nothing stale is saved as if it were live (Part 2.1 writes only while capturing)...
+  QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
+  EXPECT_TRUE(QDir(pictures).entryList(QDir::Files).isEmpty());
+  // ...but the picture is whole: written as a save writes it, repeatedly the same file, the
+  // frame as today's conversion made it.
+  const std::string a = QDir(pictures).filePath("a.bmp").toStdString();
+  const std::string b = QDir(pictures).filePath("b.bmp").toStdString();
+  WriteBmpFile(a, *window->Picture.Snapshot());
+  WriteBmpFile(b, *window->Picture.Snapshot());
+  const std::vector<uint8_t> written = ReadFile(QString::fromStdString(a));
+  EXPECT_EQ(ReadFile(QString::fromStdString(b)), written);
+  EXPECT_EQ(written, BmpFileOf(ReferenceConversion(frame)));
+  // And the display still shows it.
+  ExpectShownAsToday(Compare(window->Image->grab().toImage(), frame));
+  EXPECT_EQ(errors.size(), 1u);
+}
+
+}  // namespace
