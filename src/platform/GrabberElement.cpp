@@ -155,9 +155,10 @@ gboolean SetInfo_Streaming(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in, G
 // otherwise run dry while a frozen picture, a save and the preview each hold one of them.
 gboolean ProposeAllocation_Streaming(GstBaseTransform* trans, GstQuery* decide,
                                      GstQuery* query) noexcept {
+  // Downstream's answer, if it gives one (a sink that proposes nothing fails the query).
   auto* parentClass = GST_BASE_TRANSFORM_CLASS(stillwick_grabber_parent_class);
-  if (parentClass->propose_allocation && !parentClass->propose_allocation(trans, decide, query))
-    return FALSE;
+  if (parentClass->propose_allocation)
+    parentClass->propose_allocation(trans, decide, query);
   const guint pools = gst_query_get_n_allocation_pools(query);
   if (pools == 0) {
     GstCaps* caps = nullptr;

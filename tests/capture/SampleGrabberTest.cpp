@@ -347,6 +347,54 @@ TEST_F(StridedFrames, NoPixelMemoryOnTheStreamingThreadAndAPictureWithoutItIsNot
   EXPECT_EQ(ArrayAllocationsCounted(), before + 1);
 }
 
+TEST(SampleGrabber, AsksItsSourceForBuffersForTheFramesTheProgramHolds) {
+  // videotestsrc ! grabber ! fakesink: the sink proposes no buffers of its own.
+  auto pipeline = GstRef<GstElement>::Adopt(gst_pipeline_new(nullptr));
+  GstElement* source = gst_element_factory_make("videotestsrc", nullptr);
+  GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
+  GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+  auto caps = GstRef<GstCaps>::Adopt(
+      gst_caps_from_string("video/x-raw,format=YUY2,width=64,height=48,framerate=25/1"));
+  g_object_set(filter, "caps", caps.get(), nullptr);
+  g_object_set(source, "num-buffers", 2, nullptr);
+  auto grabber = platform::GrabberCreate();
+  platform::GrabberSetFormat(grabber.get(), platform::GrabberFormat::BGR);
+  gst_bin_add_many(GST_BIN(pipeline.get()), source, filter, grabber.get(), sink, nullptr);
+  ASSERT_TRUE(gst_element_link_many(source, filter, grabber.get(), sink, nullptr));
+
+  struct Seen {
+    std::atomic<bool> answered{false};
+    std::atomic<unsigned> minBuffers{0};
+  } seen;
+  auto pad = GstRef<GstPad>::Adopt(gst_element_get_static_pad(source, "src"));
+  gst_pad_add_probe(
+      pad.get(),
+      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_QUERY_DOWNSTREAM | GST_PAD_PROBE_TYPE_PULL),
+      [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+        GstQuery* query = GST_PAD_PROBE_INFO_QUERY(info);
+        auto& s = *static_cast<Seen*>(data);
+        if (GST_QUERY_TYPE(query) == GST_QUERY_ALLOCATION &&
+            gst_query_get_n_allocation_pools(query) > 0) {
+          guint min = 0;
+          gst_query_parse_nth_allocation_pool(query, 0, nullptr, nullptr, &min, nullptr);
+          s.minBuffers = min;
+          s.answered = true;
+        }
+        return GST_PAD_PROBE_OK;
+      },
+      &seen, nullptr);
+  gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+  auto bus = GstRef<GstBus>::Adopt(gst_element_get_bus(pipeline.get()));
+  auto end = GstRef<GstMessage>::Adopt(
+      gst_bus_timed_pop_filtered(bus.get(), 10 * GST_SECOND,
+                                 static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  ASSERT_TRUE(end);
+  EXPECT_EQ(GST_MESSAGE_TYPE(end.get()), GST_MESSAGE_EOS);
+  EXPECT_TRUE(seen.answered);
+  EXPECT_GE(seen.minBuffers.load(), platform::kGrabberFramesHeld);
+}
+
 TEST(SampleGrabber, CopyToBitmapCutsPadsAndRefuses) {
   TSampleGrabber grabber("SampleGrabber");
   FrameLog log;
