@@ -458,7 +458,8 @@ void TFrmMain::WriteDisplayPicture(const std::string& fileName) {
         FormatMessage("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(ENOENT)));
   }
   // The picture is never written again once adopted, so the reference holds one whole frame
-  // and the file is written without keeping the streaming thread waiting at the lock.
+  // and the file is written without keeping the streaming thread waiting at the lock. A frame's
+  // BGR pixels are computed here, by the writer's first read, once per frame.
   TBitmap::Ref picture = Picture.Snapshot();
   if (picture)
     WriteBmpFile(fileName, *picture);
