@@ -273,7 +273,7 @@ GstBuffer* StridedFrame() {
   GstBuffer* frame = gst_buffer_new_allocate(nullptr, 4000, nullptr);
   gst_buffer_memset(frame, 0, 0xEE, 4000);
   for (int y = 0; y < 4; ++y)
-    gst_buffer_memset(frame, y * 1000, 10 + y, 963);
+    gst_buffer_memset(frame, gsize{1000} * y, 10 + y, 963);
   gsize offsets[GST_VIDEO_MAX_PLANES] = {0};
   gint strides[GST_VIDEO_MAX_PLANES] = {1000};
   gst_buffer_add_video_meta_full(frame, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_FORMAT_BGR, 321, 4, 1,
@@ -302,7 +302,7 @@ TEST_F(StridedFrames, ArriveRepacked) {
   std::lock_guard guard(log_.lock);
   ASSERT_EQ(log_.lastBytes.size(), 964u * 4u);
   for (int y = 0; y < 4; ++y) {
-    const uint8_t* row = log_.lastBytes.data() + y * 964;
+    const uint8_t* row = log_.lastBytes.data() + std::ptrdiff_t{964} * y;
     EXPECT_TRUE(AllBytes(row, 963, static_cast<uint8_t>(10 + y))) << "row " << y;
     EXPECT_EQ(row[963], 0) << "padding of row " << y;
   }
@@ -311,7 +311,7 @@ TEST_F(StridedFrames, ArriveRepacked) {
 TEST_F(StridedFrames, OneWithoutMemoryToRepackEndsTheStreamAndIsCountedOut) {
   if (!kPlainAllocationsHooked)
     GTEST_SKIP() << "the repack buffer's allocation cannot be made to fail in this build";
-  FailNextAllocation(964 * 4);  // the repacked frame
+  FailNextAllocation(std::size_t{964} * 4);  // the repacked frame
   rig_.Push(StridedFrame());
   const GstRef<GstMessage> error = rig_.WaitForError();
   FailNextAllocation(0);
@@ -392,7 +392,7 @@ TEST(SampleGrabber, FramesReuseRetiredPicturesButNeverOneInUse) {
   Rig rig(grabber, "video/x-raw,format=BGR,width=37,height=29,framerate=25/1");
   ASSERT_TRUE(rig.Linked());
   ASSERT_TRUE(rig.Play());
-  const size_t imageSize = 112 * 29;  // 111 bytes a row, padded to 112
+  const size_t imageSize = size_t{112} * 29;  // 111 bytes a row, padded to 112
   rig.PushFilled(imageSize, 1);
   ASSERT_TRUE(log.WaitFor(1));
 
@@ -419,7 +419,7 @@ TEST(SampleGrabber, FramesReuseRetiredPicturesButNeverOneInUse) {
   }
   // The picture kept its pixels; the row padding never carries the producer's bytes.
   for (int y = 0; y < 29; ++y) {
-    EXPECT_TRUE(AllBytes(shown->Bits() + y * 112, 111, 0x77)) << "row " << y;
+    EXPECT_TRUE(AllBytes(shown->Bits() + std::ptrdiff_t{112} * y, 111, 0x77)) << "row " << y;
     EXPECT_EQ(shown->Bits()[y * 112 + 111], 0) << "row " << y;
   }
 }
@@ -436,7 +436,7 @@ TEST(SampleGrabber, SnapshotsTakenWhileFramesStreamAreWholeFrames) {
   // The camera waits for a snapshot every few frames, so that the two threads overlap however
   // the machine schedules them.
   constexpr int kFrames = 200;
-  const size_t imageSize = 192 * 48;
+  const size_t imageSize = size_t{192} * 48;
   const auto deadline = std::chrono::steady_clock::now() + 20s;
   std::atomic<int> snapshots{0};
   std::atomic<bool> pushed{false};

@@ -40,7 +40,7 @@ void ExpectColourBars(const Dib& dib, bool grey = false) {
   int lastLuma = 256 * 3;
   for (int i = 0; i < 7; ++i) {
     SCOPED_TRACE("bar " + std::to_string(i));
-    const uint8_t* p = row + 3 * ((2 * i + 1) * dib.Width() / 14);
+    const uint8_t* p = row + std::ptrdiff_t{3} * ((2 * i + 1) * dib.Width() / 14);
     if (grey) {
       EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << +p[0] << " " << +p[1] << " " << +p[2];
       EXPECT_LT(p[0] + p[1] + p[2], lastLuma);
@@ -167,8 +167,8 @@ TEST_F(CaptureTest, UntickingSynchronousDisplayFreezesThePicture) {
 
 TEST_F(CaptureTest, FrameWithoutMemoryForItsPictureIsSkippedAndCaptureGoesOn) {
   Open();
-  FailNextAllocation(320 * 240 * 3);  // the first frame's picture
-  StartCamera(Camera());              // waits for a later frame's picture
+  FailNextAllocation(std::size_t{320} * 240 * 3);  // the first frame's picture
+  StartCamera(Camera());                           // waits for a later frame's picture
   EXPECT_FALSE(AllocationFailureArmed());
   EXPECT_TRUE(errors.empty());
 }
