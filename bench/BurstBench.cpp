@@ -95,10 +95,11 @@ Peer RunPeer(const QString& folder, const std::vector<std::string>& input, int p
 }
 
 // This bench on the code before issue 12 (no conversion at a save), on the 2-core bench
-// machine, 2026-12-08: the median tick against the `testsrc` peer, the process's CPU a picture
-// against the YUY2 peer's.
-constexpr double kBeforeTestsrcRatio = 0.80;
-constexpr double kBeforeRawRatio = 1.37;
+// machine, 2026-12-08, with other work running: the median tick against the `testsrc` peer
+// (median of three runs), the process's CPU a picture against the YUY2 peer's (two runs; the
+// kernel's cost of writing fresh files varies).
+constexpr double kBeforeTestsrcRatio = 0.88;
+constexpr double kBeforeRawRatios[] = {0.65, 1.37};
 
 void BurstBench(Context& context) {
   const QString peerFolder = context.scratch + "/peer";
@@ -220,10 +221,9 @@ void BurstBench(Context& context) {
              kRawPeerPictures, kPerSecond, FormatMs(rawCpu.front()).c_str(),
              FormatMs(rawCpu.back()).c_str(), Mean(idleRate) * 100, idleRate.front() * 100,
              idleRate.back() * 100, burstCpuMs / burstWallMs * 100));
-  if (!std::isnan(kBeforeTestsrcRatio)) {
-    report.Note(Format("before issue 12: median tick %.2fx the testsrc peer, %.2fx the YUY2 peer",
-                       kBeforeTestsrcRatio, kBeforeRawRatio));
-  }
+  report.Note(Format("before issue 12: median tick %.2fx the testsrc peer; process CPU a "
+                     "picture %.2fx and %.2fx the YUY2 peer's",
+                     kBeforeTestsrcRatio, kBeforeRawRatios[0], kBeforeRawRatios[1]));
   report.Row("burst ticks early", Format("%d", early), Format("%d ticks", total), "-", "0",
              early == 0);
   report.Row("burst mean lateness", FormatMs(Mean(lateness)), Format("%d ms", interval), "-",
