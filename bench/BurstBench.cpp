@@ -75,8 +75,8 @@ struct Peer {
 // `ffmpeg <input> -frames:v N out%03d.bmp`, per picture.
 Peer RunPeer(const QString& folder, const std::vector<std::string>& input, int pictures) {
   QDir().mkpath(folder);
-  std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
-                                   "-y"};
+  std::vector<std::string> argv = {"ffmpeg",    "-nostdin", "-hide_banner",
+                                   "-loglevel", "error",    "-y"};
   argv.insert(argv.end(), input.begin(), input.end());
   argv.insert(argv.end(), {"-frames:v", std::to_string(pictures), "out%03d.bmp"});
   ChildProcess ffmpeg(argv, {}, (folder + "/ffmpeg.log").toStdString(), folder.toStdString());
@@ -104,10 +104,11 @@ constexpr double kBeforeRawRatios[] = {0.65, 1.37};
 void BurstBench(Context& context) {
   const QString peerFolder = context.scratch + "/peer";
   const std::vector<std::string> testsrc = {"-f", "lavfi", "-i", "testsrc=size=1920x1080"};
-  const std::vector<std::string> raw = {
-      "-re",        "-f",       "rawvideo", "-pix_fmt",     "yuyv422", "-video_size",
-      "1920x1080",  "-framerate", std::to_string(kPerSecond), "-stream_loop", "-1", "-i",
-      "frame.yuv"};
+  const std::vector<std::string> raw = {"-re",          "-f",         "rawvideo",
+                                        "-pix_fmt",     "yuyv422",    "-video_size",
+                                        "1920x1080",    "-framerate", std::to_string(kPerSecond),
+                                        "-stream_loop", "-1",         "-i",
+                                        "frame.yuv"};
   {
     QDir().mkpath(peerFolder);
     ChildProcess make({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f",
@@ -221,9 +222,10 @@ void BurstBench(Context& context) {
              kRawPeerPictures, kPerSecond, FormatMs(rawCpu.front()).c_str(),
              FormatMs(rawCpu.back()).c_str(), Mean(idleRate) * 100, idleRate.front() * 100,
              idleRate.back() * 100, burstCpuMs / burstWallMs * 100));
-  report.Note(Format("before issue 12: median tick %.2fx the testsrc peer; process CPU a "
-                     "picture %.2fx and %.2fx the YUY2 peer's",
-                     kBeforeTestsrcRatio, kBeforeRawRatios[0], kBeforeRawRatios[1]));
+  report.Note(
+      Format("before issue 12: median tick %.2fx the testsrc peer; process CPU a "
+             "picture %.2fx and %.2fx the YUY2 peer's",
+             kBeforeTestsrcRatio, kBeforeRawRatios[0], kBeforeRawRatios[1]));
   report.Row("burst ticks early", Format("%d", early), Format("%d ticks", total), "-", "0",
              early == 0);
   report.Row("burst mean lateness", FormatMs(Mean(lateness)), Format("%d ms", interval), "-",

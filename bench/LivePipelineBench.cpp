@@ -438,13 +438,12 @@ void LivePipelineBench(Context& context) {
                            before.scaledRatio, FormatMs(before.scaledMs).c_str()));
       }
     }
-    report.Note(Format("net of the test camera (%s a frame alone): window %s, %.2fx full BGR "
-                       "(%s), %.2fx 507x418 (%s)",
-                       FormatMs(cameraMs).c_str(), FormatMs(program - cameraMs).c_str(),
-                       (program - cameraMs) / (fullMs - cameraMs),
-                       FormatMs(fullMs - cameraMs).c_str(),
-                       (program - cameraMs) / (scaledMs - cameraMs),
-                       FormatMs(scaledMs - cameraMs).c_str()));
+    report.Note(Format(
+        "net of the test camera (%s a frame alone): window %s, %.2fx full BGR "
+        "(%s), %.2fx 507x418 (%s)",
+        FormatMs(cameraMs).c_str(), FormatMs(program - cameraMs).c_str(),
+        (program - cameraMs) / (fullMs - cameraMs), FormatMs(fullMs - cameraMs).c_str(),
+        (program - cameraMs) / (scaledMs - cameraMs), FormatMs(scaledMs - cameraMs).c_str()));
     report.Note(FrameCounts(figures));
     report.Note("CPU ms/frame by thread: " + ThreadShares(figures));
     if (Median(fullLine.wall) > 1.05e3 / camera.fps) {
@@ -552,10 +551,11 @@ void BusyBench(Context& context) {
                Format("%.2fx", double(figures.displayed) / std::max(figures.made, 1)), "no drop",
                figures.noDrop());
     report.Note(FrameCounts(figures));
-    report.Note(Format("busy loop pinned to CPU %d took %.0f%% of it; the window unpinned; "
-                       "window CPU %s a frame (%s)",
-                       last, share * 100, FormatMs(Median(figures.cpuPerFrameMs)).c_str(),
-                       ThreadShares(figures).c_str()));
+    report.Note(
+        Format("busy loop pinned to CPU %d took %.0f%% of it; the window unpinned; "
+               "window CPU %s a frame (%s)",
+               last, share * 100, FormatMs(Median(figures.cpuPerFrameMs)).c_str(),
+               ThreadShares(figures).c_str()));
   }
 }
 

@@ -190,8 +190,8 @@ void SingleCaptureBench(Context& context) {
 
     const std::string name = Format("single capture %dx%d", size.width, size.height);
     Report& report = context.report;
-    for (const auto& [which, captures, writes] :
-         {std::tuple{"new", &productNew, &plainNew}, std::tuple{"over", &productOver, &plainOver}}) {
+    for (const auto& [which, captures, writes] : {std::tuple{"new", &productNew, &plainNew},
+                                                  std::tuple{"over", &productOver, &plainOver}}) {
       const double figure = Median(*captures);
       const double baseline = Median(*writes);
       const std::string ratio = Format("%.2fx", figure / baseline);
