@@ -1,6 +1,7 @@
 // The benchmark program: every figure beside a baseline measured in the same run. Speed never
 // fails the run; a step that cannot be carried out (or an error the program reports) does.
-// Usage: stillwick_bench [copy] [start] [live] [paint] [capture] [lockwait] [burst]  (default: all)
+// Usage: stillwick_bench [copy] [start] [live] [busy] [paint] [capture] [lockwait] [burst]
+// (default: all)
 #include <gst/gst.h>
 
 #include <QApplication>
