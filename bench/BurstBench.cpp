@@ -94,7 +94,7 @@ Peer RunPeer(const QString& folder, const std::vector<std::string>& input, int p
   return {exit.wallMs / pictures, exit.cpuMs / pictures};
 }
 
-// This bench on the code before issue 12 (no conversion at a save), on the 2-core bench
+// This bench with no conversion at a save, on the 2-core bench
 // machine, 2026-12-08, with other work running: the median tick against the `testsrc` peer
 // (median of three runs), the process's CPU a picture against the YUY2 peer's (two runs; the
 // kernel's cost of writing fresh files varies).
@@ -223,7 +223,7 @@ void BurstBench(Context& context) {
              FormatMs(rawCpu.back()).c_str(), Mean(idleRate) * 100, idleRate.front() * 100,
              idleRate.back() * 100, burstCpuMs / burstWallMs * 100));
   report.Note(
-      Format("before issue 12: median tick %.2fx the testsrc peer; process CPU a "
+      Format("no conversion at a save: median tick %.2fx the testsrc peer; process CPU a "
              "picture %.2fx and %.2fx the YUY2 peer's",
              kBeforeTestsrcRatio, kBeforeRawRatios[0], kBeforeRawRatios[1]));
   report.Row("burst ticks early", Format("%d", early), Format("%d ticks", total), "-", "0",

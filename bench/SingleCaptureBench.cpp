@@ -4,7 +4,7 @@
 // (b) over an existing file of that name. Before each timed capture the camera plays until a
 // new frame has passed the grabber and is paused again, so every capture saves a frame never
 // saved before (a save may convert its frame once and keep the result). The cases are
-// interleaved, in turn leading, so disk noise falls on all of them. Goal (issue 12): a 1080p
+// interleaved, in turn leading, so disk noise falls on all of them. Goal: a 1080p
 // capture under 10 ms; the ratios are shown without a goal.
 #include <fcntl.h>
 #include <gst/gst.h>
@@ -42,7 +42,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 
 constexpr double kGoalMs = 10;
 
-// This bench on the code before issue 12 (no conversion at a save), on the 2-core bench
+// This bench with no conversion at a save, on the 2-core bench
 // machine, 2026-12-08, with other work running: medians of three runs of the capture's median
 // and of its ratio to the plain write.
 struct Before {
@@ -206,7 +206,7 @@ void SingleCaptureBench(Context& context) {
                 FormatMs(Median(plainNew)), Format("%.2fx", Median(writerNew) / Median(plainNew)));
     for (const Before& before : kBefore) {
       if (before.width == size.width) {
-        report.Note(Format("before issue 12: %s new (%.2fx), %s over (%.2fx)",
+        report.Note(Format("no conversion at a save: %s new (%.2fx), %s over (%.2fx)",
                            FormatMs(before.newMs).c_str(), before.newRatio,
                            FormatMs(before.overMs).c_str(), before.overRatio));
       }
