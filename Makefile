@@ -38,7 +38,7 @@ test: test-build
 lint: test-build
 	scripts/check-layers
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
-	run-clang-tidy -p $(TESTBUILD) -j $(JOBS) -quiet '$(CURDIR)/(src|testcam|tests|bench|fuzz)/.*\.cpp$$'
+	run-clang-tidy -p $(TESTBUILD) -j $(JOBS) -quiet '$(CURDIR)/(src|testcam|harness|tests|bench|fuzz)/.*\.cpp$$'
 
 # ASan+UBSan over the whole suite, then TSan over the suites where threads meet.
 sanitize: asan tsan

@@ -2,7 +2,6 @@
 // fails the run; a step that cannot be carried out (or an error the program reports) does.
 // Usage: stillwick_bench [copy] [start] [live] [busy] [paint] [capture] [lockwait] [burst]
 // (default: all)
-#include <gst/gst.h>
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "Bench.h"
+#include "HarnessEnvironment.h"
 #include "TestCam.h"
 #include "platform/HandlerGuard.h"
 #include "utPublic.h"
@@ -34,14 +34,9 @@ std::string LoadAverage() {
 int main(int argc, char** argv) {
   using namespace bench;
   const std::string buildDir = STILLWICK_BENCH_BUILD_DIR;
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  setenv("GST_REGISTRY", (buildDir + "/gst-registry-bench.bin").c_str(), 0);
-  // Real cameras and desktop sound servers stay out of the figures.
-  setenv("GST_PLUGIN_FEATURE_RANK", "v4l2deviceprovider:NONE,pipewiredeviceprovider:NONE", 0);
+  harness::PrepareEnvironment(buildDir + "/gst-registry-bench.bin");
   QApplication app(argc, argv);
-  gst_init(&argc, &argv);
-  TestCamRegisterStatic();
-  TestCamSetCameras({});
+  harness::StartMedia(argc, argv);
 
   // Beside the build, so pictures land on the file system a user's folder would be on.
   QTemporaryDir scratch(QString::fromStdString(buildDir) + "/bench-XXXXXX");
