@@ -253,8 +253,7 @@ TEST_F(FolderChooserTest, RightClickNeitherSelectsNorTouchesTheField) {
     if (QWidget* popup = QApplication::activePopupWidget())
       popup->close();
   });
-  QContextMenuEvent click(QContextMenuEvent::Mouse, onBeta,
-                          tree_->viewport()->mapToGlobal(onBeta));
+  QContextMenuEvent click(QContextMenuEvent::Mouse, onBeta, tree_->viewport()->mapToGlobal(onBeta));
   QApplication::sendEvent(tree_->viewport(), &click);
   EXPECT_EQ(tree_->SelectedNode(), tree_->ComputerNode());
   EXPECT_EQ(dialog_->EdFileDirText(), "计算机");
