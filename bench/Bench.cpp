@@ -9,11 +9,8 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QEventLoop>
-#include <QPushButton>
 #include <QTimer>
-#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +21,8 @@
 #include <numeric>
 #include <sstream>
 
+#include "HarnessEventLoop.h"
+#include "HarnessWindow.h"
 #include "uMain.h"
 
 extern char** environ;
@@ -172,32 +171,14 @@ void Pump(int ms) {
 }
 
 void WaitFor(const std::function<bool()>& done, const std::string& what, int ms) {
-  if (done())
-    return;
-  QEventLoop loop;
-  bool timedOut = false;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done())
-      loop.quit();
-  });
-  QTimer::singleShot(ms, &loop, [&] {
-    timedOut = true;
-    loop.quit();
-  });
-  poll.start(5);
-  loop.exec();
-  if (timedOut && !done())
+  if (!harness::WaitFor(done, ms))
     throw BenchError("timed out waiting for " + what);
 }
 
 // ---------------------------------------------------------------- the main window
 
 std::unique_ptr<TFrmMain> OpenWindow() {
-  auto window = std::make_unique<TFrmMain>();
-  window->show();
-  QApplication::processEvents();
-  return window;
+  return harness::OpenWindow();
 }
 
 TestCameraSpec Camera(int width, int height, int fps, const char* format) {
@@ -212,20 +193,9 @@ TestCameraSpec Camera(int width, int height, int fps, const char* format) {
 }
 
 void StartCamera(TFrmMain& window, const TestCameraSpec& camera) {
-  TestCamSetCameras({camera});
-  window.btnGetVCap->click();
-  if (window.cbVCap->count() != 1)
-    throw BenchError("the test camera is not listed");
-  window.cbVCap->setCurrentIndex(0);
-  window.OpenPlay->click();
-  WaitFor([&] { return window.FGVCap.State() == GraphState::Playing; }, "the graph to play");
-  WaitFor(
-      [&] {
-        TBitmap::Ref picture = window.Picture.Snapshot();
-        return picture && picture->Width() == camera.width && picture->Height() == camera.height &&
-               picture->BitCount() == 24;
-      },
-      Format("a %dx%d frame in the display", camera.width, camera.height));
+  const std::string failed = harness::StartCamera(window, camera);
+  if (!failed.empty())
+    throw BenchError(failed);
 }
 
 // ---------------------------------------------------------------- child processes

@@ -1,7 +1,7 @@
 // The benchmark program: every figure beside a baseline measured in the same run. Speed never
 // fails the run; a step that cannot be carried out (or an error the program reports) does.
-// Usage: stillwick_bench [copy] [start] [live] [paint] [capture] [lockwait] [burst]  (default: all)
-#include <gst/gst.h>
+// Usage: stillwick_bench [copy] [start] [live] [busy] [paint] [capture] [lockwait] [burst]
+// (default: all)
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Bench.h"
+#include "HarnessEnvironment.h"
 #include "TestCam.h"
 #include "platform/HandlerGuard.h"
 #include "utPublic.h"
@@ -33,14 +34,9 @@ std::string LoadAverage() {
 int main(int argc, char** argv) {
   using namespace bench;
   const std::string buildDir = STILLWICK_BENCH_BUILD_DIR;
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  setenv("GST_REGISTRY", (buildDir + "/gst-registry-bench.bin").c_str(), 0);
-  // Real cameras and desktop sound servers stay out of the figures.
-  setenv("GST_PLUGIN_FEATURE_RANK", "v4l2deviceprovider:NONE,pipewiredeviceprovider:NONE", 0);
+  harness::PrepareEnvironment(buildDir + "/gst-registry-bench.bin");
   QApplication app(argc, argv);
-  gst_init(&argc, &argv);
-  TestCamRegisterStatic();
-  TestCamSetCameras({});
+  harness::StartMedia(argc, argv);
 
   // Beside the build, so pictures land on the file system a user's folder would be on.
   QTemporaryDir scratch(QString::fromStdString(buildDir) + "/bench-XXXXXX");

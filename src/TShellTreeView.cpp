@@ -39,27 +39,27 @@ class WaitCursor {
 
 class UpdatesSuspended {
  public:
-  explicit UpdatesSuspended(QWidget* widget) : m_widget(widget), m_was(widget->updatesEnabled()) {
-    m_widget->setUpdatesEnabled(false);
+  explicit UpdatesSuspended(QWidget* widget) : widget_(widget), was_(widget->updatesEnabled()) {
+    widget_->setUpdatesEnabled(false);
   }
-  ~UpdatesSuspended() { m_widget->setUpdatesEnabled(m_was); }
+  ~UpdatesSuspended() { widget_->setUpdatesEnabled(was_); }
   UpdatesSuspended(const UpdatesSuspended&) = delete;
   UpdatesSuspended& operator=(const UpdatesSuspended&) = delete;
 
  private:
-  QWidget* m_widget;
-  bool m_was;
+  QWidget* widget_;
+  bool was_;
 };
 
 class Counted {
  public:
-  explicit Counted(int& counter) : m_counter(counter) { ++m_counter; }
-  ~Counted() { --m_counter; }
+  explicit Counted(int& counter) : counter_(counter) { ++counter_; }
+  ~Counted() { --counter_; }
   Counted(const Counted&) = delete;
   Counted& operator=(const Counted&) = delete;
 
  private:
-  int& m_counter;
+  int& counter_;
 };
 
 // Hands the edited caption to the tree instead of writing it into the node: the node's
@@ -67,16 +67,16 @@ class Counted {
 class CaptionEditDelegate : public QStyledItemDelegate {
  public:
   using Handler = std::function<void(const QPersistentModelIndex&, const QString&)>;
-  explicit CaptionEditDelegate(Handler handler) : m_handler(std::move(handler)) {}
+  explicit CaptionEditDelegate(Handler handler) : handler_(std::move(handler)) {}
 
   void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
     if (const auto* line = qobject_cast<QLineEdit*>(editor)) {
-      m_handler(QPersistentModelIndex(index), line->text());
+      handler_(QPersistentModelIndex(index), line->text());
     }
   }
 
  private:
-  Handler m_handler;
+  Handler handler_;
 };
 
 void SetHasChildrenMark(QTreeWidgetItem* node, bool hasChildren) {
@@ -122,7 +122,7 @@ void ExpandedBelow(const QTreeWidgetItem* node, QStringList& paths) {
 }  // namespace
 
 TShellTreeView::TShellTreeView(QWidget* parent, RootLister roots)
-    : QTreeWidget(parent), m_roots(roots ? std::move(roots) : RootLister(&MountedVolumeRoots)) {
+    : QTreeWidget(parent), roots_(roots ? std::move(roots) : RootLister(&MountedVolumeRoots)) {
   setColumnCount(1);
   setHeaderHidden(true);
   // Long names scroll sideways rather than being cut short.
@@ -133,12 +133,12 @@ TShellTreeView::TShellTreeView(QWidget* parent, RootLister roots)
   setUniformRowHeights(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
-  m_captionDelegate = std::make_unique<CaptionEditDelegate>(
+  captionDelegate_ = std::make_unique<CaptionEditDelegate>(
       [this](const QPersistentModelIndex& index, const QString& name) {
         QTimer::singleShot(0, this,
                            [this, index, name] { Guarded([&] { CaptionEdited(index, name); }); });
       });
-  setItemDelegate(m_captionDelegate.get());
+  setItemDelegate(captionDelegate_.get());
 
   GuardedConnect(this, &QTreeWidget::itemExpanded, this,
                  [this](QTreeWidgetItem* node) { NodeExpanded(node); });
@@ -225,13 +225,13 @@ std::unique_ptr<QTreeWidgetItem> TShellTreeView::MakeNode(NodeKind kind, const Q
   node->setFlags(flags);
   switch (kind) {
     case NodeKind::Computer:
-      node->setIcon(0, m_icons.icon(QAbstractFileIconProvider::Computer));
+      node->setIcon(0, icons_.icon(QAbstractFileIconProvider::Computer));
       break;
     case NodeKind::Volume:
-      node->setIcon(0, m_icons.icon(QAbstractFileIconProvider::Drive));
+      node->setIcon(0, icons_.icon(QAbstractFileIconProvider::Drive));
       break;
     case NodeKind::Folder:
-      node->setIcon(0, m_icons.icon(QFileInfo(path)));
+      node->setIcon(0, icons_.icon(QFileInfo(path)));
       break;
   }
   SetHasChildrenMark(node.get(), kind == NodeKind::Computer || HasSubfolders(path));
@@ -256,7 +256,7 @@ void TShellTreeView::ReadChildren(QTreeWidgetItem* node) {
   QList<QTreeWidgetItem*> children;
   auto adopt = [&](std::unique_ptr<QTreeWidgetItem> child) { children << child.release(); };
   if (KindOf(node) == NodeKind::Computer) {
-    for (const QString& root : m_roots()) {
+    for (const QString& root : roots_()) {
       const QString path = QDir::cleanPath(root);
       adopt(MakeNode(NodeKind::Volume, path, path));
     }
@@ -278,7 +278,7 @@ void TShellTreeView::DropChildren(QTreeWidgetItem* node) {
 }
 
 void TShellTreeView::SelectionChanged() {
-  if (m_rebuilding == 0)
+  if (rebuilding_ == 0)
     Q_EMIT Change();
 }
 
@@ -402,7 +402,7 @@ void TShellTreeView::RefreshNode(QTreeWidgetItem* node) {
   ExpandedBelow(node, expanded);
   const bool wasExpanded = node->isExpanded();
   {
-    Counted rebuilding(m_rebuilding);
+    Counted rebuilding(rebuilding_);
     DropChildren(node);
     if (wasExpanded) {
       NodeExpanded(node);

@@ -81,9 +81,9 @@ class TShellTreeView : public QTreeWidget {
   // Called once the in-place editor has closed, so an error box never opens inside it.
   void CaptionEdited(const QPersistentModelIndex& index, const QString& newName);
 
-  RootLister m_roots;
-  QFileIconProvider m_icons;
-  std::unique_ptr<QAbstractItemDelegate> m_captionDelegate;
+  RootLister roots_;
+  QFileIconProvider icons_;
+  std::unique_ptr<QAbstractItemDelegate> captionDelegate_;
   // Above zero while RefreshNode rebuilds nodes; it reports the net change only.
-  int m_rebuilding = 0;
+  int rebuilding_ = 0;
 };

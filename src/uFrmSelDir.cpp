@@ -25,7 +25,7 @@ TFrmSelDir::TFrmSelDir(QWidget* owner, TShellTreeView::RootLister roots)
       edFileDir(&pl),
       btnUnLoadReady(&pl),
       btnSure(&pl),
-      m_tree(&pl, std::move(roots)) {
+      tree_(&pl, std::move(roots)) {
   setWindowTitle(tr("选择目录"));
   setFont(PixelFont(QStringLiteral("MS Sans Serif"), 11));
 
@@ -50,15 +50,15 @@ TFrmSelDir::TFrmSelDir(QWidget* owner, TShellTreeView::RootLister roots)
   btnSure.setGeometry(488, 14, 49, 24);
   btnSure.setFocusPolicy(Qt::NoFocus);
 
-  m_tree.setGeometry(18, 41, 514, 192);
-  m_tree.setFont(PixelFont(QStringLiteral("宋体"), 12));
+  tree_.setGeometry(18, 41, 514, 192);
+  tree_.setFont(PixelFont(QStringLiteral("宋体"), 12));
 
-  setTabOrder(&edFileDir, &m_tree);
+  setTabOrder(&edFileDir, &tree_);
 
   GuardedConnect(&btnSure, &QToolButton::clicked, this, [this](bool) { btnSureClick(); });
   GuardedConnect(&btnUnLoadReady, &QToolButton::clicked, this,
                  [this](bool) { btnUnLoadReadyClick(); });
-  GuardedConnect(&m_tree, &TShellTreeView::Change, this, [this] { ShellTreeView1Change(); });
+  GuardedConnect(&tree_, &TShellTreeView::Change, this, [this] { ShellTreeView1Change(); });
   Guarded([this] { FormCreate(); });
 }
 
@@ -80,7 +80,7 @@ int TFrmSelDir::ShowModal() {
     move(owner->geometry().center() - rect().center());
   }
   exec();
-  return m_tag;
+  return tag_;
 }
 
 void TFrmSelDir::showEvent(QShowEvent* event) {
@@ -102,11 +102,11 @@ void TFrmSelDir::keyPressEvent(QKeyEvent* event) {
 }
 
 void TFrmSelDir::FormShow() {
-  m_tag = 0;
+  tag_ = 0;
 }
 
 void TFrmSelDir::btnSureClick() {
-  m_tag = 1;
+  tag_ = 1;
   close();
 }
 
@@ -115,5 +115,5 @@ void TFrmSelDir::btnUnLoadReadyClick() {
 }
 
 void TFrmSelDir::ShellTreeView1Change() {
-  edFileDir.setText(m_tree.SelectedPathText());
+  edFileDir.setText(tree_.SelectedPathText());
 }

@@ -21,12 +21,12 @@ class TFrmSelDir : public QDialog {
 
   // Shows the dialog modally; returns Tag: 1 when confirmed, 0 otherwise.
   int ShowModal();
-  int Tag() const { return m_tag; }
+  int Tag() const { return tag_; }
   // The text to hand back: a path, the computer's name, or whatever the user typed.
   QString EdFileDirText() const { return edFileDir.text(); }
 
   QLineEdit* EdFileDir() { return &edFileDir; }
-  TShellTreeView* ShellTreeView1() { return &m_tree; }
+  TShellTreeView* ShellTreeView1() { return &tree_; }
   QToolButton* BtnSure() { return &btnSure; }
   QToolButton* BtnUnLoadReady() { return &btnUnLoadReady; }
 
@@ -42,13 +42,13 @@ class TFrmSelDir : public QDialog {
   void btnUnLoadReadyClick();
   void ShellTreeView1Change();
 
-  int m_tag = 0;
+  int tag_ = 0;
   QWidget pl;
   QLabel Label14;
   QLineEdit edFileDir;
   QToolButton btnUnLoadReady;
   QToolButton btnSure;
-  TShellTreeView m_tree;
+  TShellTreeView tree_;
 };
 
 // The one instance, set by whoever creates it at start-up (right after the main window) and

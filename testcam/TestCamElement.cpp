@@ -591,7 +591,7 @@ void UnplugCamerasNotIn(const std::vector<CameraEntry>& entries) {
   std::lock_guard lock(Open().mutex);
   for (const auto& [camera, id] : Open().open) {
     const bool present = std::any_of(entries.begin(), entries.end(),
-                                     [&](const CameraEntry& e) { return e.id == id; });
+                                     [&id = id](const CameraEntry& e) { return e.id == id; });
     if (!present)
       camera->state.unplugged = true;
   }

@@ -71,7 +71,7 @@ void SyncLocked(StillwickTestCamProvider* self, const std::vector<testcam::Camer
          published[same].id == entries[same].id) {
     ++same;
   }
-  Remove(self, published.begin() + same, published.end());
+  Remove(self, published.begin() + static_cast<std::ptrdiff_t>(same), published.end());
 
   for (size_t i = same; i < entries.size(); ++i) {
     DeviceRef device(GST_DEVICE(gst_object_ref_sink(testcam::NewCameraDevice(entries[i]))));

@@ -23,7 +23,8 @@ namespace {
 // took out of the list (a component may unlink itself or another one from a notification).
 template <typename T, typename F>
 void ForEachLinked(const std::vector<T*>& live, F&& f) {
-  const std::vector<T*> snapshot = live;
+  // A copy on purpose: `f` may change `live`.
+  const std::vector<T*> snapshot = live;  // NOLINT(performance-unnecessary-copy-initialization)
   for (T* item : snapshot) {
     if (std::find(live.begin(), live.end(), item) != live.end())
       f(item);

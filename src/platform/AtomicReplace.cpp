@@ -86,7 +86,9 @@ int ResolveLinks(const std::string& path, std::string& resolved) {
       }
       target.resize(target.size() * 2);
     }
-    current = !target.empty() && target.front() == '/' ? target : FolderOf(current) + "/" + target;
+    if (target.empty() || target.front() != '/')
+      target.insert(0, FolderOf(current) + "/");
+    current = std::move(target);
   }
   return ELOOP;
 }

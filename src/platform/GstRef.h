@@ -22,6 +22,7 @@ struct GstRefTraits {
   }
 };
 
+// NOLINTBEGIN(bugprone-macro-parentheses): Type is a type name, which cannot be parenthesised.
 #define STILLWICK_MINI_OBJECT_TRAITS(Type)                                         \
   template <>                                                                      \
   struct GstRefTraits<Type> {                                                      \
@@ -29,6 +30,7 @@ struct GstRefTraits {
     static void Unref(Type* p) { gst_mini_object_unref(GST_MINI_OBJECT_CAST(p)); } \
     static void Sink(Type*) {}                                                     \
   };
+// NOLINTEND(bugprone-macro-parentheses)
 STILLWICK_MINI_OBJECT_TRAITS(GstCaps)
 STILLWICK_MINI_OBJECT_TRAITS(GstBuffer)
 STILLWICK_MINI_OBJECT_TRAITS(GstSample)

@@ -13,6 +13,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -42,21 +43,26 @@ void Guarded(F&& handler, BoxTiming timing = BoxTiming::Now) noexcept {
   }
 }
 
+// Calls `handler` with the signal's arguments, or with none when it takes none.
+template <typename Handler, typename... Args>
+void CallHandler(const Handler& handler, Args&&... args) {
+  if constexpr (std::is_invocable_v<const Handler&, Args...>) {
+    handler(std::forward<Args>(args)...);
+  } else {
+    handler();
+  }
+}
+
 // connect() through the guard: `GuardedConnect(button, &QPushButton::clicked, this, [this] {...})`.
 template <typename Sender, typename Signal, typename Receiver, typename Handler>
 QMetaObject::Connection GuardedConnect(Sender* sender, Signal signal, Receiver* receiver,
                                        Handler handler, BoxTiming timing = BoxTiming::Now) {
   return QObject::connect(
       sender, signal, receiver, [handler = std::move(handler), timing](auto&&... args) {
-        Guarded(
-            [&] {
-              // A handler may ignore the signal's arguments.
-              if constexpr (std::is_invocable_v<const Handler&, decltype(args)...>) {
-                handler(std::forward<decltype(args)>(args)...);
-              } else {
-                handler();
-              }
-            },
-            timing);
+        // Through a tuple: clang 14 cannot expand a captured pack in a
+        // nested lambda.
+        auto arguments = std::forward_as_tuple(args...);
+        Guarded([&] { std::apply([&](auto&... a) { CallHandler(handler, a...); }, arguments); },
+                timing);
       });
 }

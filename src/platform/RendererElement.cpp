@@ -58,7 +58,7 @@ class RendererHandoff {
   void TakeNewest() {
     auto sample = GstRef<GstSample>::Adopt(newest_.exchange(nullptr, std::memory_order_acq_rel));
     if (sample && surface_)
-      surface_->ShowSample(std::move(sample));
+      surface_->ShowSample(sample);
   }
 
   std::atomic<GstSample*> newest_{nullptr};  // put by the streaming thread, taken by the main

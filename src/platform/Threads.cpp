@@ -15,9 +15,8 @@ bool IsMainThread() noexcept {
   return !app || QThread::currentThread() == app->thread();
 }
 
-void FailOffMainThread(const std::source_location& where) noexcept {
-  std::fprintf(stderr, "Stillwick: %s (%s:%u) called off the main thread\n", where.function_name(),
-               where.file_name(), static_cast<unsigned>(where.line()));
+void FailOffMainThread(const char* function, const char* file, int line) noexcept {
+  std::fprintf(stderr, "Stillwick: %s (%s:%d) called off the main thread\n", function, file, line);
   std::abort();
 }
 

@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <functional>
-#include <source_location>
 
 #if defined(__SANITIZE_THREAD__)
 #define STILLWICK_TSAN 1
@@ -30,12 +29,15 @@ bool IsMainThread() noexcept;
 
 // Aborts naming the caller when called off the main thread. The public entries of the capture
 // components begin with it. Checked in test and sanitizer builds; nothing in release builds.
-void FailOffMainThread(const std::source_location& where) noexcept;
-inline void AssertMainThread(
-    [[maybe_unused]] const std::source_location& where = std::source_location::current()) noexcept {
+// The caller is named by the compiler builtins rather than std::source_location, which the clang
+// 14 tools that check this code cannot read with this standard library.
+void FailOffMainThread(const char* function, const char* file, int line) noexcept;
+inline void AssertMainThread([[maybe_unused]] const char* function = __builtin_FUNCTION(),
+                             [[maybe_unused]] const char* file = __builtin_FILE(),
+                             [[maybe_unused]] int line = __builtin_LINE()) noexcept {
 #if defined(STILLWICK_THREAD_CHECKS)
   if (!IsMainThread())
-    FailOffMainThread(where);
+    FailOffMainThread(function, file, line);
 #endif
 }
 

@@ -46,7 +46,7 @@ VideoRendererSurface::VideoRendererSurface() {
 
 VideoRendererSurface::~VideoRendererSurface() = default;
 
-void VideoRendererSurface::ShowSample(GstRef<GstSample> sample) {
+void VideoRendererSurface::ShowSample(const GstRef<GstSample>& sample) {
   VideoFrame frame = VideoFrame::FromSample(sample.get());
   if (!frame || !IsConvertibleFormat(GST_VIDEO_INFO_FORMAT(&frame.Info())))
     return;

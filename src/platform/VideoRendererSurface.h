@@ -31,9 +31,9 @@ class VideoRendererSurface : public QWidget {
   VideoRendererSurface();
   ~VideoRendererSurface() override;
 
-  // Holds the sample as the frame to draw (the former one is let go) and repaints. A sample
+  // Holds the sample's frame as the one to draw (the former one is let go) and repaints. A sample
   // whose format cannot be drawn leaves the former frame standing.
-  void ShowSample(GstRef<GstSample> sample);
+  void ShowSample(const GstRef<GstSample>& sample);
   bool HasFrame() const noexcept { return static_cast<bool>(frame_); }
   // The frame shown (empty before the first).
   const VideoFrame& Frame() const noexcept { return frame_; }

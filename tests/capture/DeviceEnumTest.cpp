@@ -9,10 +9,8 @@
 
 #include "TestCam.h"
 #include "platform/DeviceMonitor.h"
-#include "platform/GstRef.h"
 #include "platform/Moniker.h"
 
-using platform::GstRef;
 using platform::Moniker;
 
 namespace {
@@ -27,6 +25,7 @@ TestCameraSpec Camera(std::string name, std::string serial, int width = 640) {
 
 std::vector<std::string> Names(const TSysDevEnum& devices) {
   std::vector<std::string> names;
+  names.reserve(devices.DeviceCount());
   for (int i = 0; i < devices.DeviceCount(); ++i)
     names.push_back(devices.DeviceAt(i).FriendlyName);
   return names;

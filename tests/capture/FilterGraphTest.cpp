@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "HarnessEventLoop.h"
 #include "capture/TFilterGraph.h"
 #include "platform/Error.h"
 #include "platform/GraphRegistry.h"
@@ -27,14 +28,8 @@ namespace {
 
 using platform::GstRef;
 
-template <typename F>
-bool WaitFor(F done, int timeoutMs = 15000) {
-  for (int waited = 0; !done(); waited += 5) {
-    if (waited > timeoutMs)
-      return false;
-    QTest::qWait(5);
-  }
-  return true;
+bool WaitFor(const std::function<bool()>& done) {
+  return harness::WaitFor(done, 15000);
 }
 
 // Hands every message still on its way to the main thread to its receiver.

@@ -277,7 +277,7 @@ GstBuffer* StridedFrame() {
   GstBuffer* frame = gst_buffer_new_allocate(nullptr, 4000, nullptr);
   gst_buffer_memset(frame, 0, 0xEE, 4000);
   for (int y = 0; y < 4; ++y)
-    gst_buffer_memset(frame, y * 1000, 10 + y, 963);
+    gst_buffer_memset(frame, gsize{1000} * y, 10 + y, 963);
   gsize offsets[GST_VIDEO_MAX_PLANES] = {0};
   gint strides[GST_VIDEO_MAX_PLANES] = {1000};
   gst_buffer_add_video_meta_full(frame, GST_VIDEO_FRAME_FLAG_NONE, GST_VIDEO_FORMAT_BGR, 321, 4, 1,
@@ -324,7 +324,7 @@ TEST_F(StridedFrames, NoPixelMemoryOnTheStreamingThreadAndAPictureWithoutItIsNot
     rig_.Push(StridedFrame());
   ASSERT_TRUE(log_.WaitFor(5));
   const int before = ArrayAllocationsCounted();
-  CountArrayAllocations(964 * 4);
+  CountArrayAllocations(std::size_t{964} * 4);
   for (int i = 0; i < 20; ++i)
     rig_.Push(StridedFrame());
   ASSERT_TRUE(log_.WaitFor(25));
@@ -333,7 +333,7 @@ TEST_F(StridedFrames, NoPixelMemoryOnTheStreamingThreadAndAPictureWithoutItIsNot
   TBitmap::Ref shown = picture_.Snapshot();
   ASSERT_TRUE(shown && shown->Frame());
   // A reader without memory for the pixels gets none; the next reader gets them, made once.
-  FailNextAllocation(964 * 4);  // fails off the main thread only
+  FailNextAllocation(std::size_t{964} * 4);  // fails off the main thread only
   const uint8_t* failed = reinterpret_cast<const uint8_t*>(&before);
   std::thread([&] { failed = shown->Bits(); }).join();
   const bool failureUsed = !AllocationFailureArmed();
@@ -461,7 +461,7 @@ TEST(SampleGrabber, FramesReuseRetiredPicturesButNeverOneInUse) {
   Rig rig(grabber, "video/x-raw,format=BGR,width=37,height=29,framerate=25/1");
   ASSERT_TRUE(rig.Linked());
   ASSERT_TRUE(rig.Play());
-  const size_t imageSize = 112 * 29;  // 111 bytes a row, padded to 112
+  const size_t imageSize = size_t{112} * 29;  // 111 bytes a row, padded to 112
   rig.PushFilled(imageSize, 1);
   ASSERT_TRUE(log.WaitFor(1));
 
@@ -488,7 +488,7 @@ TEST(SampleGrabber, FramesReuseRetiredPicturesButNeverOneInUse) {
   }
   // The picture kept its pixels; the row padding never carries the producer's bytes.
   for (int y = 0; y < 29; ++y) {
-    EXPECT_TRUE(AllBytes(shown->Bits() + y * 112, 111, 0x77)) << "row " << y;
+    EXPECT_TRUE(AllBytes(shown->Bits() + std::ptrdiff_t{112} * y, 111, 0x77)) << "row " << y;
     EXPECT_EQ(shown->Bits()[y * 112 + 111], 0) << "row " << y;
   }
 }
@@ -505,7 +505,7 @@ TEST(SampleGrabber, SnapshotsTakenWhileFramesStreamAreWholeFrames) {
   // The camera waits for a snapshot every few frames, so that the two threads overlap however
   // the machine schedules them.
   constexpr int kFrames = 200;
-  const size_t imageSize = 192 * 48;
+  const size_t imageSize = size_t{192} * 48;
   const auto deadline = std::chrono::steady_clock::now() + 20s;
   std::atomic<int> snapshots{0};
   std::atomic<bool> pushed{false};

@@ -11,11 +11,14 @@ start_app
 win=$(wait_window Stillwick)
 
 click_at "$win" 40 19     # 启动采集
-# A capture before the camera runs writes nothing, so press until the picture is there.
+# A capture before the camera runs writes nothing, and one after it runs but before its first
+# frame writes the start-up picture (507 wide) to the same name: press until a camera frame
+# (640 wide) is there.
+width() { od -An -t d4 -j 18 -N 4 "$1" 2>/dev/null | tr -d ' '; }
 for _ in $(seq 40); do
   click_at "$win" 120 46  # 捕获单张图片
   sleep 0.5
-  [ -e "$WORK/pictures/voZU-01.bmp" ] && break
+  [ "$(width "$WORK/pictures/voZU-01.bmp")" = 640 ] && break
 done
 [ -e "$WORK/pictures/voZU-01.bmp" ] || { cat "$WORK/app.log" >&2; fail "single capture wrote nothing"; }
 

@@ -68,7 +68,7 @@ TEST_F(AtomicReplaceTest, FailuresKeepTheOldFileAndLeaveNothingBehind) {
   ASSERT_TRUE(QDir(dir_.path()).mkpath("locked"));
   ASSERT_EQ(::chmod(Path("locked").c_str(), 0555), 0);
   ASSERT_TRUE(QDir(dir_.path()).mkpath("disk"));
-  testfs::SmallDisk disk(Path("disk"), 64 * 1024);
+  testfs::SmallDisk disk(Path("disk"), std::size_t{64} * 1024);
   Put(Path("read-only"), "old", 0444);
   Put(Path("theirs"), "old", 0666);  // another user's, writable by all: root's to the child
   Put(Path("disk/pic"), "old");
@@ -91,7 +91,7 @@ TEST_F(AtomicReplaceTest, FailuresKeepTheOldFileAndLeaveNothingBehind) {
       {"theirs", EPERM, true, AtomicReplace::Owner::MustKeep, root},
   };
   const QStringList before = Listing();
-  const std::string big(256 * 1024, 'x');
+  const std::string big(std::size_t{256} * 1024, 'x');
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (!c.runs) {

@@ -18,7 +18,7 @@ TEST(DibTest, RowsArePaddedAndScanLinesCountFromTheTop) {
   auto bottomUp = Dib::Create(Header(321, 3));
   ASSERT_TRUE(bottomUp);
   EXPECT_EQ(bottomUp->Stride(), 964u);  // 963 bytes padded to 4
-  EXPECT_EQ(bottomUp->ScanLine(0), bottomUp->Bits() + 2 * 964);
+  EXPECT_EQ(bottomUp->ScanLine(0), bottomUp->Bits() + std::ptrdiff_t{2} * 964);
   auto topDown = Dib::Create(Header(321, -3));
   ASSERT_TRUE(topDown);
   EXPECT_EQ(topDown->ScanLine(0), topDown->Bits());

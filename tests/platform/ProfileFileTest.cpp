@@ -116,7 +116,7 @@ TEST_F(ProfileFileTest, LongValuesAreCutToWholeCharacters) {
   ASSERT_TRUE(ProfileFile(path_).Write("S", "wide", wide));
 
   EXPECT_EQ(ProfileFile(path_).Read("S", "ascii"), std::string(2047, 'a'));
-  EXPECT_EQ(ProfileFile(path_).Read("S", "wide"), wide.substr(0, 2047 * 3));
+  EXPECT_EQ(ProfileFile(path_).Read("S", "wide"), wide.substr(0, std::size_t{2047} * 3));
 }
 
 TEST_F(ProfileFileTest, ValuesRoundTrip) {

@@ -74,7 +74,7 @@ std::vector<uint8_t> Videoconvert(const VideoFrame& frame, const char* to, int b
   for (int y = 0; y < frame.Height(); ++y) {
     std::memcpy(rows.data() + y * stride,
                 static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&converted, 0)) +
-                    y * GST_VIDEO_FRAME_PLANE_STRIDE(&converted, 0),
+                    std::ptrdiff_t{y} * GST_VIDEO_FRAME_PLANE_STRIDE(&converted, 0),
                 rowBytes);
   }
   gst_video_frame_unmap(&converted);

@@ -4,21 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolButton>
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "HarnessEventLoop.h"
+#include "HarnessWindow.h"
 #include "TestCam.h"
 #include "platform/HandlerGuard.h"
 #include "uMain.h"
@@ -54,49 +52,20 @@ class MainWindowFixture : public ::testing::Test {
   bool IniExists() const { return QFile::exists(QString::fromStdString(ini)); }
 
   TFrmMain& Open() {
-    window = std::make_unique<TFrmMain>();
-    window->show();
-    window->activateWindow();
-    QApplication::processEvents();
+    window = harness::OpenWindow();
     return *window;
   }
 
-  // Runs the event loop until `done` holds or `ms` pass; returns whether it held.
   static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-      if (deadline.hasExpired())
-        return false;
-      QApplication::processEvents(QEventLoop::AllEvents, 10);
-      QTest::qSleep(2);
-    }
-    return true;
+    return harness::WaitFor(done, ms);
   }
+  QSize PictureSize() { return harness::PictureSize(*window); }
+  int PictureBits() { return harness::PictureBits(*window); }
 
-  // Size of the display picture (0 x 0 when empty) and its depth.
-  QSize PictureSize() {
-    TBitmap::Ref picture = window->Picture.Snapshot();
-    return picture ? QSize(picture->Width(), picture->Height()) : QSize();
-  }
-  int PictureBits() {
-    TBitmap::Ref picture = window->Picture.Snapshot();
-    return picture ? picture->BitCount() : 0;
-  }
-
-  // Lists `camera` alone, picks it and presses "启动采集"; waits for the first frame of `size`
-  // (default: the camera's one mode) unless "同步显示" is unticked.
+  // See harness::StartCamera.
   void StartCamera(const TestCameraSpec& camera, QSize size = {}) {
-    if (!size.isValid())
-      size = QSize(camera.width, camera.height);
-    TestCamSetCameras({camera});
-    QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
-    ASSERT_EQ(window->cbVCap->count(), 1);
-    window->cbVCap->setCurrentIndex(0);
-    QTest::mouseClick(window->OpenPlay, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Playing; }));
-    if (window->CallBack->isChecked()) {
-      ASSERT_TRUE(WaitFor([&] { return PictureSize() == size && PictureBits() == 24; }));
-    }
+    const std::string failed = harness::StartCamera(*window, camera, size);
+    ASSERT_EQ(failed, "");
   }
 
   QTemporaryDir dir;

@@ -40,7 +40,7 @@ void ExpectColourBars(const Dib& dib, bool grey = false) {
   int lastLuma = 256 * 3;
   for (int i = 0; i < 7; ++i) {
     SCOPED_TRACE("bar " + std::to_string(i));
-    const uint8_t* p = row + 3 * ((2 * i + 1) * dib.Width() / 14);
+    const uint8_t* p = row + std::ptrdiff_t{3} * ((2 * i + 1) * dib.Width() / 14);
     if (grey) {
       EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << +p[0] << " " << +p[1] << " " << +p[2];
       EXPECT_LT(p[0] + p[1] + p[2], lastLuma);
@@ -169,7 +169,7 @@ TEST_F(CaptureTest, StreamingMakesNoPixelMemoryAndSavesRecycleIt) {
   Open();
   window->edFileDir->setText(dir.path());
   StartCamera(Camera(320, 240, "YUY2"));
-  const size_t pictureBytes = 320 * 3 * 240;
+  const size_t pictureBytes = std::size_t{320} * 3 * 240;
   const int before = ArrayAllocationsCounted();
   CountArrayAllocations(pictureBytes);
   // Frames become the display picture without a pixel of it being made.

@@ -44,7 +44,9 @@ struct Bgr {
   int height = 0;
   size_t stride = 0;
   std::vector<uint8_t> bytes;
-  const uint8_t* Pixel(int x, int y) const { return bytes.data() + y * stride + 3 * x; }
+  const uint8_t* Pixel(int x, int y) const {
+    return bytes.data() + static_cast<size_t>(y) * stride + std::ptrdiff_t{3} * x;
+  }
 };
 
 // Today's per-frame path: the frame through videoconvert to BGR, as the pipeline builder put it
@@ -81,7 +83,7 @@ Bgr ReferenceConversion(const VideoFrame& frame, int threads = 2) {
       for (int y = 0; y < result.height; ++y) {
         std::memcpy(result.bytes.data() + y * result.stride,
                     static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&converted, 0)) +
-                        y * GST_VIDEO_FRAME_PLANE_STRIDE(&converted, 0),
+                        std::ptrdiff_t{y} * GST_VIDEO_FRAME_PLANE_STRIDE(&converted, 0),
                     static_cast<size_t>(result.width) * 3);
       }
       gst_video_frame_unmap(&converted);

@@ -182,7 +182,8 @@ TEST_F(MainWindowTest, StartUpPictureIsTheDisplaySizeBlackWithRedCaption) {
   for (int y = 0; y < picture->Height(); ++y) {
     const uint8_t* row = picture->ScanLine(y);
     for (int x = 0; x < picture->Width(); ++x) {
-      const uint8_t b = row[4 * x], g = row[4 * x + 1], r = row[4 * x + 2];
+      const uint8_t b = row[std::ptrdiff_t{4} * x], g = row[std::ptrdiff_t{4} * x + 1],
+                    r = row[std::ptrdiff_t{4} * x + 2];
       if (r == 0 && g == 0 && b == 0)
         continue;
       const bool textArea = x >= 10 && y >= 10 && y < 28 + 16;

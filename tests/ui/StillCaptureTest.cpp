@@ -305,7 +305,7 @@ TEST_F(StillCaptureTest, FailedWriteEndsTheBurstWithOneError) {
 
 TEST_F(StillCaptureTest, FullDiskEndsTheBurstWithOneErrorAndNoHalfPicture) {
   // Room for two pictures of 320 x 240.
-  testfs::SmallDisk disk(pictures.toStdString(), 600 * 1024);
+  testfs::SmallDisk disk(pictures.toStdString(), std::size_t{600} * 1024);
   if (!disk.Mounted())
     GTEST_SKIP() << testfs::SmallDisk::SkipReason();
   Start();

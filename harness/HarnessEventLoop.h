@@ -1,0 +1,11 @@
+#pragma once
+// Waiting on the main thread while the event loop delivers what other threads post.
+
+#include <functional>
+
+namespace harness {
+
+// Runs the event loop until `done` holds or `ms` pass; returns whether it held.
+bool WaitFor(const std::function<bool()>& done, int ms = 10000);
+
+}  // namespace harness
