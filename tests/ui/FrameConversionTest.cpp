@@ -416,7 +416,7 @@ TEST_F(FrameConversionTest, LostDeviceKeepsTheLastFrameWhole) {
   ASSERT_TRUE(frame);
   QTest::qWait(200);
   EXPECT_EQ(window->Picture.Snapshot().get(), last);
-  // Nothing stale is saved as if it were live (Part 2.1 writes only while capturing)...
+  // Nothing stale is saved as if it were live (a save writes only while capturing)...
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
   EXPECT_TRUE(QDir(pictures).entryList(QDir::Files).isEmpty());
   // ...but the picture is whole: written as a save writes it, repeatedly the same file, the
