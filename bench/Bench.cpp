@@ -182,14 +182,7 @@ std::unique_ptr<TFrmMain> OpenWindow() {
 }
 
 TestCameraSpec Camera(int width, int height, int fps, const char* format) {
-  TestCameraSpec camera;
-  camera.name = "Bench Camera";
-  camera.width = width;
-  camera.height = height;
-  camera.fps = fps;
-  camera.format = format;
-  camera.pattern = "smpte";
-  return camera;
+  return harness::Camera(format, width, height, fps);
 }
 
 void StartCamera(TFrmMain& window, const TestCameraSpec& camera) {

@@ -19,13 +19,7 @@ namespace {
 using CaptureTest = MainWindowFixture;
 
 TestCameraSpec Camera(int width = 320, int height = 240, const char* format = "BGR") {
-  TestCameraSpec camera;
-  camera.name = "Bench Cam";
-  camera.width = width;
-  camera.height = height;
-  camera.format = format;
-  camera.fps = 30;
-  return camera;
+  return harness::Camera(format, width, height);
 }
 
 // The colour-bar picture, upright and whole: seven bars across the top two thirds (grey,

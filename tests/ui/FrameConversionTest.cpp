@@ -281,18 +281,6 @@ class FrameConversionTest : public MainWindowFixture {
     QDir().mkpath(pictures);
   }
 
-  TestCameraSpec Camera(const char* format, int width, int height,
-                        const char* pattern = "smpte") const {
-    TestCameraSpec camera;
-    camera.name = "Conversion Cam";
-    camera.format = format;
-    camera.width = width;
-    camera.height = height;
-    camera.fps = 30;
-    camera.pattern = pattern;
-    return camera;
-  }
-
   // "捕获单张图片" with the start number `number`; the bytes of the file it wrote.
   std::vector<uint8_t> Save(int number) {
     window->spStartNum->SetValue(number);
@@ -325,7 +313,7 @@ TEST_F(FrameConversionTest, SavedFileIsTheFileTodaysPerFrameConversionWrote) {
   for (const CameraCase& c : kCameraCases) {
     SCOPED_TRACE(Name(c));
     window->CallBack->setChecked(true);
-    ASSERT_NO_FATAL_FAILURE(StartCamera(Camera(c.format, c.width, c.height, "ball")));
+    ASSERT_NO_FATAL_FAILURE(StartCamera(harness::Camera(c.format, c.width, c.height, 30, "ball")));
     // Held still, so the file is of a frame known here.
     window->CallBack->setChecked(false);
     const VideoFrame frame = ShownFrame();
@@ -345,7 +333,7 @@ TEST_F(FrameConversionTest, DisplayAndPreviewShowWhatTodaysPaintingShowed) {
   for (const CameraCase& c : kCameraCases) {
     SCOPED_TRACE(Name(c));
     window->CallBack->setChecked(true);
-    ASSERT_NO_FATAL_FAILURE(StartCamera(Camera(c.format, c.width, c.height)));
+    ASSERT_NO_FATAL_FAILURE(StartCamera(harness::Camera(c.format, c.width, c.height)));
     // Paused, so the preview stands on its last frame as the display stands on its own.
     QTest::mouseClick(window->btnPause, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
@@ -370,7 +358,7 @@ TEST_F(FrameConversionTest, DisplayAndPreviewShowWhatTodaysPaintingShowed) {
 TEST_F(FrameConversionTest, UntickedSynchronousDisplayFreezesWhatSavesWrite) {
   Open();
   window->edFileDir->setText(pictures);
-  StartCamera(Camera("YUY2", 640, 480, "ball"));
+  StartCamera(harness::Camera("YUY2", 640, 480, 30, "ball"));
   // Live, two saves a few frames apart differ: the ball moves.
   const std::vector<uint8_t> first = Save(1);
   ASSERT_TRUE(NextPicture(window->Picture.Snapshot().get()));
@@ -389,7 +377,7 @@ TEST_F(FrameConversionTest, UntickedSynchronousDisplayFreezesWhatSavesWrite) {
 TEST_F(FrameConversionTest, PauseFreezesWhatSavesWrite) {
   Open();
   window->edFileDir->setText(pictures);
-  StartCamera(Camera("NV12", 640, 480, "ball"));
+  StartCamera(harness::Camera("NV12", 640, 480, 30, "ball"));
   QTest::mouseClick(window->btnPause, Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
   QTest::qWait(50);
@@ -405,7 +393,7 @@ TEST_F(FrameConversionTest, PauseFreezesWhatSavesWrite) {
 TEST_F(FrameConversionTest, LostDeviceKeepsTheLastFrameWhole) {
   Open();
   window->edFileDir->setText(pictures);
-  TestCameraSpec camera = Camera("YUY2", 640, 480, "ball");
+  TestCameraSpec camera = harness::Camera("YUY2", 640, 480, 30, "ball");
   camera.failAfterFrames = 10;
   StartCamera(camera);
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
