@@ -64,11 +64,11 @@ void TImage::paintEvent(QPaintEvent*) {
   }
   drawn_.reset();
   paintDrawn_ = nullptr;
-  if (picture && picture->Frame()) {
+  if (const platform::VideoFrame* frame = picture ? picture->Frame() : nullptr) {
     // Device pixels, so a dense screen gets the frame's detail as it did from the full picture.
     const qreal ratio = devicePixelRatioF();
     const QSize pixels(qRound(width() * ratio), qRound(height() * ratio));
-    const QImage& small = scaler_.Scale(*picture, pixels);
+    const QImage& small = scaler_.Scale(*frame, pixels);
     if (small.isNull()) {
       painter.fillRect(rect(), Qt::black);
       return;

@@ -2,7 +2,6 @@
 
 #include <gst/video/video.h>
 
-#include "platform/Dib.h"
 #include "platform/VideoFrame.h"
 
 namespace platform {
@@ -119,11 +118,6 @@ const QImage& FrameScaler::Scale(const VideoFrame& frame, QSize size) {
     return s.none;
   s.serial = frame.Serial();
   return s.image;
-}
-
-const QImage& FrameScaler::Scale(const Dib& dib, QSize size) {
-  const VideoFrame* frame = dib.Frame();
-  return frame ? Scale(*frame, size) : impl_->none;
 }
 
 }  // namespace platform

@@ -14,8 +14,6 @@
 #include <cstdint>
 #include <memory>
 
-class Dib;
-
 namespace platform {
 
 class VideoFrame;
@@ -31,8 +29,6 @@ class FrameScaler {
   // serial number) or the size changed since the last call; a null image when it cannot be
   // converted. The image's memory is reused from call to call: it is valid until the next one.
   const QImage& Scale(const VideoFrame& frame, QSize size);
-  // The frame `dib` refers to; a null image when it refers to none.
-  const QImage& Scale(const Dib& dib, QSize size);
 
  private:
   struct Impl;
