@@ -19,7 +19,7 @@
 #include "Bench.h"
 #include "HarnessEnvironment.h"
 #include "TestCam.h"
-#include "platform/HandlerGuard.h"
+#include "platform/runtime/ErrorBox.h"
 #include "utPublic.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Bench.h"
-#include "TImage.h"
-#include "platform/Bitmap.h"
+#include "platform/picture/TBitmap.h"
+#include "widgets/TImage.h"
 
 namespace bench {
 namespace {

@@ -19,7 +19,7 @@
 
 #include "Bench.h"
 #include "capture/LinkedFilter.h"
-#include "platform/GstRef.h"
+#include "platform/media/GstRef.h"
 #include "uMain.h"
 
 namespace bench {

@@ -42,10 +42,10 @@
 #include <vector>
 
 #include "Bench.h"
-#include "TImage.h"
 #include "capture/LinkedFilter.h"
-#include "platform/GstRef.h"
+#include "platform/media/GstRef.h"
 #include "uMain.h"
+#include "widgets/TImage.h"
 
 namespace bench {
 namespace {

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "Bench.h"
-#include "TSpinEdit.h"
-#include "platform/HandlerGuard.h"
+#include "platform/runtime/ErrorBox.h"
 #include "uMain.h"
+#include "widgets/TSpinEdit.h"
 
 namespace bench {
 namespace {

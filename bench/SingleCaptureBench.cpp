@@ -25,12 +25,12 @@
 #include <vector>
 
 #include "Bench.h"
-#include "TSpinEdit.h"
 #include "capture/LinkedFilter.h"
-#include "platform/BmpFile.h"
-#include "platform/GstRef.h"
-#include "platform/HandlerGuard.h"
+#include "platform/media/GstRef.h"
+#include "platform/picture/BmpFile.h"
+#include "platform/runtime/ErrorBox.h"
 #include "uMain.h"
+#include "widgets/TSpinEdit.h"
 
 namespace bench {
 namespace {

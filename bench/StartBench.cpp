@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "Bench.h"
-#include "TImage.h"
-#include "platform/GstRef.h"
+#include "platform/media/GstRef.h"
 #include "uMain.h"
+#include "widgets/TImage.h"
 
 namespace bench {
 namespace {

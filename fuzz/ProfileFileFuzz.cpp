@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/ProfileFile.h"
-#include "platform/TextEncoding.h"
+#include "platform/files/ProfileFile.h"
+#include "platform/files/TextEncoding.h"
 
 using platform::TextEncoding;
 

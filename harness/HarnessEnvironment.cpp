@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "TestCam.h"
-#include "platform/MediaInit.h"
+#include "platform/media/MediaInit.h"
 
 namespace harness {
 

@@ -3,8 +3,8 @@
 #include <QKeyEvent>
 #include <QShowEvent>
 
-#include "FixedSizeKeeper.h"
-#include "platform/HandlerGuard.h"
+#include "platform/runtime/ErrorBox.h"
+#include "widgets/FixedSizeKeeper.h"
 
 TFrmSelDir* FrmSelDir = nullptr;
 

@@ -8,7 +8,7 @@
 #include <QLineEdit>
 #include <QToolButton>
 
-#include "TShellTreeView.h"
+#include "widgets/TShellTreeView.h"
 
 class TFrmSelDir : public QDialog {
   Q_OBJECT

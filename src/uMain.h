@@ -14,7 +14,7 @@
 #include "capture/TSampleGrabber.h"
 #include "capture/TSysDevEnum.h"
 #include "capture/TVideoWindow.h"
-#include "platform/Bitmap.h"
+#include "platform/picture/TBitmap.h"
 
 class QCheckBox;
 class QComboBox;

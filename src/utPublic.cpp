@@ -8,9 +8,9 @@
 #include <QStandardPaths>
 #include <QTime>
 
-#include "platform/AtomicReplace.h"
-#include "platform/Error.h"
-#include "platform/ProfileFile.h"
+#include "platform/files/AtomicReplace.h"
+#include "platform/files/ProfileFile.h"
+#include "platform/runtime/Error.h"
 
 namespace {
 std::string& IniFileNameStorage() {

@@ -1,6 +1,6 @@
 #include "capture/LinkedFilter.h"
 
-#include "platform/Error.h"
+#include "platform/runtime/Error.h"
 
 GstElement* BaseFilterOf(ILinkedFilter& component) {
   GstElement* filter = component.GetBaseFilter();

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Pipeline.h"
+#include "platform/media/Pipeline.h"
 
 enum class GraphState { Uninitialized = 0, Stopped = 1, Paused = 2, Playing = 3 };
 

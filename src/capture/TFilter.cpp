@@ -1,6 +1,6 @@
 #include "capture/TFilter.h"
 
-#include "platform/Threads.h"
+#include "platform/runtime/Threads.h"
 
 TFilter::TFilter(std::string name) : name_(std::move(name)) {}
 

@@ -9,8 +9,8 @@
 #include "capture/TFilterGraph.h"
 #include "capture/TLinkedComponent.h"
 #include "capture/TPersistentMemory.h"
-#include "platform/GstRef.h"
-#include "platform/Pipeline.h"
+#include "platform/media/GstRef.h"
+#include "platform/media/Pipeline.h"
 
 class TFilter : public TLinkedComponent {
  public:

@@ -3,16 +3,16 @@
 #include <algorithm>
 
 #include "capture/CaptureLog.h"
-#include "platform/Error.h"
-#include "platform/GraphBus.h"
-#include "platform/GraphEvent.h"
-#include "platform/GraphLog.h"
-#include "platform/GraphRegistry.h"
-#include "platform/GstRef.h"
-#include "platform/HandlerGuard.h"
-#include "platform/Pipeline.h"
-#include "platform/PreviewStreamBuilder.h"
-#include "platform/Threads.h"
+#include "platform/media/GraphBus.h"
+#include "platform/media/GraphEvent.h"
+#include "platform/media/GraphLog.h"
+#include "platform/media/GraphRegistry.h"
+#include "platform/media/GstRef.h"
+#include "platform/media/Pipeline.h"
+#include "platform/media/PreviewStreamBuilder.h"
+#include "platform/runtime/Error.h"
+#include "platform/runtime/ErrorBox.h"
+#include "platform/runtime/Threads.h"
 
 using platform::AssertMainThread;
 using platform::ElementState;

@@ -23,7 +23,7 @@
 
 #include "capture/CheckHResult.h"
 #include "capture/LinkedFilter.h"
-#include "platform/GraphEvent.h"  // the graph event codes EC_...
+#include "platform/media/GraphEvent.h"  // the graph event codes EC_...
 
 enum class TGraphMode { gmNormal = 0, gmCapture = 1, gmDVD = 2 };
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/Dib.h"
+#include "platform/picture/Dib.h"
 
 #pragma pack(push, 1)
 struct GUID {

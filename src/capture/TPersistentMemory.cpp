@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/Error.h"
+#include "platform/runtime/Error.h"
 
 void TPersistentMemory::Allocate(std::uint32_t size) {
   bytes_.clear();

@@ -7,9 +7,9 @@
 #include <span>
 #include <vector>
 
-#include "platform/GstRef.h"
-#include "platform/Moniker.h"
-#include "platform/Pipeline.h"
+#include "platform/media/GstRef.h"
+#include "platform/media/Moniker.h"
+#include "platform/media/Pipeline.h"
 
 class TPersistentMemory {
  public:

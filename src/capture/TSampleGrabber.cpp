@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "capture/CaptureLog.h"
-#include "platform/Pipeline.h"
-#include "platform/Threads.h"
+#include "platform/media/Pipeline.h"
+#include "platform/runtime/Threads.h"
 
 using platform::AssertMainThread;
 

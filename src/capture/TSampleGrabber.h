@@ -26,9 +26,9 @@
 #include "capture/TFilterGraph.h"
 #include "capture/TLinkedComponent.h"
 #include "capture/TMediaType.h"
-#include "platform/Bitmap.h"
-#include "platform/GrabberElement.h"
-#include "platform/GstRef.h"
+#include "platform/media/GrabberElement.h"
+#include "platform/media/GstRef.h"
+#include "platform/picture/TBitmap.h"
 
 class TSampleGrabber : public TLinkedComponent {
  public:

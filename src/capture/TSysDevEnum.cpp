@@ -1,7 +1,7 @@
 #include "capture/TSysDevEnum.h"
 
-#include "platform/DeviceMonitor.h"
-#include "platform/Error.h"
+#include "platform/media/DeviceMonitor.h"
+#include "platform/runtime/Error.h"
 
 std::string CutUtf8(const std::string& text, std::size_t maxBytes) {
   if (text.size() <= maxBytes)

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Moniker.h"
+#include "platform/media/Moniker.h"
 
 // The category of video input devices (cameras, capture cards): a device class of the monitor.
 inline constexpr char CLSID_VideoInputDeviceCategory[] = "Video/Source";

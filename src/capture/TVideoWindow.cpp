@@ -2,8 +2,8 @@
 
 #include <QPalette>
 
-#include "platform/RendererElement.h"
-#include "platform/Threads.h"
+#include "platform/media/RendererElement.h"
+#include "platform/runtime/Threads.h"
 
 using platform::AssertMainThread;
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "TestCam.h"
-#include "platform/DeviceMonitor.h"
-#include "platform/Moniker.h"
+#include "platform/media/DeviceMonitor.h"
+#include "platform/media/Moniker.h"
 
 using platform::Moniker;
 

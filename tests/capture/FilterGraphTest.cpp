@@ -19,10 +19,10 @@
 
 #include "HarnessEventLoop.h"
 #include "capture/TFilterGraph.h"
-#include "platform/Error.h"
-#include "platform/GraphRegistry.h"
-#include "platform/HandlerGuard.h"
-#include "platform/Pipeline.h"
+#include "platform/media/GraphRegistry.h"
+#include "platform/media/Pipeline.h"
+#include "platform/runtime/Error.h"
+#include "platform/runtime/ErrorBox.h"
 
 namespace {
 

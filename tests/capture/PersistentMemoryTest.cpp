@@ -8,7 +8,7 @@
 
 #include "TestCam.h"
 #include "capture/TSysDevEnum.h"
-#include "platform/Error.h"
+#include "platform/runtime/Error.h"
 
 namespace {
 

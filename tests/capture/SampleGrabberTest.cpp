@@ -18,7 +18,7 @@
 
 #include "capture/TFilterGraph.h"
 #include "capture/TSampleGrabber.h"
-#include "platform/GrabberElement.h"
+#include "platform/media/GrabberElement.h"
 #include "support/AllocationHooks.h"
 
 namespace {

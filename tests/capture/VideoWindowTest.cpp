@@ -16,8 +16,8 @@
 
 #include "capture/TFilterGraph.h"
 #include "capture/TVideoWindow.h"
-#include "platform/GstRef.h"
-#include "platform/VideoRendererSurface.h"
+#include "platform/media/GstRef.h"
+#include "platform/media/VideoRendererSurface.h"
 
 using platform::GstRef;
 using platform::VideoRendererSurface;

@@ -1,4 +1,4 @@
-#include "platform/AtomicReplace.h"
+#include "platform/files/AtomicReplace.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/BmpFile.h"
+#include "platform/picture/BmpFile.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -18,7 +18,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
-#include "platform/Error.h"
+#include "platform/runtime/Error.h"
 #include "support/FileSystemFixtures.h"
 
 // Readable failure messages.

@@ -2,8 +2,8 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
-#include "platform/CaptureMode.h"
-#include "platform/GstRef.h"
+#include "platform/media/CaptureMode.h"
+#include "platform/media/GstRef.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/Diagnostics.h"
+#include "platform/runtime/Diagnostics.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/GraphEvent.h"
-#include "platform/GstRef.h"
+#include "platform/media/GraphEvent.h"
+#include "platform/media/GstRef.h"
 
 namespace {
 

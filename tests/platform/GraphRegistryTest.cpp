@@ -1,4 +1,4 @@
-#include "platform/GraphRegistry.h"
+#include "platform/media/GraphRegistry.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 
 #include <functional>
 
-#include "platform/Pipeline.h"
+#include "platform/media/Pipeline.h"
 #include "support/FileSystemFixtures.h"
 
 using platform::GraphRegistry;

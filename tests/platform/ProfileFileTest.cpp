@@ -1,4 +1,4 @@
-#include "platform/ProfileFile.h"
+#include "platform/files/ProfileFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

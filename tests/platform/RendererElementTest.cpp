@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/GstRef.h"
-#include "platform/RendererElement.h"
+#include "platform/media/GstRef.h"
+#include "platform/media/RendererElement.h"
 
 using platform::GstRef;
 using platform::RendererElement;

@@ -1,4 +1,4 @@
-#include "platform/TerminationSignals.h"
+#include "platform/runtime/TerminationSignals.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 
 #include "TestCam.h"
 #include "TestCamList.h"
-#include "platform/GstRef.h"
+#include "platform/media/GstRef.h"
 
 using platform::GCharPtr;
 using platform::GstRef;

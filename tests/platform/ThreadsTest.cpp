@@ -7,7 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "platform/Threads.h"
+#include "platform/runtime/Threads.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Dib.h"
-#include "platform/FrameScaler.h"
-#include "platform/GstRef.h"
-#include "platform/VideoFrame.h"
+#include "platform/media/FrameScaler.h"
+#include "platform/media/GstRef.h"
+#include "platform/media/VideoFrame.h"
+#include "platform/picture/Dib.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "HarnessEventLoop.h"
 #include "HarnessWindow.h"
 #include "TestCam.h"
-#include "platform/HandlerGuard.h"
+#include "platform/runtime/ErrorBox.h"
 #include "uMain.h"
 #include "utPublic.h"
 

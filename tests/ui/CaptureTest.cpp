@@ -8,11 +8,11 @@
 
 #include <QLineEdit>
 
-#include "TPanel.h"
-#include "platform/GstRef.h"
+#include "platform/media/GstRef.h"
 #include "support/AllocationHooks.h"
 #include "support/MainWindowFixture.h"
 #include "uFrmSelDir.h"
+#include "widgets/TPanel.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "ShellFolders.h"
-#include "platform/HandlerGuard.h"
+#include "platform/runtime/ErrorBox.h"
 #include "uFrmSelDir.h"
+#include "widgets/ShellFolders.h"
 
 namespace {
 using NodeKind = TShellTreeView::NodeKind;

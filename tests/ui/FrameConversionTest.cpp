@@ -24,14 +24,14 @@
 #include <utility>
 #include <vector>
 
-#include "TImage.h"
-#include "TPanel.h"
-#include "TSpinEdit.h"
-#include "platform/BmpFile.h"
-#include "platform/GstRef.h"
-#include "platform/VideoFrame.h"
-#include "platform/VideoRendererSurface.h"
+#include "platform/media/GstRef.h"
+#include "platform/media/VideoFrame.h"
+#include "platform/media/VideoRendererSurface.h"
+#include "platform/picture/BmpFile.h"
 #include "support/MainWindowFixture.h"
+#include "widgets/TImage.h"
+#include "widgets/TPanel.h"
+#include "widgets/TSpinEdit.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <QStyleOptionButton>
 #include <QToolButton>
 
-#include "TSpinEdit.h"
-#include "Translation.h"
+#include "app/Translation.h"
 #include "support/MainWindowFixture.h"
+#include "widgets/TSpinEdit.h"
 
 namespace {
 

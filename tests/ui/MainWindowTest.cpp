@@ -11,13 +11,13 @@
 #include <QToolButton>
 #include <QWindow>
 
-#include "StorageFolder.h"
-#include "TImage.h"
-#include "TPanel.h"
-#include "TSpinEdit.h"
-#include "WindowPlacement.h"
+#include "app/StorageFolder.h"
+#include "app/WindowPlacement.h"
 #include "support/MainWindowFixture.h"
 #include "uFrmSelDir.h"
+#include "widgets/TImage.h"
+#include "widgets/TPanel.h"
+#include "widgets/TSpinEdit.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // encoding.
 #include <QLineEdit>
 
-#include "TSpinEdit.h"
 #include "support/MainWindowFixture.h"
+#include "widgets/TSpinEdit.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include <climits>
 
-#include "TSpinEdit.h"
 #include "support/FileSystemFixtures.h"
 #include "support/MainWindowFixture.h"
+#include "widgets/TSpinEdit.h"
 
 namespace {
 

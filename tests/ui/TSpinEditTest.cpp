@@ -1,4 +1,4 @@
-#include "TSpinEdit.h"
+#include "widgets/TSpinEdit.h"
 
 #include <gtest/gtest.h>
 

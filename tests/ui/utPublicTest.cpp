@@ -13,7 +13,7 @@
 #include <fstream>
 #include <optional>
 
-#include "platform/Error.h"
+#include "platform/runtime/Error.h"
 
 namespace {
 

@@ -1,6 +1,0 @@
-#pragma once
-// The window's diagnostics category, "stillwick.ui" (see platform/Diagnostics.h).
-
-#include "platform/Diagnostics.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcUi)

@@ -1,0 +1,87 @@
+#pragma once
+// The sample grabber element: a pass-through video filter that never changes a frame and hands
+// every frame to a callback on the streaming thread. It is set to the pixel format of the
+// pictures its frames become (24- or 32-bit RGB); it accepts every raw format that can be
+// converted to it, since a frame is converted only when its pixels are asked for (VideoFrame),
+// never here. It can keep the last frame, and it reports the picture format it was linked for.
+// It asks its source for enough buffers that the frames the application holds on to (the
+// display picture, a picture being saved, the preview's frame) do not starve the source.
+//
+// Threads: the setters run on the main thread; the callback runs on the streaming thread. A
+// frame whose work fails ends the stream with an error message from the grabber. All functions
+// take a borrowed element and do nothing (or fail) when it is not a grabber.
+
+#include <gst/gst.h>
+
+#include <cstdint>
+
+#include "platform/media/GstRef.h"
+#include "platform/media/VideoFrame.h"
+
+namespace platform {
+
+// The picture formats the grabber can be set to. None accepts nothing, so a link fails.
+enum class GrabberFormat { None, BGR, BGRx };
+
+// One frame as the callback sees it: the frame as delivered, of which a reference may be kept,
+// and the mapped bytes of its first plane, from `data` to the end of its memory (for a BGR or
+// BGRx frame at DIB stride, exactly the rows of the picture). `data` is valid only during the
+// call.
+struct GrabberFrame {
+  double sampleTime = 0;  // seconds of running time; 0 when the frame carries no time stamp
+  const uint8_t* data = nullptr;
+  int32_t length = 0;
+  const VideoFrame* frame = nullptr;
+};
+
+// The grabber's callback, one of the doors from GStreamer's threads: runs on the streaming
+// thread, once per frame, and must not throw, block on the main thread or touch a widget.
+using GrabberCallback = void (*)(void* userData, const GrabberFrame& frame) noexcept;
+
+// The negotiated link: the picture format the frames become, at the frames' size, with DIB
+// rows (stride: the row length rounded up to 4 bytes), and the format the frames arrive in.
+struct GrabberConnection {
+  GrabberFormat format = GrabberFormat::None;
+  GstVideoFormat delivered = GST_VIDEO_FORMAT_UNKNOWN;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t stride = 0;
+  int32_t fpsN = 0;
+  int32_t fpsD = 1;
+  int32_t parN = 1;
+  int32_t parD = 1;
+};
+
+GType GrabberGetType();
+bool IsGrabber(GstElement* element) noexcept;
+
+// A new grabber that accepts nothing until a format is set.
+GstRef<GstElement> GrabberCreate();
+
+// Sets the picture format. Set it before linking: links made earlier are not re-checked.
+void GrabberSetFormat(GstElement* grabber, GrabberFormat format) noexcept;
+
+// How many frames the application may hold on to at once, which the grabber asks its source to
+// have buffers for on top of its own needs.
+inline constexpr unsigned kGrabberFramesHeld = 3;
+
+// Replaces the callback (null: none). When it returns, no call of the previous callback is
+// running any more, so its user data may go; the one exception is a call from inside the
+// callback itself, which does not wait for itself. Must not be called while holding a lock
+// that the callback takes.
+void GrabberSetCallback(GstElement* grabber, GrabberCallback callback, void* userData) noexcept;
+
+// Keeps (or stops keeping and drops) the last frame: a reference, not a copy.
+void GrabberSetBufferSamples(GstElement* grabber, bool keep) noexcept;
+// The kept frame; empty when none is kept.
+VideoFrame GrabberHeldFrame(GstElement* grabber) noexcept;
+// Size of the kept frame as a picture (connected format, DIB rows) in bytes; 0 when none.
+int32_t GrabberHeldFrameSize(GstElement* grabber) noexcept;
+// Writes up to `capacity` bytes of the kept frame as a picture (top row first); returns the
+// bytes written, 0 when none. The frame is converted on the calling thread.
+int32_t GrabberCopyHeldFrame(GstElement* grabber, void* destination, int32_t capacity) noexcept;
+
+// The format negotiated on the grabber's pads; false while it has none.
+bool GrabberConnected(GstElement* grabber, GrabberConnection& connection) noexcept;
+
+}  // namespace platform

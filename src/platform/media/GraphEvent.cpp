@@ -1,0 +1,147 @@
+#include "platform/media/GraphEvent.h"
+
+#include <gst/base/gstbasesrc.h>
+
+#include "platform/media/GstRef.h"
+#include "platform/runtime/Error.h"
+
+namespace platform {
+
+namespace {
+
+// The child of `pipeline` that holds (or is) `object`; null when it is not inside the pipeline.
+GstRef<GstElement> TopLevelChild(GstObject* object, GstElement* pipeline) {
+  auto current = GstRef<GstObject>::Retain(object);
+  while (current) {
+    auto parent = GstRef<GstObject>::Adopt(gst_object_get_parent(current.get()));
+    if (!parent)
+      return {};
+    if (parent.get() == GST_OBJECT(pipeline)) {
+      if (!GST_IS_ELEMENT(current.get()))
+        return {};
+      return GstRef<GstElement>::Retain(GST_ELEMENT(current.get()));
+    }
+    current = parent;
+  }
+  return {};
+}
+
+bool IsSourceElement(GstElement* element) {
+  if (GST_OBJECT_FLAG_IS_SET(element, GST_ELEMENT_FLAG_SOURCE))
+    return true;
+  GST_OBJECT_LOCK(element);
+  const bool source = element->numsinkpads == 0 && element->numsrcpads > 0;
+  GST_OBJECT_UNLOCK(element);
+  return source;
+}
+
+std::string LostText(const char* why) {
+  return FormatMessage("Capture stopped, the video device was lost: %s", why);
+}
+
+bool MarkedDeviceLost(GstMessage* message) {
+  const GstStructure* details = nullptr;
+  gst_message_parse_error_details(message, &details);
+  gboolean lost = FALSE;
+  return details && gst_structure_get_boolean(details, "device-lost", &lost) && lost;
+}
+
+bool HasLiveSource(GstElement* pipeline) {
+  bool live = false;
+  GstIteratorPtr it(gst_bin_iterate_recurse(GST_BIN(pipeline)));
+  GValue item = G_VALUE_INIT;
+  while (!live && gst_iterator_next(it.get(), &item) == GST_ITERATOR_OK) {
+    auto* element = static_cast<GstElement*>(g_value_get_object(&item));
+    live = GST_IS_BASE_SRC(element) && gst_base_src_is_live(GST_BASE_SRC(element));
+    g_value_reset(&item);
+  }
+  g_value_unset(&item);
+  return live;
+}
+
+enum class Failure { Other, CouldNotOpen, Lost };
+
+// What an ERROR says about the video device, and why.
+Failure Diagnose(GstMessage* message, GstElement* pipeline, const GError* error,
+                 const char*& reason) {
+  reason = nullptr;
+  if (MarkedDeviceLost(message))
+    return Failure::Lost;
+  if (!error || error->domain != GST_RESOURCE_ERROR)
+    return Failure::Other;
+  auto child = TopLevelChild(GST_MESSAGE_SRC(message), pipeline);
+  if (!child || !IsSourceElement(child.get()))
+    return Failure::Other;
+  switch (error->code) {
+    case GST_RESOURCE_ERROR_READ:
+      return Failure::Lost;
+    case GST_RESOURCE_ERROR_BUSY:
+      reason = "it is in use by another program";
+      return Failure::CouldNotOpen;
+    case GST_RESOURCE_ERROR_NOT_FOUND:
+      reason = "it was not found";
+      return Failure::CouldNotOpen;
+    case GST_RESOURCE_ERROR_OPEN_READ:
+    case GST_RESOURCE_ERROR_OPEN_WRITE:
+    case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
+      return Failure::CouldNotOpen;
+    default:
+      return Failure::Other;
+  }
+}
+
+}  // namespace
+
+GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline) {
+  GraphEvent event;
+  const GstMessageType type = GST_MESSAGE_TYPE(message);
+  switch (type) {
+    case GST_MESSAGE_EOS:
+      event.code = EC_COMPLETE;
+      if (HasLiveSource(pipeline)) {
+        event.stopsStream = true;
+        event.errorText = LostText("end of stream");
+      }
+      break;
+    case GST_MESSAGE_ERROR: {
+      GError* raw = nullptr;
+      gchar* rawDebug = nullptr;
+      gst_message_parse_error(message, &raw, &rawDebug);
+      GErrorPtr error(raw);
+      GCharPtr debug(rawDebug);
+      const char* text = error && error->message ? error->message : "unknown error";
+      event.source = GST_MESSAGE_SRC(message) ? GST_MESSAGE_SRC_NAME(message) : "(unknown)";
+      event.detail = debug ? FormatMessage("%s (%s)", text, debug.get()) : text;
+      const char* reason = nullptr;
+      event.stopsStream = true;
+      switch (Diagnose(message, pipeline, error.get(), reason)) {
+        case Failure::Lost:
+          event.code = EC_DEVICE_LOST;
+          event.errorText = LostText(text);
+          break;
+        case Failure::CouldNotOpen:
+          event.code = EC_ERRORABORT;
+          event.errorText =
+              reason ? FormatMessage("The video device could not be opened, %s: %s", reason, text)
+                     : FormatMessage("The video device could not be opened: %s", text);
+          break;
+        case Failure::Other:
+          event.code = EC_ERRORABORT;
+          event.errorText = FormatMessage("Capture stopped: %s", text);
+          break;
+      }
+      break;
+    }
+    case GST_MESSAGE_STATE_CHANGED:
+      event.pipelineStateChanged = GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline);
+      [[fallthrough]];
+    default:
+      // Extended types lie above the int range; they wrap, which keeps them distinct.
+      event.code =
+          static_cast<int>(static_cast<unsigned>(EC_GST_MESSAGE) + static_cast<unsigned>(type));
+      break;
+  }
+  return event;
+}
+
+}  // namespace platform

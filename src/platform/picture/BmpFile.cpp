@@ -1,0 +1,95 @@
+#include "platform/picture/BmpFile.h"
+
+#include <sys/uio.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/files/AtomicReplace.h"
+#include "platform/runtime/Error.h"
+
+// The headers are written as they lie in memory.
+static_assert(std::endian::native == std::endian::little);
+
+namespace {
+
+#pragma pack(push, 1)
+struct BITMAPFILEHEADER {
+  uint16_t bfType = 0x4D42;  // "BM"
+  uint32_t bfSize = 0;
+  uint16_t bfReserved1 = 0;
+  uint16_t bfReserved2 = 0;
+  uint32_t bfOffBits = 0;
+};
+#pragma pack(pop)
+static_assert(sizeof(BITMAPFILEHEADER) == 14);
+
+[[noreturn]] void Fail(const std::string& fileName, int error) {
+  // Main thread only, so strerror's shared buffer is safe.
+  RaiseError(
+      FormatMessage("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(error)));
+}
+
+}  // namespace
+
+// Not synced to disk: a picture is one of a series taken on the main thread, and fsync would
+// cost several times the write itself. Replacement by rename still keeps a crash of this
+// process from leaving half a picture, and every error the kernel does report (short writes,
+// ENOSPC, EIO at close) fails the write.
+void WriteBmpFile(const std::string& fileName, const Dib& dib) {
+  // A frame's pixels are computed here, at the first read (see Dib).
+  if (!dib.Bits())
+    Fail(fileName, ENOMEM);
+  const auto& colorInfo = dib.ColorInfo();
+  const size_t height = static_cast<size_t>(dib.Height());
+  const size_t imageSize = dib.ImageSize();
+  const size_t offset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + colorInfo.size();
+  if (offset + imageSize > UINT32_MAX) {
+    Fail(fileName, EFBIG);
+  }
+
+  BITMAPFILEHEADER fileHeader;
+  fileHeader.bfSize = static_cast<uint32_t>(offset + imageSize);
+  fileHeader.bfOffBits = static_cast<uint32_t>(offset);
+  BITMAPINFOHEADER infoHeader = dib.Header();
+  infoHeader.biSize = sizeof(BITMAPINFOHEADER);
+  infoHeader.biHeight = dib.Height();
+  infoHeader.biSizeImage = static_cast<uint32_t>(imageSize);
+
+  std::vector<uint8_t> head(offset);
+  std::memcpy(head.data(), &fileHeader, sizeof fileHeader);
+  std::memcpy(head.data() + sizeof fileHeader, &infoHeader, sizeof infoHeader);
+  std::copy(colorInfo.begin(), colorInfo.end(),
+            head.begin() + sizeof fileHeader + sizeof infoHeader);
+
+  // The pixels go straight from the Dib: bottom row first, adjacent rows merged, so a
+  // bottom-up Dib is one piece and a top-down one a piece per row, without a copy.
+  std::vector<iovec> parts;
+  parts.reserve(height + 1);
+  parts.push_back({head.data(), head.size()});
+  bool first = true;
+  for (size_t row = height; row-- > 0;) {
+    auto* line = const_cast<uint8_t*>(dib.ScanLine(static_cast<int>(row)));
+    iovec& last = parts.back();
+    if (!first && static_cast<uint8_t*>(last.iov_base) + last.iov_len == line) {
+      last.iov_len += dib.Stride();
+    } else {
+      parts.push_back({line, dib.Stride()});
+    }
+    first = false;
+  }
+
+  platform::AtomicReplace file;
+  int error = file.Begin(fileName, {});
+  if (error == 0)
+    error = file.Write(parts);
+  if (error == 0)
+    error = file.Commit();
+  if (error != 0)
+    Fail(fileName, error);
+}

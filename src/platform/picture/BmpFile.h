@@ -1,0 +1,18 @@
+#pragma once
+// Writing a picture as a Windows BMP file.
+
+#include <string>
+
+#include "platform/picture/Dib.h"
+
+// Writes `dib` to `fileName` as a BMP file (a Dib that refers to a frame has its pixels
+// computed first; when they cannot be, "Cannot allocate memory"): file header, info header (always
+// bottom-up, with biSizeImage filled in), the masks or colour table where the format has them, then
+// the rows padded to 4 bytes, bottom row first whatever the Dib's own row order.
+//
+// Written through AtomicReplace, so a picture of that name is replaced whole or not at all: an
+// existing file this user could not open for writing is not replaced (Permission denied), a
+// replaced one keeps its mode, and a name that is a symbolic link has its target replaced. On any
+// failure nothing is left behind and an existing file is untouched; raises EStillwickError
+// "Cannot create file "<fileName>". <reason>" with the system's text for the failing call.
+void WriteBmpFile(const std::string& fileName, const Dib& dib);

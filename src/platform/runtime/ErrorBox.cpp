@@ -1,0 +1,109 @@
+#include "platform/runtime/ErrorBox.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <optional>
+
+#include "platform/runtime/ModalWindow.h"
+
+namespace {
+
+// The boxes. Main thread only: handlers, and the event loop of an open box or dialog.
+struct Boxes {
+  ErrorPresenter presenter;
+  // The text of the box open now (its own event loop may run other handlers meanwhile).
+  std::optional<std::string> showing;
+  // Boxes that came while a box or another modal window was open, in order; each text once.
+  struct Waiting {
+    std::string text;
+    BoxTiming timing;
+  };
+  std::deque<Waiting> waiting;
+  bool watchingModal = false;  // a drain is due when the modal window open now closes
+};
+
+Boxes& TheBoxes() {
+  static Boxes boxes;
+  return boxes;
+}
+
+void Present(const std::string& text) {
+  Boxes& b = TheBoxes();
+  if (!b.presenter) {
+    std::fprintf(stderr, "Stillwick: %s\n", text.c_str());
+    return;
+  }
+  b.showing = text;
+  struct Closed {
+    ~Closed() { TheBoxes().showing.reset(); }
+  } closed;
+  b.presenter(text);
+}
+
+// Shows the boxes that may be shown now, one after another.
+void ShowWaiting() {
+  Boxes& b = TheBoxes();
+  while (!b.showing) {
+    const bool modal = ModalWindowOpen();
+    auto next = std::find_if(b.waiting.begin(), b.waiting.end(), [&](const Boxes::Waiting& w) {
+      return !modal || w.timing == BoxTiming::Now;
+    });
+    if (next == b.waiting.end()) {
+      if (!b.waiting.empty() && !b.watchingModal) {
+        b.watchingModal = true;
+        AfterModalWindowCloses([] {
+          TheBoxes().watchingModal = false;
+          ShowWaiting();
+        });
+      }
+      return;
+    }
+    const std::string text = std::move(next->text);
+    b.waiting.erase(next);
+    Present(text);
+  }
+}
+
+// The last Unicode code point of UTF-8 text (0 when empty).
+char32_t LastCodePoint(const std::string& text) {
+  if (text.empty())
+    return 0;
+  size_t start = text.size() - 1;
+  while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+    --start;
+  const auto lead = static_cast<unsigned char>(text[start]);
+  if (lead < 0x80)
+    return lead;
+  // Any non-ASCII character sorts after "."; its exact value does not matter here.
+  return 0x80;
+}
+
+}  // namespace
+
+void SetErrorPresenter(ErrorPresenter presenter) {
+  Boxes& b = TheBoxes();
+  b.presenter = std::move(presenter);
+  b.waiting.clear();  // they were meant for the presenter that goes
+  b.watchingModal = false;
+}
+
+std::string ErrorBoxText(const std::string& message) {
+  return LastCodePoint(message) > U'.' ? message + "." : message;
+}
+
+void ShowErrorBox(const std::string& message, BoxTiming timing) noexcept {
+  try {
+    const std::string text = ErrorBoxText(message);
+    Boxes& b = TheBoxes();
+    const bool known =
+        b.showing == text || std::any_of(b.waiting.begin(), b.waiting.end(),
+                                         [&](const Boxes::Waiting& w) { return w.text == text; });
+    if (known)
+      return;
+    b.waiting.push_back({text, timing});
+    ShowWaiting();
+  } catch (...) {
+    std::fprintf(stderr, "Stillwick: an error could not be shown\n");
+  }
+}

@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QTest>
+#include <QTimer>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/runtime/Error.h"
+#include "platform/runtime/ErrorBox.h"
+
+namespace {
+
+class HandlerGuardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetErrorPresenter([this](const std::string& text) { shown.push_back(text); });
+  }
+  void TearDown() override { SetErrorPresenter(nullptr); }
+  std::vector<std::string> shown;
+};
+
+TEST_F(HandlerGuardTest, FullStopIsAddedOnlyAfterCharactersSortingAfterIt) {
+  struct Case {
+    const char* message;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"Unable to write to /x/y.INI", "Unable to write to /x/y.INI."},
+      {"'abc' is not a valid integer value", "'abc' is not a valid integer value."},
+      {"Version 2", "Version 2."},
+      {"Already ends.", "Already ends."},
+      {"Ends with a blank ", "Ends with a blank "},
+      {"Ends with a comma,", "Ends with a comma,"},
+      {"Quoted \"x\"", "Quoted \"x\""},
+      {"系统退出", "系统退出."},
+      {"", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ErrorBoxText(c.message), c.shown) << c.message;
+}
+
+TEST_F(HandlerGuardTest, AnExceptionEndsTheHandlerAndIsShownOnce) {
+  bool after = false;
+  Guarded([&] {
+    RaiseError(FormatMessage("Cannot create file \"%s\". %s", "/a/b.bmp", "No such file"));
+    after = true;
+  });
+  EXPECT_FALSE(after);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], "Cannot create file \"/a/b.bmp\". No such file.");
+
+  Guarded([] { throw std::logic_error("plain"); });
+  Guarded([] {});
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[1], "plain.");
+}
+
+TEST_F(HandlerGuardTest, ABoxThatComesWhileOneIsOpenFollowsItOnce) {
+  int open = 0, deepest = 0;
+  SetErrorPresenter([&](const std::string& text) {
+    shown.push_back(text);
+    deepest = std::max(deepest, ++open);
+    if (text == "first.") {
+      // Handlers that run in the open box's own event loop.
+      ShowErrorBox("second", BoxTiming::AfterModalWindows);
+      ShowErrorBox("first");   // the failure of the box that is open
+      ShowErrorBox("second");  // the failure that already waits
+      ShowErrorBox("third");
+    }
+    --open;
+  });
+  ShowErrorBox("first");
+  EXPECT_EQ(shown, (std::vector<std::string>{"first.", "second.", "third."}));
+  EXPECT_EQ(deepest, 1);
+}
+
+TEST_F(HandlerGuardTest, ABoxThatArrivesWaitsForAModalWindowItsOwnBoxDoesNot) {
+  QDialog dialog;
+  std::vector<std::string> whileOpen;
+  QTimer::singleShot(0, &dialog, [&] {
+    ShowErrorBox("the device was lost", BoxTiming::AfterModalWindows);
+    ShowErrorBox("the dialog's own");
+    QTest::qWait(50);
+    whileOpen = shown;
+    dialog.reject();
+  });
+  dialog.exec();
+  EXPECT_EQ(whileOpen, std::vector<std::string>{"the dialog's own."});
+  QTest::qWait(50);
+  EXPECT_EQ(shown, (std::vector<std::string>{"the dialog's own.", "the device was lost."}));
+}
+
+}  // namespace
