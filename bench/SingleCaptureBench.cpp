@@ -168,7 +168,7 @@ void SingleCaptureBench(Context& context) {
           ::unlink(writer.c_str());
           TBitmap::Ref picture = w.Picture.Snapshot();
           const auto start = Clock::now();
-          WriteBmpFile(writer, *picture);
+          platform::WriteBmpFile(writer, *picture);
           writerNew.push_back(Ms(Clock::now() - start));
         },
     };

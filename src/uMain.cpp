@@ -462,7 +462,7 @@ void TFrmMain::WriteDisplayPicture(const std::string& fileName) {
   // BGR pixels are computed here, by the writer's first read, once per frame.
   TBitmap::Ref picture = Picture.Snapshot();
   if (picture)
-    WriteBmpFile(fileName, *picture);
+    platform::WriteBmpFile(fileName, *picture);
 }
 
 void TFrmMain::StopBurst() {

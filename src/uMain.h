@@ -34,7 +34,7 @@ class TFrmMain : public QWidget {
   explicit TFrmMain(QWidget* parent = nullptr);
   ~TFrmMain() override;
 
-  // Handlers. All run on the main thread, through the handler guard, except
+  // Handlers. All run on the main thread, through the error-box guard, except
   // SampleGrabberBuffer.
   void FormCreate();
   void FormClose();

@@ -118,7 +118,7 @@ TEST(BmpFile, WritesBottomUpFileThatReadsBackPixelForPixel) {
     QTemporaryDir dir;
     const QString path = dir.filePath("pic.bmp");
     const auto dib = MakeDib(c.width, c.height, c.bitCount, c.compression);
-    WriteBmpFile(path.toStdString(), *dib);
+    platform::WriteBmpFile(path.toStdString(), *dib);
 
     const int w = c.width, h = dib->Height();
     const std::array<std::pair<int, int>, 4> probes = {{{0, 0}, {w - 1, 0}, {0, h - 1}, {5, 2}}};
@@ -144,7 +144,7 @@ TEST(BmpFile, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
   QTemporaryDir dir;
   const QString path = dir.filePath("pic.bmp");
   const mode_t oldMask = umask(027);
-  WriteBmpFile(path.toStdString(), *MakeDib(100, 50, 24));
+  platform::WriteBmpFile(path.toStdString(), *MakeDib(100, 50, 24));
   umask(oldMask);
   struct stat st {};
   ASSERT_EQ(stat(path.toLocal8Bit().constData(), &st), 0);
@@ -152,7 +152,7 @@ TEST(BmpFile, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
 
   ASSERT_EQ(chmod(path.toLocal8Bit().constData(), 0604), 0);
   ASSERT_TRUE(QFile::link("pic.bmp", dir.filePath("link.bmp")));
-  WriteBmpFile(dir.filePath("link.bmp").toStdString(), *MakeDib(9, -4, 24));
+  platform::WriteBmpFile(dir.filePath("link.bmp").toStdString(), *MakeDib(9, -4, 24));
 
   EXPECT_EQ(ReadBack(path, {"8,3"}), (QStringList{"9 4 RGB", Rgb(Colour(8, 3))}));
   EXPECT_EQ(Listing(dir), (QStringList{"link.bmp", "pic.bmp"}));
@@ -166,13 +166,13 @@ TEST(BmpFile, PictureThisUserMayNotWriteIsNotReplaced) {
   QTemporaryDir dir;
   ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0777), 0);
   const std::string path = dir.filePath("pic.bmp").toStdString();
-  WriteBmpFile(path, *MakeDib(3, 2, 24));
+  platform::WriteBmpFile(path, *MakeDib(3, 2, 24));
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
   const QByteArray before = Contents(QString::fromStdString(path));
 
   const int result = testfs::RunUnprivileged([&] {
     try {
-      WriteBmpFile(path, *MakeDib(9, 4, 24));
+      platform::WriteBmpFile(path, *MakeDib(9, 4, 24));
     } catch (const EStillwickError& e) {
       return e.what() == "Cannot create file \"" + path + "\". Permission denied" ? 0 : 1;
     }
@@ -189,7 +189,7 @@ TEST(BmpFile, KillLeavesAWholePictureOrNone) {
   const QString reference = dir.filePath("reference.bmp");
   const std::string path = dir.filePath("pic.bmp").toStdString();
   const auto dib = MakeDib(1920, -1080, 24);
-  WriteBmpFile(reference.toStdString(), *dib);
+  platform::WriteBmpFile(reference.toStdString(), *dib);
   const QByteArray whole = Contents(reference);
   for (int round = 0; round < 8; ++round) {
     QFile::remove(QString::fromStdString(path));
@@ -197,7 +197,7 @@ TEST(BmpFile, KillLeavesAWholePictureOrNone) {
     ASSERT_GE(writer, 0);
     if (writer == 0) {
       for (;;)
-        WriteBmpFile(path, *dib);
+        platform::WriteBmpFile(path, *dib);
     }
     usleep(static_cast<useconds_t>(3000 + round * 1700));
     kill(writer, SIGKILL);
@@ -226,7 +226,7 @@ TEST(BmpFile, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
         Failure{"plain/pic01.bmp", "Not a directory"}, Failure{"folder", "Is a directory"}}) {
     const std::string path = dir.filePath(f.name).toStdString();
     try {
-      WriteBmpFile(path, *dib);
+      platform::WriteBmpFile(path, *dib);
       ADD_FAILURE() << f.name << " was written";
     } catch (const EStillwickError& e) {
       EXPECT_EQ(e.what(), "Cannot create file \"" + path + "\". " + f.reason);
@@ -240,7 +240,7 @@ TEST(BmpFile, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
 TEST(BmpFile, ShortWriteFailsAndKeepsOldPicture) {
   QTemporaryDir dir;
   const QString path = dir.filePath("pic.bmp");
-  WriteBmpFile(path.toStdString(), *MakeDib(3, 2, 24));
+  platform::WriteBmpFile(path.toStdString(), *MakeDib(3, 2, 24));
   const QByteArray before = Contents(path);
 
   rlimit old{};
@@ -251,7 +251,7 @@ TEST(BmpFile, ShortWriteFailsAndKeepsOldPicture) {
   setrlimit(RLIMIT_FSIZE, &small);
   std::string message;
   try {
-    WriteBmpFile(path.toStdString(), *MakeDib(321, -7, 24));
+    platform::WriteBmpFile(path.toStdString(), *MakeDib(321, -7, 24));
   } catch (const EStillwickError& e) {
     message = e.what();
   }

@@ -13,7 +13,7 @@
 
 namespace {
 
-class HandlerGuardTest : public ::testing::Test {
+class ErrorBoxTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetErrorPresenter([this](const std::string& text) { shown.push_back(text); });
@@ -22,7 +22,7 @@ class HandlerGuardTest : public ::testing::Test {
   std::vector<std::string> shown;
 };
 
-TEST_F(HandlerGuardTest, FullStopIsAddedOnlyAfterCharactersSortingAfterIt) {
+TEST_F(ErrorBoxTest, FullStopIsAddedOnlyAfterCharactersSortingAfterIt) {
   struct Case {
     const char* message;
     const char* shown;
@@ -42,7 +42,7 @@ TEST_F(HandlerGuardTest, FullStopIsAddedOnlyAfterCharactersSortingAfterIt) {
     EXPECT_EQ(ErrorBoxText(c.message), c.shown) << c.message;
 }
 
-TEST_F(HandlerGuardTest, AnExceptionEndsTheHandlerAndIsShownOnce) {
+TEST_F(ErrorBoxTest, AnExceptionEndsTheHandlerAndIsShownOnce) {
   bool after = false;
   Guarded([&] {
     RaiseError(FormatMessage("Cannot create file \"%s\". %s", "/a/b.bmp", "No such file"));
@@ -58,7 +58,7 @@ TEST_F(HandlerGuardTest, AnExceptionEndsTheHandlerAndIsShownOnce) {
   EXPECT_EQ(shown[1], "plain.");
 }
 
-TEST_F(HandlerGuardTest, ABoxThatComesWhileOneIsOpenFollowsItOnce) {
+TEST_F(ErrorBoxTest, ABoxThatComesWhileOneIsOpenFollowsItOnce) {
   int open = 0, deepest = 0;
   SetErrorPresenter([&](const std::string& text) {
     shown.push_back(text);
@@ -77,7 +77,7 @@ TEST_F(HandlerGuardTest, ABoxThatComesWhileOneIsOpenFollowsItOnce) {
   EXPECT_EQ(deepest, 1);
 }
 
-TEST_F(HandlerGuardTest, ABoxThatArrivesWaitsForAModalWindowItsOwnBoxDoesNot) {
+TEST_F(ErrorBoxTest, ABoxThatArrivesWaitsForAModalWindowItsOwnBoxDoesNot) {
   QDialog dialog;
   std::vector<std::string> whileOpen;
   QTimer::singleShot(0, &dialog, [&] {

@@ -411,8 +411,8 @@ TEST_F(FrameConversionTest, LostDeviceKeepsTheLastFrameWhole) {
   // frame as today's conversion made it.
   const std::string a = QDir(pictures).filePath("a.bmp").toStdString();
   const std::string b = QDir(pictures).filePath("b.bmp").toStdString();
-  WriteBmpFile(a, *window->Picture.Snapshot());
-  WriteBmpFile(b, *window->Picture.Snapshot());
+  platform::WriteBmpFile(a, *window->Picture.Snapshot());
+  platform::WriteBmpFile(b, *window->Picture.Snapshot());
   const std::vector<uint8_t> written = ReadFile(QString::fromStdString(a));
   EXPECT_EQ(ReadFile(QString::fromStdString(b)), written);
   EXPECT_EQ(written, BmpFileOf(ReferenceConversion(frame)));

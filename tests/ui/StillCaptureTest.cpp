@@ -288,7 +288,7 @@ TEST_F(StillCaptureTest, FailedWriteEndsTheBurstWithOneError) {
   window->Timer1Timer();
   // A folder where the third picture should go makes that write fail.
   QDir().mkpath(Path("voZU-03.bmp"));
-  // The next tick as the timer delivers it, through the handler guard.
+  // The next tick as the timer delivers it, through the error-box guard.
   window->Timer1.setInterval(1);
   ASSERT_TRUE(WaitFor([&] { return !window->Timer1.isActive(); }));
   QTest::qWait(20);

@@ -41,6 +41,8 @@ static_assert(sizeof(BITMAPFILEHEADER) == 14);
 // cost several times the write itself. Replacement by rename still keeps a crash of this
 // process from leaving half a picture, and every error the kernel does report (short writes,
 // ENOSPC, EIO at close) fails the write.
+namespace platform {
+
 void WriteBmpFile(const std::string& fileName, const Dib& dib) {
   // A frame's pixels are computed here, at the first read (see Dib).
   if (!dib.Bits())
@@ -84,7 +86,7 @@ void WriteBmpFile(const std::string& fileName, const Dib& dib) {
     first = false;
   }
 
-  platform::AtomicReplace file;
+  AtomicReplace file;
   int error = file.Begin(fileName, {});
   if (error == 0)
     error = file.Write(parts);
@@ -93,3 +95,5 @@ void WriteBmpFile(const std::string& fileName, const Dib& dib) {
   if (error != 0)
     Fail(fileName, error);
 }
+
+}  // namespace platform

@@ -15,4 +15,8 @@
 // replaced one keeps its mode, and a name that is a symbolic link has its target replaced. On any
 // failure nothing is left behind and an existing file is untouched; raises EStillwickError
 // "Cannot create file "<fileName>". <reason>" with the system's text for the failing call.
+namespace platform {
+
 void WriteBmpFile(const std::string& fileName, const Dib& dib);
+
+}  // namespace platform

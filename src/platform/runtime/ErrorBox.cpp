@@ -45,14 +45,14 @@ void Present(const std::string& text) {
 void ShowWaiting() {
   Boxes& b = TheBoxes();
   while (!b.showing) {
-    const bool modal = ModalWindowOpen();
+    const bool modal = platform::ModalWindowOpen();
     auto next = std::find_if(b.waiting.begin(), b.waiting.end(), [&](const Boxes::Waiting& w) {
       return !modal || w.timing == BoxTiming::Now;
     });
     if (next == b.waiting.end()) {
       if (!b.waiting.empty() && !b.watchingModal) {
         b.watchingModal = true;
-        AfterModalWindowCloses([] {
+        platform::AfterModalWindowCloses([] {
           TheBoxes().watchingModal = false;
           ShowWaiting();
         });

@@ -49,6 +49,8 @@ QWidget* ActiveModalWindow() {
 
 }  // namespace
 
+namespace platform {
+
 bool ModalWindowOpen() {
   return ActiveModalWindow() != nullptr;
 }
@@ -60,3 +62,5 @@ void AfterModalWindowCloses(std::function<void()> then) {
     CloseWatch::Later(std::move(then));
   }
 }
+
+}  // namespace platform
