@@ -453,16 +453,17 @@ std::string TFrmMain::BuildPictureFileName(int32_t number) const {
 
 void TFrmMain::WriteDisplayPicture(const std::string& fileName) {
   // An empty folder text names no folder; without this test the name would point at "/".
-  if (edFileDir->text().isEmpty()) {
-    RaiseError(
-        FormatMessage("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(ENOENT)));
-  }
+  if (edFileDir->text().isEmpty())
+    platform::RaiseCannotCreate(fileName, ENOENT);
   // The picture is never written again once adopted, so the reference holds one whole frame
-  // and the file is written without keeping the streaming thread waiting at the lock. A frame's
-  // BGR pixels are computed here, by the writer's first read, once per frame.
+  // and the file is written without keeping the streaming thread waiting at the lock.
   TBitmap::Ref picture = Picture.Snapshot();
-  if (picture)
-    platform::WriteBmpFile(fileName, *picture);
+  if (!picture)
+    return;
+  // A frame's full-size BGR pixels exist only for saves: computed here, once per frame.
+  if (!picture->ComputeFramePixels())
+    platform::RaiseCannotCreate(fileName, ENOMEM);
+  platform::WriteBmpFile(fileName, *picture);
 }
 
 void TFrmMain::StopBurst() {

@@ -260,6 +260,7 @@ TEST_P(OddWidth, FramesArriveWholeAndUprightInThePicture) {
   EXPECT_EQ(shown->Width(), 321);
   EXPECT_EQ(shown->Height(), 240);
   EXPECT_EQ(shown->BitCount(), 24);
+  ASSERT_TRUE(shown->ComputeFramePixels());
   const uint8_t* top = shown->ScanLine(0);
   const uint8_t* bottom = shown->ScanLine(239);
   EXPECT_TRUE(std::all_of(top, top + 963, [](uint8_t b) { return b > 240; }));
@@ -308,7 +309,7 @@ TEST_F(StridedFrames, ArriveAsDeliveredAndArePackedInThePicture) {
     EXPECT_EQ(log_.lastBytes.size(), 4000u);  // the frame's own memory, rows 1000 bytes apart
   }
   TBitmap::Ref shown = picture_.Snapshot();
-  ASSERT_TRUE(shown);
+  ASSERT_TRUE(shown && shown->ComputeFramePixels());
   ASSERT_EQ(shown->ImageSize(), 964u * 4u);
   for (int y = 0; y < 4; ++y) {
     const uint8_t* row = shown->ScanLine(y);
@@ -332,14 +333,19 @@ TEST_F(StridedFrames, NoPixelMemoryOnTheStreamingThreadAndAPictureWithoutItIsNot
 
   TBitmap::Ref shown = picture_.Snapshot();
   ASSERT_TRUE(shown && shown->Frame());
-  // A reader without memory for the pixels gets none; the next reader gets them, made once.
+  // Its pixels exist only once asked for. Without memory for them the request fails; the next
+  // one makes them, once.
+  EXPECT_EQ(shown->Bits(), nullptr);
   FailNextAllocation(std::size_t{964} * 4);  // fails off the main thread only
-  const uint8_t* failed = reinterpret_cast<const uint8_t*>(&before);
-  std::thread([&] { failed = shown->Bits(); }).join();
+  bool failed = true;
+  std::thread([&] { failed = !shown->ComputeFramePixels(); }).join();
   const bool failureUsed = !AllocationFailureArmed();
   FailNextAllocation(0);
   EXPECT_TRUE(failureUsed);
-  EXPECT_EQ(failed, nullptr);
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(shown->Bits(), nullptr);
+  ASSERT_TRUE(shown->ComputeFramePixels());
+  EXPECT_TRUE(shown->ComputeFramePixels());
   const uint8_t* bits = shown->Bits();
   ASSERT_NE(bits, nullptr);
   EXPECT_EQ(shown->Bits(), bits);
@@ -420,6 +426,7 @@ TEST(SampleGrabber, CopyToBitmapCutsPadsAndRefuses) {
   EXPECT_EQ(picture.Handle(), held);
   // No buffer: the grabber's copy of the last frame.
   ASSERT_TRUE(grabber.CopyToBitmap(&picture, nullptr, 0));
+  ASSERT_TRUE(picture.Handle()->ComputeFramePixels());
   EXPECT_TRUE(AllBytes(picture.Handle()->Bits(), 96, 0x5A));
   // Lands in the recycled memory of the long frame; what it does not cover is black.
   ASSERT_TRUE(grabber.CopyToBitmap(&picture, shortFrame.data(), 40));
@@ -524,7 +531,8 @@ TEST(SampleGrabber, SnapshotsTakenWhileFramesStreamAreWholeFrames) {
     if (!shown)
       continue;
     ++snapshots;
-    whole = whole && AllBytes(shown->Bits(), imageSize, shown->Bits()[0]);
+    whole = whole && shown->ComputeFramePixels() &&
+            AllBytes(shown->Bits(), imageSize, shown->Bits()[0]);
   }
   camera.join();
   EXPECT_TRUE(whole);
@@ -564,6 +572,7 @@ TEST(SampleGrabber, EachActivationMakesAFreshFilterSetUpAgain) {
       std::this_thread::yield();
     }
     ASSERT_FALSE(picture.Empty());
+    ASSERT_TRUE(picture.Handle()->ComputeFramePixels());
     EXPECT_TRUE(AllBytes(picture.Handle()->Bits(), 96, 3));
 
     // A new type applied while active unlinks the input and holds from then on.

@@ -30,6 +30,7 @@ void ExpectColourBars(const Dib& dib, bool grey = false) {
     bool b, g, r;
   };
   const Bgr bars[] = {{1, 1, 1}, {0, 1, 1}, {1, 1, 0}, {0, 1, 0}, {1, 0, 1}, {0, 0, 1}, {1, 0, 0}};
+  ASSERT_TRUE(dib.ComputeFramePixels());
   const uint8_t* row = dib.ScanLine(dib.Height() / 3);
   int lastLuma = 256 * 3;
   for (int i = 0; i < 7; ++i) {

@@ -411,6 +411,7 @@ TEST_F(FrameConversionTest, LostDeviceKeepsTheLastFrameWhole) {
   // frame as today's conversion made it.
   const std::string a = QDir(pictures).filePath("a.bmp").toStdString();
   const std::string b = QDir(pictures).filePath("b.bmp").toStdString();
+  ASSERT_TRUE(window->Picture.Snapshot()->ComputeFramePixels());
   platform::WriteBmpFile(a, *window->Picture.Snapshot());
   platform::WriteBmpFile(b, *window->Picture.Snapshot());
   const std::vector<uint8_t> written = ReadFile(QString::fromStdString(a));

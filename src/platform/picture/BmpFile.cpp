@@ -29,30 +29,29 @@ struct BITMAPFILEHEADER {
 #pragma pack(pop)
 static_assert(sizeof(BITMAPFILEHEADER) == 14);
 
-[[noreturn]] void Fail(const std::string& fileName, int error) {
+}  // namespace
+
+namespace platform {
+
+void RaiseCannotCreate(const std::string& fileName, int error) {
   // Main thread only, so strerror's shared buffer is safe.
   RaiseError(
       FormatMessage("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(error)));
 }
 
-}  // namespace
-
 // Not synced to disk: a picture is one of a series taken on the main thread, and fsync would
 // cost several times the write itself. Replacement by rename still keeps a crash of this
 // process from leaving half a picture, and every error the kernel does report (short writes,
 // ENOSPC, EIO at close) fails the write.
-namespace platform {
-
 void WriteBmpFile(const std::string& fileName, const Dib& dib) {
-  // A frame's pixels are computed here, at the first read (see Dib).
   if (!dib.Bits())
-    Fail(fileName, ENOMEM);
+    RaiseCannotCreate(fileName, EINVAL);
   const auto& colorInfo = dib.ColorInfo();
   const size_t height = static_cast<size_t>(dib.Height());
   const size_t imageSize = dib.ImageSize();
   const size_t offset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + colorInfo.size();
   if (offset + imageSize > UINT32_MAX) {
-    Fail(fileName, EFBIG);
+    RaiseCannotCreate(fileName, EFBIG);
   }
 
   BITMAPFILEHEADER fileHeader;
@@ -93,7 +92,7 @@ void WriteBmpFile(const std::string& fileName, const Dib& dib) {
   if (error == 0)
     error = file.Commit();
   if (error != 0)
-    Fail(fileName, error);
+    RaiseCannotCreate(fileName, error);
 }
 
 }  // namespace platform

@@ -5,8 +5,9 @@
 
 #include "platform/picture/Dib.h"
 
-// Writes `dib` to `fileName` as a BMP file (a Dib that refers to a frame has its pixels
-// computed first; when they cannot be, "Cannot allocate memory"): file header, info header (always
+// Writes `dib` to `fileName` as a BMP file (a Dib that refers to a frame must have its pixels
+// computed first, Dib::ComputeFramePixels; one without pixels fails with "Invalid argument"):
+// file header, info header (always
 // bottom-up, with biSizeImage filled in), the masks or colour table where the format has them, then
 // the rows padded to 4 bytes, bottom row first whatever the Dib's own row order.
 //
@@ -16,6 +17,9 @@
 // failure nothing is left behind and an existing file is untouched; raises EStillwickError
 // "Cannot create file "<fileName>". <reason>" with the system's text for the failing call.
 namespace platform {
+
+// Raises the writer's error for `fileName`: "Cannot create file "<fileName>". <strerror(error)>".
+[[noreturn]] void RaiseCannotCreate(const std::string& fileName, int error);
 
 void WriteBmpFile(const std::string& fileName, const Dib& dib);
 

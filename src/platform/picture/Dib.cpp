@@ -116,30 +116,33 @@ const platform::VideoFrame* Dib::Frame() const noexcept {
 }
 
 const uint8_t* Dib::Bits() const noexcept {
-  if (!frame_)
-    return bits_.get();
-  if (frame_->computed.load(std::memory_order_acquire))
-    return bits_.get();
-  return FramePixels();
+  // A recycled frame Dib's memory still holds an earlier frame until this one is computed.
+  if (frame_ && !frame_->computed.load(std::memory_order_acquire))
+    return nullptr;
+  return bits_.get();
 }
 
-const uint8_t* Dib::FramePixels() const noexcept {
+bool Dib::ComputeFramePixels() const noexcept {
+  if (!frame_)
+    return bits_ != nullptr;
   FrameSlot& slot = *frame_;
+  if (slot.computed.load(std::memory_order_acquire))
+    return true;
   try {
     std::lock_guard guard(slot.lock);
     if (slot.computed.load(std::memory_order_relaxed))
-      return bits_.get();
+      return true;
     if (!slot.frame || slot.frame.Width() != Width() || slot.frame.Height() != Height())
-      return nullptr;
+      return false;
     if (!bits_)
       bits_ = std::make_unique_for_overwrite<uint8_t[]>(ImageSize());
     if (!platform::ConvertFrame(slot.frame, BitCount(), bits_.get(),
                                 static_cast<std::ptrdiff_t>(stride_)))
-      return nullptr;
+      return false;
     slot.computed.store(true, std::memory_order_release);
-    return bits_.get();
+    return true;
   } catch (...) {
-    return nullptr;  // no memory for the pixels, or the lock could not be taken
+    return false;  // no memory for the pixels, or the lock could not be taken
   }
 }
 

@@ -4,10 +4,11 @@
 // Rows run bottom-up when biHeight is positive and top-down when it is negative.
 //
 // A Dib made for a frame (CreateForFrame) refers to a video frame as it was delivered instead of
-// holding pixels: they are computed from the frame when they are first read, once, on the
-// thread that reads them, into memory the Dib keeps when it is recycled for a later frame.
-// Threads: attaching and detaching a frame happen only while nobody else holds the Dib; reading
-// the pixels may happen on any thread that holds it.
+// holding pixels: whoever needs its full-size pixels (a save) asks for them with
+// ComputeFramePixels, which converts the frame once, on the calling thread, into memory the Dib
+// keeps when it is recycled for a later frame. Until then it has no pixels.
+// Threads: attaching and detaching a frame happen only while nobody else holds the Dib;
+// computing and reading the pixels may happen on any thread that holds it.
 
 #include <atomic>
 #include <cstddef>
@@ -54,7 +55,7 @@ class Dib {
 
   // --- Dibs made for frames. Attach and Detach only while nobody else holds the Dib. ---
   bool ForFrames() const noexcept { return static_cast<bool>(frame_); }
-  // Makes `frame` the picture (a reference, no copy); its pixels are computed when first read.
+  // Makes `frame` the picture (a reference, no copy); it has no pixels until they are computed.
   // The frame's size must be the Dib's.
   void AttachFrame(const platform::VideoFrame& frame);
   // Lets the frame go; the pixel memory stays for the next frame.
@@ -70,8 +71,12 @@ class Dib {
   int BitCount() const noexcept { return header_.biBitCount; }
   size_t Stride() const noexcept { return stride_; }
   size_t ImageSize() const noexcept { return stride_ * static_cast<size_t>(Height()); }
-  // The pixels; for a frame, computed at the first call (the full conversion). Null when they
-  // cannot be had: no memory, or a frame that cannot be converted.
+  // The full-size pixels of the frame the Dib refers to, computed from it once (the full
+  // conversion: about 6 MB and several milliseconds at 1080p). True when the Dib has its
+  // pixels, also one that always had them; false when they cannot be had: no memory, no frame,
+  // or a frame that cannot be converted.
+  bool ComputeFramePixels() const noexcept;
+  // The pixels; null for a frame whose pixels have not been computed.
   uint8_t* Bits() noexcept { return const_cast<uint8_t*>(static_cast<const Dib*>(this)->Bits()); }
   const uint8_t* Bits() const noexcept;
   // Row y counted from the top of the picture, whatever the storage order; null as for Bits.
@@ -93,10 +98,9 @@ class Dib {
   BITMAPINFOHEADER header_{};
   std::vector<uint8_t> colorInfo_;
   struct FrameSlot;
-  const uint8_t* FramePixels() const noexcept;
 
   size_t stride_ = 0;
-  // Frames' pixels come into being at the first read, which may be through a const Dib.
+  // A frame's pixels come into being when asked for, which may be through a const Dib.
   mutable std::unique_ptr<uint8_t[]> bits_;
   std::unique_ptr<FrameSlot> frame_;  // Dibs made for frames only
 };
