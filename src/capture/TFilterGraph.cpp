@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "capture/CaptureLog.h"
+#include "capture/GraphFailureText.h"
 #include "platform/media/GraphBus.h"
 #include "platform/media/GraphEvent.h"
 #include "platform/media/GraphLog.h"
@@ -194,14 +195,14 @@ void TFilterGraph::Impl::HandleMessage(GstMessage* message) {
                          QString::fromStdString(self.Name() + ": " + event.detail));
   }
   std::string failure;
-  if (event.stopsStream) {
+  if (event.StopsStream()) {
     // An error, or the end of a live stream, ends it for good (an unplugged camera, a busy one,
     // a format nobody can convert). Stopping makes State say so, so nothing keeps saving the
     // last picture as if it were live; the user hears of it once, not once per element that
     // complains after it. NULL closes the device; Stop and ResetGraph leave it closed.
     platform::StopElement(current);
     if (!errorShown)
-      failure = event.errorText;
+      failure = GraphFailureText(event.failure, event.message);
     errorShown = true;
   }
   // Graph events arrive on their own: their boxes wait for any modal window to close.

@@ -10,6 +10,7 @@
 
 #include "platform/media/GstRef.h"
 #include "support/AllocationHooks.h"
+#include "support/GraphFailures.h"
 #include "support/MainWindowFixture.h"
 #include "uFrmSelDir.h"
 #include "widgets/TPanel.h"
@@ -236,12 +237,12 @@ TEST_F(CaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
 TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
   struct Case {
     const char* openError;
-    const char* why;
+    platform::StreamFailure failure;
   };
   Open();
   window->edFileDir->setText(dir.path());
-  for (const Case& c :
-       {Case{"busy", "it is in use by another program"}, Case{"not-found", "it was not found"}}) {
+  for (const Case& c : {Case{"busy", platform::StreamFailure::DeviceBusy},
+                        Case{"not-found", platform::StreamFailure::DeviceNotFound}}) {
     SCOPED_TRACE(c.openError);
     errors.clear();
     TestCameraSpec camera = Camera();
@@ -253,8 +254,7 @@ TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
     ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
     QTest::qWait(200);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].find(std::string("The video device could not be opened, ") + c.why), 0u)
-        << errors[0];
+    EXPECT_TRUE(SaysFailure(errors[0], c.failure)) << errors[0];
     EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
     // As after any stopped graph: the buttons are there, and a capture writes nothing.
     EXPECT_TRUE(window->btnGetPic->isEnabled());
@@ -270,11 +270,13 @@ TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
     const char* what;
     int failAfterFrames;
     const char* end;
+    platform::StreamFailure failure;
   };
   Open();
   window->edFileDir->setText(dir.path());
   for (const Case& c :
-       {Case{"removed from the device list", -1, "error"}, Case{"ends its stream", 5, "eos"}}) {
+       {Case{"removed from the device list", -1, "error", platform::StreamFailure::DeviceLost},
+        Case{"ends its stream", 5, "eos", platform::StreamFailure::StreamEnded}}) {
     SCOPED_TRACE(c.what);
     errors.clear();
     TestCameraSpec camera = Camera();
@@ -286,7 +288,7 @@ TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
     ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
     QTest::qWait(200);
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].find("Capture stopped, the video device was lost: "), 0u) << errors[0];
+    EXPECT_TRUE(SaysFailure(errors[0], c.failure)) << errors[0];
     EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
     QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
     EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
@@ -314,7 +316,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
   QTest::qWait(200);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].find("Capture stopped, the video device was lost: "), 0u) << errors[0];
+  EXPECT_TRUE(SaysFailure(errors[0], platform::StreamFailure::DeviceLost)) << errors[0];
 
   // A box of a failed capture is open, and runs its own event loop, when the camera goes.
   errors.clear();
@@ -336,7 +338,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   QTest::qWait(200);
   EXPECT_EQ(errors.size(), 2u);
   EXPECT_EQ(errors[0].find("Cannot create file"), 0u) << errors[0];
-  EXPECT_EQ(errors[1].find("Capture stopped, the video device was lost: "), 0u) << errors[1];
+  EXPECT_TRUE(SaysFailure(errors[1], platform::StreamFailure::DeviceLost)) << errors[1];
   EXPECT_EQ(deepest, 1);
 }
 

@@ -35,10 +35,6 @@ bool IsSourceElement(GstElement* element) {
   return source;
 }
 
-std::string LostText(const char* why) {
-  return FormatMessage("Capture stopped, the video device was lost: %s", why);
-}
-
 bool MarkedDeviceLost(GstMessage* message) {
   const GstStructure* details = nullptr;
   gst_message_parse_error_details(message, &details);
@@ -59,34 +55,28 @@ bool HasLiveSource(GstElement* pipeline) {
   return live;
 }
 
-enum class Failure { Other, CouldNotOpen, Lost };
-
-// What an ERROR says about the video device, and why.
-Failure Diagnose(GstMessage* message, GstElement* pipeline, const GError* error,
-                 const char*& reason) {
-  reason = nullptr;
+// What an ERROR says about the video device.
+StreamFailure Diagnose(GstMessage* message, GstElement* pipeline, const GError* error) {
   if (MarkedDeviceLost(message))
-    return Failure::Lost;
+    return StreamFailure::DeviceLost;
   if (!error || error->domain != GST_RESOURCE_ERROR)
-    return Failure::Other;
+    return StreamFailure::Other;
   auto child = TopLevelChild(GST_MESSAGE_SRC(message), pipeline);
   if (!child || !IsSourceElement(child.get()))
-    return Failure::Other;
+    return StreamFailure::Other;
   switch (error->code) {
     case GST_RESOURCE_ERROR_READ:
-      return Failure::Lost;
+      return StreamFailure::DeviceLost;
     case GST_RESOURCE_ERROR_BUSY:
-      reason = "it is in use by another program";
-      return Failure::CouldNotOpen;
+      return StreamFailure::DeviceBusy;
     case GST_RESOURCE_ERROR_NOT_FOUND:
-      reason = "it was not found";
-      return Failure::CouldNotOpen;
+      return StreamFailure::DeviceNotFound;
     case GST_RESOURCE_ERROR_OPEN_READ:
     case GST_RESOURCE_ERROR_OPEN_WRITE:
     case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
-      return Failure::CouldNotOpen;
+      return StreamFailure::DeviceUnopenable;
     default:
-      return Failure::Other;
+      return StreamFailure::Other;
   }
 }
 
@@ -98,10 +88,8 @@ GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline) {
   switch (type) {
     case GST_MESSAGE_EOS:
       event.code = EC_COMPLETE;
-      if (HasLiveSource(pipeline)) {
-        event.stopsStream = true;
-        event.errorText = LostText("end of stream");
-      }
+      if (HasLiveSource(pipeline))
+        event.failure = StreamFailure::StreamEnded;
       break;
     case GST_MESSAGE_ERROR: {
       GError* raw = nullptr;
@@ -110,26 +98,11 @@ GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline) {
       GErrorPtr error(raw);
       GCharPtr debug(rawDebug);
       const char* text = error && error->message ? error->message : "unknown error";
+      event.message = text;
       event.source = GST_MESSAGE_SRC(message) ? GST_MESSAGE_SRC_NAME(message) : "(unknown)";
       event.detail = debug ? FormatMessage("%s (%s)", text, debug.get()) : text;
-      const char* reason = nullptr;
-      event.stopsStream = true;
-      switch (Diagnose(message, pipeline, error.get(), reason)) {
-        case Failure::Lost:
-          event.code = EC_DEVICE_LOST;
-          event.errorText = LostText(text);
-          break;
-        case Failure::CouldNotOpen:
-          event.code = EC_ERRORABORT;
-          event.errorText =
-              reason ? FormatMessage("The video device could not be opened, %s: %s", reason, text)
-                     : FormatMessage("The video device could not be opened: %s", text);
-          break;
-        case Failure::Other:
-          event.code = EC_ERRORABORT;
-          event.errorText = FormatMessage("Capture stopped: %s", text);
-          break;
-      }
+      event.failure = Diagnose(message, pipeline, error.get());
+      event.code = event.failure == StreamFailure::DeviceLost ? EC_DEVICE_LOST : EC_ERRORABORT;
       break;
     }
     case GST_MESSAGE_STATE_CHANGED:

@@ -17,14 +17,26 @@ inline constexpr int EC_GST_MESSAGE = 0x8000;         // + the message type, eve
 
 namespace platform {
 
+// Why a stream stopped for good; None while it goes on. The user's sentence for each is made
+// above this layer, from the reason and GStreamer's short text.
+enum class StreamFailure {
+  None,
+  DeviceBusy,        // could not be opened: another program has it
+  DeviceNotFound,    // could not be opened: its node is gone
+  DeviceUnopenable,  // could not be opened otherwise (permissions, a failing open)
+  DeviceLost,        // went away while streaming
+  StreamEnded,       // a live stream ended, which a camera never does on its own
+  Other,             // any other error
+};
+
 struct GraphEvent {
   int code = 0;
   // An ERROR, or the end of a live stream: nothing more will come, the pipeline is to stop.
-  bool stopsStream = false;
-  // For those, the text the user reads.
-  std::string errorText;
-  // For an ERROR: the element that posted it, and everything GStreamer said (its short text
-  // and its debug text), for the developer's log.
+  StreamFailure failure = StreamFailure::None;
+  bool StopsStream() const noexcept { return failure != StreamFailure::None; }
+  // For an ERROR: GStreamer's short text, which the user reads; the element that posted it,
+  // and everything GStreamer said (its short text and its debug text), for the developer's log.
+  std::string message;
   std::string source;
   std::string detail;
   // A state change of the pipeline itself.
