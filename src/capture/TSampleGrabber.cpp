@@ -93,22 +93,21 @@ void TSampleGrabber::NotifyFilterOperation(FilterOperation operation, int /*para
   switch (operation) {
     case FilterOperation::AboutToAdd:
       ReleaseFilter();
-      baseFilter_ = platform::GrabberCreate();
+      grabber_ = std::make_unique<platform::GrabberElement>();
       break;
     case FilterOperation::Added:
-      if (!platform::IsGrabber(baseFilter_.get()))
+      if (!grabber_)
         break;
-      grabber_ = baseFilter_;
-      inputPin_ = platform::StaticPad(baseFilter_.get(), "sink");
-      outputPin_ = platform::StaticPad(baseFilter_.get(), "src");
+      inputPin_ = platform::StaticPad(grabber_->Element(), "sink");
+      outputPin_ = platform::StaticPad(grabber_->Element(), "src");
       ApplyMediaType();
-      platform::GrabberSetBufferSamples(grabber_.get(), true);
-      platform::GrabberSetCallback(grabber_.get(), &TSampleGrabber::BufferCB_Streaming, this);
+      grabber_->SetBufferSamples(true);
+      grabber_->SetCallback(&TSampleGrabber::BufferCB_Streaming, this);
       break;
     case FilterOperation::AboutToRemove:
-      if (!baseFilter_)
+      if (!grabber_)
         break;
-      platform::StopElement(baseFilter_.get());
+      platform::StopElement(grabber_->Element());
       platform::UnlinkPad(inputPin_.get());
       platform::UnlinkPad(outputPin_.get());
       break;
@@ -119,31 +118,26 @@ void TSampleGrabber::NotifyFilterOperation(FilterOperation operation, int /*para
 }
 
 void TSampleGrabber::ReleaseFilter() noexcept {
-  if (grabber_) {
-    // Returns only once a frame still in the callback has left it.
-    platform::GrabberSetCallback(grabber_.get(), nullptr, nullptr);
-    platform::GrabberSetBufferSamples(grabber_.get(), false);
-  }
   outputPin_.reset();
   inputPin_.reset();
+  // Returns only once a frame still in the callback has left it.
   grabber_.reset();
-  baseFilter_.reset();
 }
 
 void TSampleGrabber::ApplyMediaType() {
   AssertMainThread();
-  if (!grabber_)
+  if (!grabber_ || !inputPin_)
     return;
-  platform::StopElement(baseFilter_.get());
+  platform::StopElement(grabber_->Element());
   platform::UnlinkPad(inputPin_.get());
   connectedAsVideoInfo2_ = mediaType_.FormatType() == FORMAT_VideoInfo2;
-  platform::GrabberSetFormat(grabber_.get(), AcceptedFormat(mediaType_));
+  grabber_->SetFormat(AcceptedFormat(mediaType_));
 }
 
 bool TSampleGrabber::ConnectedMediaType(MediaTypeRecord& mediaType) const {
   FreeFormatBlock(mediaType);
   platform::GrabberConnection c;
-  if (!grabber_ || !platform::GrabberConnected(grabber_.get(), c))
+  if (!grabber_ || !grabber_->Connected(c))
     return false;
 
   BITMAPINFOHEADER bmi;
@@ -206,7 +200,7 @@ bool TSampleGrabber::CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t b
   if (!header)
     return false;
   if (!buffer) {
-    const platform::VideoFrame held = platform::GrabberHeldFrame(grabber_.get());
+    const platform::VideoFrame held = grabber_->HeldFrame();
     return held && AdoptFrame(bitmap, *header, held);
   }
   const FrameInFlight inFlight = frameInFlight;

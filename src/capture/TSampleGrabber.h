@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -74,7 +75,7 @@ class TSampleGrabber : public TLinkedComponent {
   bool CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t bufferLen);
 
   // ILinkedFilter
-  GstElement* GetBaseFilter() override { return baseFilter_.get(); }
+  GstElement* GetBaseFilter() override { return grabber_ ? grabber_->Element() : nullptr; }
   std::string GetFilterName() override { return name_; }
   void NotifyFilterOperation(FilterOperation operation, int param) override;
 
@@ -92,15 +93,14 @@ class TSampleGrabber : public TLinkedComponent {
   std::string name_;
   // Guarded by bufferLock_.
   TOnBuffer onBuffer_;
-  platform::GstRef<GstElement> baseFilter_;  // from AboutToAdd until Removed
+  // The filter, from AboutToAdd until Removed. Read by the streaming thread inside a frame; it
+  // changes only while no frame can be in the callback (its callback swap waits for one).
+  std::unique_ptr<platform::GrabberElement> grabber_;
   TMediaType mediaType_{MEDIATYPE_Video};
   // The buffer lock: one OnBuffer call at a time. Streaming thread around each call; main
   // thread in SetOnBuffer.
   std::mutex bufferLock_;
-  // The grabber and its pads, from Added until Removed. Read by the streaming thread inside a
-  // frame; they change only while no frame can be in the callback (the element's callback
-  // swap waits for a frame in flight).
-  platform::GstRef<GstElement> grabber_;
+  // The grabber's pads, from Added until Removed.
   platform::GstRef<GstPad> inputPin_;
   platform::GstRef<GstPad> outputPin_;
   // The connection is described with a VIDEOINFOHEADER2; read by the streaming thread.

@@ -5,12 +5,11 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstring>
 #include <limits>
 #include <mutex>
 #include <new>
 #include <thread>
-#include <vector>
+#include <utility>
 
 #include "platform/runtime/Diagnostics.h"
 #include "platform/runtime/Threads.h"
@@ -40,13 +39,11 @@ struct GrabberState {
   bool connected = false;
   GrabberConnection connection;
 
-  // Guards the last frame kept for GrabberHeldFrame: a reference to its buffer, not a copy, so
+  // Guards the last frame kept for HeldFrame: a reference to its buffer, not a copy, so
   // keeping it costs nothing per frame. The streaming thread replaces it once per frame while
   // keepLast is on; any thread reads it.
   std::mutex heldLock;
   platform::VideoFrame held;
-  int heldBitCount = 0;    // of the picture it becomes
-  int32_t heldLength = 0;  // that picture's size
 };
 
 struct StillwickGrabber {
@@ -207,8 +204,7 @@ double SampleTime_Streaming(GstBaseTransform* trans, GstBuffer* buffer) noexcept
 // Nothing is converted or copied: the frame is handed on as it came, and a reference is all
 // that is kept.
 void WorkOnFrame_Streaming(GrabberState& s, GstVideoFilter* filter, GstVideoFrame* frame,
-                           GrabberCallback callback, void* userData, bool keepLast,
-                           const GrabberConnection& connection) {
+                           GrabberCallback callback, void* userData, bool keepLast) {
   const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(frame, 0));
   const auto* mapStart = static_cast<const uint8_t*>(frame->map[0].data);
   const auto* mapEnd = mapStart + frame->map[0].size;
@@ -224,8 +220,6 @@ void WorkOnFrame_Streaming(GrabberState& s, GstVideoFilter* filter, GstVideoFram
   if (keepLast) {
     std::lock_guard guard(s.heldLock);
     s.held = delivered;
-    s.heldBitCount = BitCountOf(connection.format);
-    s.heldLength = connection.stride * connection.height;
   }
   if (callback)
     callback(userData, handed);
@@ -244,19 +238,17 @@ GstFlowReturn FrameFailed_Streaming(GstVideoFilter* filter, const char* why) noe
 // The grabber's side of its callback door: streaming thread, once per frame. The frame is
 // mapped read-only: the grabber is pass-through and never writes to it. Nothing may unwind out
 // of here into GStreamer's C frames, and every frame counted as started is counted as
-// finished, or a setter waiting for it (GrabberSetCallback) would never return.
+// finished, or a setter waiting for it (SetCallback) would never return.
 GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* frame) noexcept {
   GrabberState& s = ReceiveState(filter);
   GrabberCallback callback;
   void* userData;
   bool keepLast;
-  GrabberConnection connection;
   {
     std::lock_guard guard(s.lock);
     callback = s.callback;
     userData = s.userData;
     keepLast = s.keepLast;
-    connection = s.connection;
     if (!callback && !keepLast)
       return GST_FLOW_OK;
     ++s.framesStarted;
@@ -265,7 +257,7 @@ GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* 
 
   GstFlowReturn result = GST_FLOW_OK;
   try {
-    WorkOnFrame_Streaming(s, filter, frame, callback, userData, keepLast, connection);
+    WorkOnFrame_Streaming(s, filter, frame, callback, userData, keepLast);
   } catch (const std::exception& e) {
     result = FrameFailed_Streaming(filter, e.what());
   } catch (...) {
@@ -338,41 +330,40 @@ void stillwick_grabber_class_init(StillwickGrabberClass* klass) {
 
 namespace platform {
 
-GType GrabberGetType() {
-  return stillwick_grabber_get_type();
-}
-
 bool IsGrabber(GstElement* element) noexcept {
-  return element && G_TYPE_CHECK_INSTANCE_TYPE(element, GrabberGetType());
+  return element && G_TYPE_CHECK_INSTANCE_TYPE(element, stillwick_grabber_get_type());
 }
 
-GstRef<GstElement> GrabberCreate() {
-  return GstRef<GstElement>::Adopt(
-      static_cast<GstElement*>(g_object_new(GrabberGetType(), nullptr)));
-}
+GrabberElement::GrabberElement()
+    : element_(GstRef<GstElement>::Adopt(
+          static_cast<GstElement*>(g_object_new(stillwick_grabber_get_type(), nullptr)))) {}
 
-void GrabberSetFormat(GstElement* grabber, GrabberFormat format) noexcept {
-  if (!IsGrabber(grabber))
+GrabberElement::~GrabberElement() {
+  if (!element_)
     return;
-  GrabberState& s = StateOf(grabber);
+  SetCallback(nullptr, nullptr);
+  SetBufferSamples(false);
+}
+
+void GrabberElement::SetFormat(GrabberFormat format) noexcept {
+  g_return_if_fail(IsGrabber(element_.get()));
+  GrabberState& s = StateOf(element_.get());
   std::lock_guard guard(s.lock);
   s.format = format;
 }
 
-void GrabberSetCallback(GstElement* grabber, GrabberCallback callback, void* userData) noexcept {
-  if (!IsGrabber(grabber))
-    return;
-  GrabberState& s = StateOf(grabber);
+void GrabberElement::SetCallback(GrabberCallback callback, void* userData) noexcept {
+  g_return_if_fail(IsGrabber(element_.get()));
+  GrabberState& s = StateOf(element_.get());
   std::unique_lock guard(s.lock);
   s.callback = callback;
   s.userData = userData;
   WaitForFrameInFlight(s, guard);
 }
 
-void GrabberSetBufferSamples(GstElement* grabber, bool keep) noexcept {
-  if (!IsGrabber(grabber))
-    return;
-  GrabberState& s = StateOf(grabber);
+void GrabberElement::SetBufferSamples(bool keep) noexcept {
+  g_return_if_fail(IsGrabber(element_.get()));
+  GrabberState& s = StateOf(element_.get());
   {
     std::unique_lock guard(s.lock);
     s.keepLast = keep;
@@ -380,65 +371,22 @@ void GrabberSetBufferSamples(GstElement* grabber, bool keep) noexcept {
       return;
     WaitForFrameInFlight(s, guard);
   }
-  platform::VideoFrame dropped;
-  {
-    std::lock_guard guard(s.heldLock);
-    dropped = std::move(s.held);
-    s.held.Reset();
-    s.heldLength = 0;
-  }
+  // Dropped outside the lock: the last reference may hand the buffer back to its pool.
+  VideoFrame dropped;
+  std::lock_guard guard(s.heldLock);
+  dropped = std::exchange(s.held, VideoFrame());
 }
 
-VideoFrame GrabberHeldFrame(GstElement* grabber) noexcept {
-  if (!IsGrabber(grabber))
-    return {};
-  GrabberState& s = StateOf(grabber);
+VideoFrame GrabberElement::HeldFrame() const noexcept {
+  g_return_val_if_fail(IsGrabber(element_.get()), VideoFrame());
+  GrabberState& s = StateOf(element_.get());
   std::lock_guard guard(s.heldLock);
   return s.held;
 }
 
-int32_t GrabberHeldFrameSize(GstElement* grabber) noexcept {
-  if (!IsGrabber(grabber))
-    return 0;
-  GrabberState& s = StateOf(grabber);
-  std::lock_guard guard(s.heldLock);
-  return s.held ? s.heldLength : 0;
-}
-
-int32_t GrabberCopyHeldFrame(GstElement* grabber, void* destination, int32_t capacity) noexcept {
-  if (!IsGrabber(grabber) || !destination || capacity <= 0)
-    return 0;
-  GrabberState& s = StateOf(grabber);
-  VideoFrame frame;
-  int bitCount = 0;
-  int32_t length = 0;
-  {
-    std::lock_guard guard(s.heldLock);
-    frame = s.held;
-    bitCount = s.heldBitCount;
-    length = s.heldLength;
-  }
-  if (!frame || length <= 0)
-    return 0;
-  const std::ptrdiff_t stride = PackedStride(frame.Width(), bitCount / 8);
-  if (capacity >= length) {
-    return ConvertFrame(frame, bitCount, static_cast<uint8_t*>(destination), stride) ? length : 0;
-  }
-  try {
-    std::vector<uint8_t> picture(static_cast<size_t>(length));
-    if (!ConvertFrame(frame, bitCount, picture.data(), stride))
-      return 0;
-    std::memcpy(destination, picture.data(), static_cast<size_t>(capacity));
-    return capacity;
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-}
-
-bool GrabberConnected(GstElement* grabber, GrabberConnection& connection) noexcept {
-  if (!IsGrabber(grabber))
-    return false;
-  GrabberState& s = StateOf(grabber);
+bool GrabberElement::Connected(GrabberConnection& connection) const noexcept {
+  g_return_val_if_fail(IsGrabber(element_.get()), false);
+  GrabberState& s = StateOf(element_.get());
   std::lock_guard guard(s.lock);
   if (!s.connected)
     return false;

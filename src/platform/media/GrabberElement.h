@@ -7,9 +7,8 @@
 // It asks its source for enough buffers that the frames the application holds on to (the
 // display picture, a picture being saved, the preview's frame) do not starve the source.
 //
-// Threads: the setters run on the main thread; the callback runs on the streaming thread. A
-// frame whose work fails ends the stream with an error message from the grabber. All functions
-// take a borrowed element and do nothing (or fail) when it is not a grabber.
+// Threads: the owner and its setters live on the main thread; the callback runs on the streaming
+// thread. A frame whose work fails ends the stream with an error message from the grabber.
 
 #include <gst/gst.h>
 
@@ -52,36 +51,42 @@ struct GrabberConnection {
   int32_t parD = 1;
 };
 
-GType GrabberGetType();
+// Whether `element` is a grabber.
 bool IsGrabber(GstElement* element) noexcept;
-
-// A new grabber that accepts nothing until a format is set.
-GstRef<GstElement> GrabberCreate();
-
-// Sets the picture format. Set it before linking: links made earlier are not re-checked.
-void GrabberSetFormat(GstElement* grabber, GrabberFormat format) noexcept;
 
 // How many frames the application may hold on to at once, which the grabber asks its source to
 // have buffers for on top of its own needs.
 inline constexpr unsigned kGrabberFramesHeld = 3;
 
-// Replaces the callback (null: none). When it returns, no call of the previous callback is
-// running any more, so its user data may go; the one exception is a call from inside the
-// callback itself, which does not wait for itself. Must not be called while holding a lock
-// that the callback takes.
-void GrabberSetCallback(GstElement* grabber, GrabberCallback callback, void* userData) noexcept;
+class GrabberElement {
+ public:
+  // A new grabber that accepts nothing until a format is set.
+  GrabberElement();
+  // Clears the callback (waiting for a frame still in it) and drops the kept frame, so nothing
+  // of ours is called or held once the owner is gone, whoever else keeps the element.
+  ~GrabberElement();
+  GrabberElement(const GrabberElement&) = delete;
+  GrabberElement& operator=(const GrabberElement&) = delete;
 
-// Keeps (or stops keeping and drops) the last frame: a reference, not a copy.
-void GrabberSetBufferSamples(GstElement* grabber, bool keep) noexcept;
-// The kept frame; empty when none is kept.
-VideoFrame GrabberHeldFrame(GstElement* grabber) noexcept;
-// Size of the kept frame as a picture (connected format, DIB rows) in bytes; 0 when none.
-int32_t GrabberHeldFrameSize(GstElement* grabber) noexcept;
-// Writes up to `capacity` bytes of the kept frame as a picture (top row first); returns the
-// bytes written, 0 when none. The frame is converted on the calling thread.
-int32_t GrabberCopyHeldFrame(GstElement* grabber, void* destination, int32_t capacity) noexcept;
+  // The element. Borrowed; this object keeps its reference.
+  GstElement* Element() const noexcept { return element_.get(); }
 
-// The format negotiated on the grabber's pads; false while it has none.
-bool GrabberConnected(GstElement* grabber, GrabberConnection& connection) noexcept;
+  // Sets the picture format. Set it before linking: links made earlier are not re-checked.
+  void SetFormat(GrabberFormat format) noexcept;
+  // Replaces the callback (null: none). When it returns, no call of the previous callback is
+  // running any more, so its user data may go; the one exception is a call from inside the
+  // callback itself, which does not wait for itself. Must not be called while holding a lock
+  // that the callback takes.
+  void SetCallback(GrabberCallback callback, void* userData) noexcept;
+  // Keeps (or stops keeping and drops) the last frame: a reference, not a copy.
+  void SetBufferSamples(bool keep) noexcept;
+  // The kept frame; empty when none is kept. Any thread.
+  VideoFrame HeldFrame() const noexcept;
+  // The format negotiated on the grabber's pads; false while it has none. Any thread.
+  bool Connected(GrabberConnection& connection) const noexcept;
+
+ private:
+  GstRef<GstElement> element_;
+};
 
 }  // namespace platform
