@@ -421,6 +421,8 @@ void TFrmMain::SampleGrabberBuffer(TSampleGrabber& sender, double, const void* b
     // The grabber's buffer lock is held by our caller; the display lock is always taken inside
     // it.
     std::lock_guard displayLock(Picture);
+    // `buffer` is the frame being announced: the grabber knows it (by its address, on this
+    // thread) and makes the frame itself the picture, by reference, instead of copying bytes.
     sender.CopyToBitmap(&Picture, buffer, bufferLen);
   } catch (const std::exception& e) {
     // No memory for the frame: the display keeps the picture it has, as for any frame that
@@ -581,9 +583,6 @@ int RunStillwick(int argc, char** argv) {
   });
   CentreOnScreen(main);
   main.show();
-  if (qEnvironmentVariableIsSet("STILLWICK_TEST_REQUEST_STATE"))
-    FixedSizeKeeper::RequestStateForTesting(&main,
-                                            qEnvironmentVariable("STILLWICK_TEST_REQUEST_STATE"));
   main.lstFn->setFocus();
   return QApplication::exec();
 }

@@ -10,12 +10,6 @@ constexpr HRESULT S_FALSE = 1;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
 
-inline bool Succeeded(HRESULT hr) noexcept {
-  return hr >= 0;
-}
-inline bool Failed(HRESULT hr) noexcept {
-  return hr < 0;
-}
 
 // Passes the code through unchanged: a failure is neither reported nor raised.
 constexpr HRESULT CheckHResult(HRESULT hr) noexcept {

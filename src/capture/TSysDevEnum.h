@@ -25,7 +25,6 @@ class TSysDevEnum {
 
   // Remembers the category and lists its devices anew.
   void SelectCategory(const std::string& category);
-  const std::string& Category() const noexcept { return category_; }
 
   int DeviceCount() const noexcept { return static_cast<int>(entries_.size()); }
   // Raises an error for an index outside 0 .. DeviceCount() - 1.

@@ -5,8 +5,6 @@
 #include <QTimer>
 #include <QWindow>
 
-#include <cstdio>
-
 namespace {
 constexpr Qt::WindowStates kLarge = Qt::WindowMaximized | Qt::WindowFullScreen;
 
@@ -66,28 +64,4 @@ void FixedSizeKeeper::Restore() {
   window_->setWindowState(window_->windowState() & ~kLarge);
   if (QWindow* handle = window_->windowHandle())
     handle->setMaximumSize(window_->maximumSize());
-}
-
-void FixedSizeKeeper::RequestStateForTesting(QWidget* window, const QString& state) {
-  const Qt::WindowState requested =
-      state == QLatin1String("fullscreen") ? Qt::WindowFullScreen : Qt::WindowMaximized;
-  auto* poll = new QTimer(window);
-  poll->setInterval(100);
-  QObject::connect(poll, &QTimer::timeout, window, [window, poll, requested] {
-    QWindow* handle = window->windowHandle();
-    if (!handle || !handle->isExposed())
-      return;
-    poll->deleteLater();
-    auto report = [handle] {
-      std::fprintf(stderr, "test-hook: window %dx%d state %d\n", handle->width(), handle->height(),
-                   static_cast<int>(handle->windowStates()));
-    };
-    QObject::connect(handle, &QWindow::widthChanged, window, report);
-    QObject::connect(handle, &QWindow::heightChanged, window, report);
-    QObject::connect(handle, &QWindow::windowStateChanged, window, report);
-    std::fprintf(stderr, "test-hook: requesting state %d\n", static_cast<int>(requested));
-    // What a decoration's maximize button does.
-    handle->setWindowStates(handle->windowStates() | requested);
-  });
-  poll->start();
 }

@@ -19,11 +19,6 @@ class FixedSizeKeeper : public QObject {
   // Watches `window` (a top-level widget of fixed size) for as long as both live.
   explicit FixedSizeKeeper(QWidget* window);
 
-  // Test hook of the end-to-end tests: once the window is on screen, asks for `state`
-  // ("maximized" or "fullscreen") the way a window decoration does, and reports every size and
-  // state the window takes on standard error.
-  static void RequestStateForTesting(QWidget* window, const QString& state);
-
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -26,12 +26,10 @@ class TSpinEdit : public QFrame {
   // MaxValue() then reads INT32_MAX: only the minimum is enforced. Also the initial state.
   void SetNoMaximum() { hasMax_ = false; }
   int32_t MaxValue() const noexcept;
-  bool HasMaximum() const noexcept { return hasMax_; }
 
   // Longest text the user can type or paste; 0 = no limit. Unlike QLineEdit::maxLength this
   // never cuts text set by the program (a stored start number of 12345 stays whole).
   void SetMaxLength(int length);
-  int MaxLength() const noexcept { return maxLength_; }
 
   int32_t Value() const;
   // Clamped to the limits; the text is rewritten (Changed when it differs).

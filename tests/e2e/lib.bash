@@ -4,6 +4,8 @@ set -euo pipefail
 
 STILLWICK_BIN="$1"
 TESTCAM_DIR="$2"
+# The program with the window-state test hook (see WindowStateRequest.cpp).
+STATE_REQUEST_BIN="${3:-}"
 WORK=$(mktemp -d)
 cleanup() {
   local status=$?

@@ -4,6 +4,7 @@
 source "$(dirname "$0")/lib.bash"
 
 start_weston
+STILLWICK_BIN="$STATE_REQUEST_BIN"
 APP_PLATFORM=wayland start_app STILLWICK_TEST_REQUEST_STATE=maximized
 
 for _ in $(seq 200); do

@@ -47,9 +47,6 @@ class AtomicReplace {
   // Flushes, closes (a delayed write error fails it too) and renames over the target.
   int Commit();
 
-  // The file replaced: the path with its links followed.
-  const std::string& Target() const noexcept { return target_; }
-
  private:
   void Discard() noexcept;
 

@@ -29,7 +29,6 @@ class GraphBus {
   void Attach(GstElement* pipeline);
   // Stops handing on messages, and drops those already posted but not yet handled.
   void Detach() noexcept;
-  bool Attached() const noexcept { return link_ != nullptr; }
 
   struct Link;  // shared with the bus's sync handler
 

@@ -31,7 +31,6 @@ class GraphRegistry {
   void Withdraw() noexcept;
 
   bool Entered() const noexcept { return pipeline_ != nullptr; }
-  GstElement* EnteredPipeline() const noexcept { return pipeline_; }
   const std::string& Path() const noexcept { return path_; }
 
  private:

@@ -120,7 +120,6 @@ class BufferMap {
   BufferMap& operator=(const BufferMap&) = delete;
   explicit operator bool() const noexcept { return mapped_; }
   const guint8* data() const noexcept { return info_.data; }
-  guint8* mutable_data() const noexcept { return info_.data; }
   gsize size() const noexcept { return info_.size; }
 
  private:
