@@ -225,8 +225,9 @@ void TFilterGraph::Impl::Dispatch(int code, intptr_t param1, intptr_t param2) {
 HRESULT TCaptureGraphBuilder::RenderStream(GstElement* source, GstElement* intermediate,
                                            GstElement* sink) {
   AssertMainThread();
-  return platform::RenderPreviewStream(graph_.Pipeline(), source, intermediate, sink) ? S_OK
-                                                                                      : E_FAIL;
+  return platform::RenderPreviewStream(graph_.Pipeline(), source, intermediate, sink, captureMode_)
+             ? S_OK
+             : E_FAIL;
 }
 
 TFilterGraph::TFilterGraph(std::string name)

@@ -20,6 +20,8 @@ constexpr char kApi[] = "device.api";
 constexpr char kSerial[] = "device.serial";
 constexpr char kBusPath[] = "device.bus_path";
 constexpr char kPath[] = "device.path";
+// The V4L2 node behind a camera that another provider (PipeWire) lists.
+constexpr char kV4l2Path[] = "api.v4l2.path";
 
 // Properties an element gets per instance or from its bin, not from the device.
 bool IsInstanceProperty(const char* name) {
@@ -100,7 +102,7 @@ std::unique_ptr<Moniker> Moniker::FromDevice(GstDevice* device, const std::strin
   GCharPtr name(gst_device_get_display_name(device));
   gst_structure_set(s.get(), kCategory, G_TYPE_STRING, category.c_str(), kDisplayName,
                     G_TYPE_STRING, name ? name.get() : "", nullptr);
-  for (const char* hint : {kApi, kSerial, kBusPath, kPath}) {
+  for (const char* hint : {kApi, kSerial, kBusPath, kPath, kV4l2Path}) {
     const std::string value = DeviceProperty(device, hint);
     if (!value.empty())
       gst_structure_set(s.get(), hint, G_TYPE_STRING, value.c_str(), nullptr);
@@ -149,8 +151,11 @@ std::string Moniker::DisplayName() const {
 std::string Moniker::Factory() const {
   return Field(kFactory);
 }
+std::string Moniker::Hint(const char* field) const {
+  return Field(field);
+}
 
-GstRef<GstElement> Moniker::BindToObject() const {
+GstRef<GstDevice> Moniker::FindDevice() const {
   const std::vector<DeviceRecord> devices = EnumerateDevices(Field(kCategory));
   const std::string serial = Field(kSerial);
 
@@ -190,9 +195,14 @@ GstRef<GstElement> Moniker::BindToObject() const {
       return DeviceProperty(r->device.get(), kApi) == api;
     });
     const DeviceRecord* record = found != candidates.end() ? *found : candidates.front();
-    return GstRef<GstElement>::Adopt(gst_device_create_element(record->device.get(), nullptr));
+    return record->device;
   }
+  return {};
+}
 
+GstRef<GstElement> Moniker::BindToObject() const {
+  if (const GstRef<GstDevice> device = FindDevice())
+    return GstRef<GstElement>::Adopt(gst_device_create_element(device.get(), nullptr));
   const std::string factory = Factory();
   if (factory.empty())
     return {};

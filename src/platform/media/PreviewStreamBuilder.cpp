@@ -55,9 +55,9 @@ GstElement* InsertDecoder(GstElement* pipeline, GstCaps* caps) {
 
 // The source, held to the mode the graph captures in when it offers modes (a capsfilter after
 // it); the source itself when it names none.
-GstElement* HoldToMode(GstElement* pipeline, GstElement* source) {
+GstElement* HoldToMode(GstElement* pipeline, GstElement* source, const std::string& wantedMode) {
   auto offered = OutputCaps(source);
-  auto mode = ChooseCaptureMode(offered.get());
+  auto mode = ChooseCaptureMode(offered.get(), wantedMode);
   if (!mode)
     return source;
   GstElement* filter = Insert(pipeline, kCapsFilter);
@@ -101,14 +101,14 @@ const std::vector<BuilderElement>& PreviewStreamElements() {
 }
 
 bool RenderPreviewStream(GstElement* pipeline, GstElement* source, GstElement* intermediate,
-                         GstElement* sink) {
+                         GstElement* sink, const std::string& wantedMode) {
   if (!pipeline || !source || !sink)
     return false;
   // A device's element offers every format it might have until it is opened; opened (READY),
   // it offers what the device really delivers, which is what the links must be checked against.
   if (ReportedState(source) == ElementState::Null)
     SetState(source, ElementState::Ready);
-  GstElement* from = HoldToMode(pipeline, source);
+  GstElement* from = HoldToMode(pipeline, source, wantedMode);
   if (!from)
     return false;
   if (!intermediate)
