@@ -11,9 +11,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QToolButton>
 
 #include <algorithm>
@@ -32,6 +34,7 @@
 #include "platform/runtime/Error.h"
 #include "platform/runtime/ErrorBox.h"
 #include "platform/runtime/TerminationSignals.h"
+#include "uFrmDevSettings.h"
 #include "uFrmSelDir.h"
 #include "utPublic.h"
 #include "widgets/FixedSizeKeeper.h"
@@ -251,6 +254,7 @@ void TFrmMain::ConnectHandlers() {
       [this](TSampleGrabber& sender, double time, const void* buffer, int32_t length) {
         SampleGrabberBuffer(sender, time, buffer, length);
       });
+  ConnectDeviceMenu();
 }
 
 // ---------------------------------------------------------------- creation and closing
@@ -362,6 +366,7 @@ void TFrmMain::FillDeviceList() {
   cbVCap->setCurrentIndex(selected);
   // Shown only while nothing is selected: an empty list says why.
   cbVCap->setPlaceholderText(cbVCap->count() == 0 ? tr("未找到视频设备") : QString());
+  FollowDeviceList();
 }
 
 void TFrmMain::btnGetVCapClick() {
@@ -370,6 +375,48 @@ void TFrmMain::btnGetVCapClick() {
 
 void TFrmMain::cbVCapChange() {
   WriteIniValue(IniFileName(), "VideoCapture", "VideoCaptureName", S(cbVCap->currentText()));
+  FollowDeviceList();
+}
+
+// ---------------------------------------------------------------- device settings
+
+void TFrmMain::ConnectDeviceMenu() {
+  for (QWidget* widget : {static_cast<QWidget*>(cbVCap), static_cast<QWidget*>(VWCap)}) {
+    widget->setContextMenuPolicy(Qt::CustomContextMenu);
+    GuardedConnect(widget, &QWidget::customContextMenuRequested, this,
+                   [this, widget](const QPoint& at) { ShowDeviceMenu(widget, at); });
+  }
+  // The menu key sends a context menu event by itself; Shift+F10 is that key's other name.
+  auto* shiftF10 = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), cbVCap);
+  shiftF10->setContext(Qt::WidgetShortcut);
+  GuardedConnect(shiftF10, &QShortcut::activated, this,
+                 [this] { ShowDeviceMenu(cbVCap, cbVCap->rect().center()); });
+}
+
+void TFrmMain::ShowDeviceMenu(QWidget* over, const QPoint& at) {
+  QMenu menu(this);
+  QAction* settings = menu.addAction(tr("设备设置…"));
+  settings->setEnabled(cbVCap->currentIndex() >= 0);
+  if (menu.exec(over->mapToGlobal(at)) == settings)
+    OpenDeviceSettings();
+}
+
+void TFrmMain::OpenDeviceSettings() {
+  if (!FrmDevSettings)
+    FrmDevSettings = new TFrmDevSettings(this, [this] { return CaptureRunning(); });
+  FrmDevSettings->show();
+  FrmDevSettings->raise();
+  FrmDevSettings->activateWindow();
+  FollowDeviceList();
+}
+
+void TFrmMain::FollowDeviceList() {
+  if (!FrmDevSettings || !FrmDevSettings->isVisible())
+    return;
+  const int selected = cbVCap->currentIndex();
+  std::unique_ptr<platform::Moniker> moniker =
+      selected >= 0 && DeviceEnumerator ? DeviceEnumerator->MonikerAt(selected) : nullptr;
+  FrmDevSettings->ShowDevice(std::move(moniker), cbVCap->currentText());
 }
 
 // ---------------------------------------------------------------- capture
@@ -387,14 +434,28 @@ void TFrmMain::OpenPlayClick() {
     auto* renderer = BaseFilterOf(*VWCap);
     auto* grabber = BaseFilterOf(SampleGrabber);
     auto* source = BaseFilterOf(Filter);
+    builder.SetCaptureMode(moniker ? StoredCaptureMode(*moniker) : std::string());
     // Neither result is examined: a failure shows in the graph's state, which captures test.
     builder.RenderStream(source, grabber, renderer);
+    // The builder opened the device; its stored controls go in before the first frame.
+    if (moniker)
+      ApplyDeviceSettings(*moniker);
     FGVCap.Play();
     btnGetPic->setEnabled(true);
     btnGetMorePic->setEnabled(true);
   }
   lstFn->clear();
   lstFn->setFocus();
+}
+
+void TFrmMain::ApplyDeviceSettings(const platform::Moniker& moniker) {
+  const std::string failure = ApplyStoredControls(moniker);
+  if (failure.empty())
+    return;
+  // Capture goes on with the device's own values; the settings window says which one failed.
+  platform::LogLimited(lcUi(), "ApplyStoredControls", Q(failure));
+  if (FrmDevSettings && FrmDevSettings->isVisible())
+    FrmDevSettings->ShowStatus(Q(failure));
 }
 
 void TFrmMain::btnPauseClick() {
