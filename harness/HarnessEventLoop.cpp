@@ -12,6 +12,8 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
     if (deadline.hasExpired())
       return false;
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // As a running event loop would; processEvents alone leaves them.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QThread::msleep(2);
   }
   return true;

@@ -5,7 +5,8 @@
 
 namespace harness {
 
-// Runs the event loop until `done` holds or `ms` pass; returns whether it held.
-bool WaitFor(const std::function<bool()>& done, int ms = 10000);
+// Runs the event loop, deferred deletions included, until `done` holds or `ms` pass; returns
+// whether it held.
+bool WaitFor(const std::function<bool()>& done, int ms = 15000);
 
 }  // namespace harness

@@ -6,10 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <algorithm>
 #include <functional>
@@ -18,19 +16,18 @@
 #include <vector>
 
 #include "HarnessEventLoop.h"
+#include "HarnessFiles.h"
 #include "capture/TFilterGraph.h"
 #include "platform/media/GraphRegistry.h"
 #include "platform/media/Pipeline.h"
 #include "platform/runtime/Error.h"
 #include "platform/runtime/ErrorBox.h"
+#include "support/ElementState.h"
 
 namespace {
 
+using harness::WaitFor;
 using platform::GstRef;
-
-bool WaitFor(const std::function<bool()>& done) {
-  return harness::WaitFor(done, 15000);
-}
 
 // Hands every message still on its way to the main thread to its receiver.
 void DrainEvents() {
@@ -170,18 +167,6 @@ int LinkedPads(GstElement* pipeline) {
   return linked;
 }
 
-GstState CurrentState(GstElement* element) {
-  GstState current = GST_STATE_VOID_PENDING;
-  gst_element_get_state(element, &current, nullptr, 0);
-  return current;
-}
-
-bool RunningNow(GstElement* pipeline) {
-  GstState current = GST_STATE_VOID_PENDING;
-  gst_element_get_state(pipeline, &current, nullptr, 0);
-  return current == GST_STATE_PLAYING;
-}
-
 class FilterGraphTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -211,7 +196,7 @@ class FilterGraphTest : public ::testing::Test {
                   source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
               S_OK);
     ASSERT_TRUE(graph_.Play());
-    ASSERT_TRUE(WaitFor([&] { return RunningNow(graph_.Pipeline()); }));
+    ASSERT_TRUE(WaitFor([&] { return CurrentState(graph_.Pipeline()) == GST_STATE_PLAYING; }));
   }
   QStringList RegistryEntries() const {
     return QDir(runtime_.path() + "/stillwick").entryList(QDir::Files);
@@ -336,10 +321,9 @@ TEST_F(FilterGraphTest, RegistryHoldsOneEntryWhileActive) {
   graph_.SetGraphEdit(true);
   EXPECT_TRUE(RegistryEntries().isEmpty());
   // Left behind by a process that no longer exists (beyond any pid the kernel hands out).
-  ASSERT_TRUE(QDir().mkpath(runtime_.path() + "/stillwick"));
-  QFile stale(runtime_.path() + "/stillwick/FilterGraph 0000ABCD pid 7FFFFFFE.dot");
-  ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-  stale.close();
+  const std::string folder = runtime_.path().toStdString() + "/stillwick/";
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+  ASSERT_TRUE(harness::WriteFile(folder + "FilterGraph 0000ABCD pid 7FFFFFFE.dot", ""));
   graph_.SetActive(true);
   const QString expected = QString::fromStdString(
       platform::GraphRegistry::EntryName(graph_.Pipeline(), static_cast<long>(getpid())));
@@ -347,11 +331,9 @@ TEST_F(FilterGraphTest, RegistryHoldsOneEntryWhileActive) {
                   .match(expected)
                   .hasMatch());
   ASSERT_EQ(RegistryEntries(), QStringList{expected});
-  QFile entry(runtime_.path() + "/stillwick/" + expected);
-  ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-  const QByteArray stopped = entry.readAll();
-  entry.close();
-  EXPECT_TRUE(stopped.startsWith("digraph"));
+  const std::string entry = folder + expected.toStdString();
+  const std::string stopped = harness::ReadFile(entry);
+  EXPECT_EQ(stopped.rfind("digraph", 0), 0u);
 
   // Every state change of the pipeline rewrites it.
   ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
@@ -359,11 +341,8 @@ TEST_F(FilterGraphTest, RegistryHoldsOneEntryWhileActive) {
             S_OK);
   ASSERT_TRUE(graph_.Play());
   EXPECT_TRUE(WaitFor([&] {
-    if (!entry.open(QIODevice::ReadOnly))
-      return false;
-    const bool changed = entry.readAll() != stopped;
-    entry.close();
-    return changed;
+    const std::string now = harness::ReadFile(entry);
+    return !now.empty() && now != stopped;
   }));
 
   graph_.SetGraphEdit(false);
@@ -504,23 +483,15 @@ TEST_F(FilterGraphTest, DeviceGoneStopsTheGraphOnceAndNeitherStopNorResetReopens
 TEST_F(FilterGraphTest, LogFileRecordsThePipelineAndABadPathKeepsTheOldName) {
   LinkAll();
   const std::string log = (runtime_.path() + "/graph.log").toStdString();
-  {
-    QFile old(QString::fromStdString(log));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("left from before\n");
-  }
+  ASSERT_TRUE(harness::WriteFile(log, "left from before\n"));
   graph_.SetLogFile(log);
   ASSERT_NO_FATAL_FAILURE(StartCapture());
-  QFile file(QString::fromStdString(log));
-  QByteArray text;
+  std::string text;
   EXPECT_TRUE(WaitFor([&] {
-    if (!file.open(QIODevice::ReadOnly))
-      return false;
-    text = file.readAll();
-    file.close();
-    return text.contains("STATE FGVCap: PAUSED -> PLAYING");
-  })) << text.toStdString();
-  EXPECT_FALSE(text.contains("left from before"));
+    text = harness::ReadFile(log);
+    return text.find("STATE FGVCap: PAUSED -> PLAYING") != std::string::npos;
+  })) << text;
+  EXPECT_EQ(text.find("left from before"), std::string::npos);
 
   EXPECT_NO_THROW(graph_.SetLogFile(runtime_.path().toStdString() + "/missing/graph.log"));
   EXPECT_EQ(graph_.LogFile(), log);

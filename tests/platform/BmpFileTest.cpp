@@ -18,8 +18,11 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include "HarnessFiles.h"
 #include "platform/runtime/Error.h"
 #include "support/FileSystemFixtures.h"
+
+using harness::ReadFile;
 
 // Readable failure messages.
 static void PrintTo(const QString& text, std::ostream* out) {
@@ -74,11 +77,6 @@ QStringList Listing(const QTemporaryDir& dir) {
   return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
-QByteArray Contents(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Reads the file back with an independent decoder: "width height mode", then "r,g,b" for each
 // requested pixel.
 QStringList ReadBack(const QString& path, const QStringList& pixels) {
@@ -130,11 +128,11 @@ TEST(BmpFile, WritesBottomUpFileThatReadsBackPixelForPixel) {
     EXPECT_EQ(ReadBack(path, ask), want);
 
     // Header fields a strict reader relies on.
-    const QByteArray bytes = Contents(path);
-    ASSERT_GE(bytes.size(), 54);
+    const std::string bytes = ReadFile(path.toStdString());
+    ASSERT_GE(bytes.size(), 54u);
     BITMAPINFOHEADER info;
-    std::memcpy(&info, bytes.constData() + 14, sizeof info);
-    EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.constData() + 2), uint32_t(bytes.size()));
+    std::memcpy(&info, bytes.data() + 14, sizeof info);
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.data() + 2), uint32_t(bytes.size()));
     EXPECT_EQ(info.biHeight, h);
     EXPECT_EQ(info.biSizeImage, dib->ImageSize());
   }
@@ -168,7 +166,7 @@ TEST(BmpFile, PictureThisUserMayNotWriteIsNotReplaced) {
   const std::string path = dir.filePath("pic.bmp").toStdString();
   platform::WriteBmpFile(path, *MakeDib(3, 2, 24));
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-  const QByteArray before = Contents(QString::fromStdString(path));
+  const std::string before = ReadFile(path);
 
   const int result = testfs::RunUnprivileged([&] {
     try {
@@ -179,7 +177,7 @@ TEST(BmpFile, PictureThisUserMayNotWriteIsNotReplaced) {
     return 2;
   });
   EXPECT_EQ(result, 0) << "1: another message, 2: written";
-  EXPECT_EQ(Contents(QString::fromStdString(path)), before);
+  EXPECT_EQ(ReadFile(path), before);
   EXPECT_EQ(Listing(dir), QStringList{"pic.bmp"});
 }
 
@@ -190,7 +188,7 @@ TEST(BmpFile, KillLeavesAWholePictureOrNone) {
   const std::string path = dir.filePath("pic.bmp").toStdString();
   const auto dib = MakeDib(1920, -1080, 24);
   platform::WriteBmpFile(reference.toStdString(), *dib);
-  const QByteArray whole = Contents(reference);
+  const std::string whole = ReadFile(reference.toStdString());
   for (int round = 0; round < 8; ++round) {
     QFile::remove(QString::fromStdString(path));
     const pid_t writer = fork();
@@ -203,16 +201,14 @@ TEST(BmpFile, KillLeavesAWholePictureOrNone) {
     kill(writer, SIGKILL);
     waitpid(writer, nullptr, 0);
     if (QFile::exists(QString::fromStdString(path))) {
-      EXPECT_TRUE(Contents(QString::fromStdString(path)) == whole) << "round " << round;
+      EXPECT_TRUE(ReadFile(path) == whole) << "round " << round;
     }
   }
 }
 
 TEST(BmpFile, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
   QTemporaryDir dir;
-  QFile plain(dir.filePath("plain"));
-  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
-  plain.close();
+  ASSERT_TRUE(harness::WriteFile(dir.filePath("plain").toStdString(), ""));
   ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
   const auto dib = MakeDib(321, 7, 24);
 
@@ -241,7 +237,7 @@ TEST(BmpFile, ShortWriteFailsAndKeepsOldPicture) {
   QTemporaryDir dir;
   const QString path = dir.filePath("pic.bmp");
   platform::WriteBmpFile(path.toStdString(), *MakeDib(3, 2, 24));
-  const QByteArray before = Contents(path);
+  const std::string before = ReadFile(path.toStdString());
 
   rlimit old{};
   getrlimit(RLIMIT_FSIZE, &old);
@@ -259,7 +255,7 @@ TEST(BmpFile, ShortWriteFailsAndKeepsOldPicture) {
   signal(SIGXFSZ, oldHandler);
 
   EXPECT_EQ(message, "Cannot create file \"" + path.toStdString() + "\". File too large");
-  EXPECT_EQ(Contents(path), before);
+  EXPECT_EQ(ReadFile(path.toStdString()), before);
   EXPECT_EQ(Listing(dir), QStringList{"pic.bmp"});
 }
 

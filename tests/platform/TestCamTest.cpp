@@ -11,6 +11,7 @@
 #include "TestCam.h"
 #include "TestCamList.h"
 #include "platform/media/GstRef.h"
+#include "support/ElementState.h"
 
 using platform::GCharPtr;
 using platform::GstRef;
@@ -63,11 +64,6 @@ struct Running {
     auto bus = GstRef<GstBus>::Adopt(gst_element_get_bus(pipeline.get()));
     return GstRef<GstMessage>::Adopt(gst_bus_timed_pop_filtered(
         bus.get(), kWait, static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS)));
-  }
-  GstState CameraState() const {
-    GstState state = GST_STATE_VOID_PENDING;
-    gst_element_get_state(camera.get(), &state, nullptr, 0);
-    return state;
   }
 };
 
@@ -200,7 +196,7 @@ TEST(TestCamElement, BusyOrMissingDeviceFailsToOpenAsV4l2srcDoes) {
     SCOPED_TRACE(c.openError);
     Running run(std::string("open-error=") + c.openError, "", GST_STATE_CHANGE_FAILURE);
     ExpectCameraError(run.End().get(), run.camera.get(), c.code, c.text);
-    EXPECT_EQ(run.CameraState(), c.reached);
+    EXPECT_EQ(CurrentState(run.camera.get()), c.reached);
     EXPECT_FALSE(run.Pull(100 * GST_MSECOND));
   }
 }

@@ -6,16 +6,17 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "HarnessEventLoop.h"
+#include "HarnessFiles.h"
 #include "HarnessWindow.h"
 #include "TestCam.h"
 #include "platform/runtime/ErrorBox.h"
@@ -27,6 +28,8 @@ class MainWindowFixture : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     ini = dir.filePath("参数设置.INI").toStdString();
+    pictures = dir.filePath("pictures");
+    ASSERT_TRUE(QDir().mkpath(pictures));
     SetIniFileNameForTesting(ini);
     SetErrorPresenter([this](const std::string& text) { errors.push_back(text); });
     TestCamSetCameras({});
@@ -38,29 +41,14 @@ class MainWindowFixture : public ::testing::Test {
   }
 
   // Writes the settings file as given, before the window is made.
-  void WriteIni(const std::string& content) {
-    QFile file(QString::fromStdString(ini));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content.data(), static_cast<qint64>(content.size()));
-  }
-  std::string ReadIni() const {
-    QFile file(QString::fromStdString(ini));
-    if (!file.open(QIODevice::ReadOnly))
-      return {};
-    return file.readAll().toStdString();
-  }
+  void WriteIni(const std::string& content) { ASSERT_TRUE(harness::WriteFile(ini, content)); }
+  std::string ReadIni() const { return harness::ReadFile(ini); }
   bool IniExists() const { return QFile::exists(QString::fromStdString(ini)); }
 
   TFrmMain& Open() {
     window = harness::OpenWindow();
     return *window;
   }
-
-  static bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-    return harness::WaitFor(done, ms);
-  }
-  QSize PictureSize() { return harness::PictureSize(*window); }
-  int PictureBits() { return harness::PictureBits(*window); }
 
   // See harness::StartCamera.
   void StartCamera(const TestCameraSpec& camera, QSize size = {}) {
@@ -70,6 +58,7 @@ class MainWindowFixture : public ::testing::Test {
 
   QTemporaryDir dir;
   std::string ini;
+  QString pictures;  // an empty folder in `dir`, for the pictures a test writes
   std::vector<std::string> errors;
   std::unique_ptr<TFrmMain> window;
 };

@@ -16,6 +16,8 @@
 
 namespace {
 
+using harness::WaitFor;
+
 using CaptureTest = MainWindowFixture;
 
 TestCameraSpec Camera(int width = 320, int height = 240, const char* format = "BGR") {

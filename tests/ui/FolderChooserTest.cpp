@@ -16,20 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "HarnessEventLoop.h"
+#include "HarnessFiles.h"
 #include "platform/runtime/ErrorBox.h"
 #include "uFrmSelDir.h"
 #include "widgets/ShellFolders.h"
 
 namespace {
 using NodeKind = TShellTreeView::NodeKind;
-
-void ProcessUntil(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(5000);
-  while (!done() && !deadline.hasExpired()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-}
 
 QStringList Captions(const QTreeWidgetItem* node) {
   QStringList captions;
@@ -47,8 +41,7 @@ class FolderChooserTest : public ::testing::Test {
          {"vol/Alpha/inner", "vol/beta", "vol/file10", "vol/file9", "vol/.hidden/x", "other"}) {
       ASSERT_TRUE(QDir(temp_.path()).mkpath(folder));
     }
-    QFile file(vol_ + "/plain.txt");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(harness::WriteFile((vol_ + "/plain.txt").toStdString(), ""));
     SetErrorPresenter([this](const std::string& text) { errors_.push_back(text); });
     dialog_ = std::make_unique<TFrmSelDir>(nullptr, [this] {
       return QStringList{vol_, temp_.path() + "/other"};
@@ -86,7 +79,7 @@ class FolderChooserTest : public ::testing::Test {
     ASSERT_NE(editor, nullptr);
     editor->setText(text);
     QTest::keyClick(editor, Qt::Key_Return);
-    ProcessUntil([&] { return tree_->viewport()->findChild<QLineEdit*>() == nullptr; });
+    harness::WaitFor([&] { return tree_->viewport()->findChild<QLineEdit*>() == nullptr; });
   }
 
   QTemporaryDir temp_;
@@ -192,8 +185,7 @@ TEST_F(FolderChooserTest, FolderThatCannotBeReadLosesItsExpandMark) {
   ASSERT_EQ(alpha->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
   // Gone between the listing of its parent and its own expansion, a file in its place.
   ASSERT_TRUE(QDir(vol_ + "/Alpha").removeRecursively());
-  QFile file(vol_ + "/Alpha");
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(harness::WriteFile((vol_ + "/Alpha").toStdString(), ""));
   alpha->setExpanded(true);
   EXPECT_EQ(alpha->childCount(), 0);
   EXPECT_FALSE(alpha->isExpanded());
@@ -311,8 +303,7 @@ TEST_F(FolderChooserTest, DeleteMovesToTheTrashAndKeepsTheNodeWhenItCannot) {
 
   // A trash that cannot be made: the folder stays, and so does its node.
   ASSERT_TRUE(QDir(data.path() + "/Trash").removeRecursively());
-  QFile blocker(data.path() + "/Trash");
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(harness::WriteFile((data.path() + "/Trash").toStdString(), ""));
   TriggerMenu(Node(vol_ + "/file9"), "删除");
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_EQ(errors_[0], "Cannot move \"" + (vol_ + "/file9").toStdString() + "\" to the trash.");

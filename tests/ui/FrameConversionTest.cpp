@@ -10,7 +10,6 @@
 
 #include <QCheckBox>
 #include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
@@ -35,6 +34,7 @@
 
 namespace {
 
+using harness::WaitFor;
 using platform::GstRef;
 using platform::VideoFrame;
 
@@ -94,16 +94,15 @@ Bgr ReferenceConversion(const VideoFrame& frame, int threads = 2) {
 }
 
 template <typename T>
-void Put(std::vector<uint8_t>& out, T value) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
-  out.insert(out.end(), bytes, bytes + sizeof(T));
+void Put(std::string& out, T value) {
+  out.append(reinterpret_cast<const char*>(&value), sizeof(T));
 }
 
 // The BMP file of a 24-bit picture as the writer made it of today's pictures: file header,
 // 40-byte info header, rows bottom first.
-std::vector<uint8_t> BmpFileOf(const Bgr& picture) {
+std::string BmpFileOf(const Bgr& picture) {
   const uint32_t imageSize = static_cast<uint32_t>(picture.bytes.size());
-  std::vector<uint8_t> file;
+  std::string file;
   Put<uint16_t>(file, 0x4D42);
   Put<uint32_t>(file, 54 + imageSize);
   Put<uint32_t>(file, 0);
@@ -118,22 +117,14 @@ std::vector<uint8_t> BmpFileOf(const Bgr& picture) {
   for (int i = 0; i < 4; ++i)
     Put<uint32_t>(file, 0);
   for (int y = picture.height - 1; y >= 0; --y) {
-    const uint8_t* row = picture.bytes.data() + y * picture.stride;
-    file.insert(file.end(), row, row + picture.stride);
+    file.append(reinterpret_cast<const char*>(picture.bytes.data() + y * picture.stride),
+                picture.stride);
   }
   return file;
 }
 
-std::vector<uint8_t> ReadFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
-    return {};
-  const QByteArray bytes = file.readAll();
-  return {bytes.begin(), bytes.end()};
-}
-
 // Where two files first differ, for the failure message.
-std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+std::string FirstDifference(const std::string& a, const std::string& b) {
   if (a.size() != b.size())
     return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size());
   const auto at = std::mismatch(a.begin(), a.end(), b.begin());
@@ -275,17 +266,11 @@ std::string Name(const CameraCase& c) {
 
 class FrameConversionTest : public MainWindowFixture {
  protected:
-  void SetUp() override {
-    MainWindowFixture::SetUp();
-    pictures = dir.filePath("pictures");
-    QDir().mkpath(pictures);
-  }
-
   // "捕获单张图片" with the start number `number`; the bytes of the file it wrote.
-  std::vector<uint8_t> Save(int number) {
+  std::string Save(int number) {
     window->spStartNum->SetValue(number);
     QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
-    return ReadFile(QString::fromStdString(window->BuildPictureFileName(number)));
+    return harness::ReadFile(window->BuildPictureFileName(number));
   }
 
   // The frame the display picture is, held.
@@ -303,8 +288,6 @@ class FrameConversionTest : public MainWindowFixture {
   bool NextPicture(const Dib* shown) {
     return WaitFor([&] { return window->Picture.Snapshot().get() != shown; }, 5000);
   }
-
-  QString pictures;
 };
 
 TEST_F(FrameConversionTest, SavedFileIsTheFileTodaysPerFrameConversionWrote) {
@@ -319,10 +302,10 @@ TEST_F(FrameConversionTest, SavedFileIsTheFileTodaysPerFrameConversionWrote) {
     const VideoFrame frame = ShownFrame();
     ASSERT_TRUE(frame);
     EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&frame.Info()), c.delivered);
-    const std::vector<uint8_t> saved = Save(1);
+    const std::string saved = Save(1);
     const Bgr reference = ReferenceConversion(frame);
     ASSERT_EQ(reference.width, c.width);
-    const std::vector<uint8_t> expected = BmpFileOf(reference);
+    const std::string expected = BmpFileOf(reference);
     EXPECT_TRUE(saved == expected) << FirstDifference(saved, expected);
   }
   EXPECT_TRUE(errors.empty());
@@ -360,17 +343,17 @@ TEST_F(FrameConversionTest, UntickedSynchronousDisplayFreezesWhatSavesWrite) {
   window->edFileDir->setText(pictures);
   StartCamera(harness::Camera("YUY2", 640, 480, 30, "ball"));
   // Live, two saves a few frames apart differ: the ball moves.
-  const std::vector<uint8_t> first = Save(1);
+  const std::string first = Save(1);
   ASSERT_TRUE(NextPicture(window->Picture.Snapshot().get()));
   ASSERT_TRUE(NextPicture(window->Picture.Snapshot().get()));
-  EXPECT_NE(Save(2), first);
+  EXPECT_TRUE(Save(2) != first);
 
   window->CallBack->setChecked(false);
-  const std::vector<uint8_t> frozen = Save(3);
+  const std::string frozen = Save(3);
   QTest::qWait(300);  // frames go on reaching the grabber and the preview
-  EXPECT_EQ(Save(4), frozen);
-  EXPECT_EQ(Save(5), frozen);
-  EXPECT_EQ(frozen, BmpFileOf(ReferenceConversion(ShownFrame())));
+  EXPECT_TRUE(Save(4) == frozen);
+  EXPECT_TRUE(Save(5) == frozen);
+  EXPECT_TRUE(frozen == BmpFileOf(ReferenceConversion(ShownFrame())));
   EXPECT_TRUE(errors.empty());
 }
 
@@ -381,12 +364,12 @@ TEST_F(FrameConversionTest, PauseFreezesWhatSavesWrite) {
   QTest::mouseClick(window->btnPause, Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
   QTest::qWait(50);
-  const std::vector<uint8_t> paused = Save(1);
+  const std::string paused = Save(1);
   ASSERT_FALSE(paused.empty());
   QTest::qWait(300);
-  EXPECT_EQ(Save(2), paused);
-  EXPECT_EQ(Save(3), paused);
-  EXPECT_EQ(paused, BmpFileOf(ReferenceConversion(ShownFrame())));
+  EXPECT_TRUE(Save(2) == paused);
+  EXPECT_TRUE(Save(3) == paused);
+  EXPECT_TRUE(paused == BmpFileOf(ReferenceConversion(ShownFrame())));
   EXPECT_TRUE(errors.empty());
 }
 
@@ -413,9 +396,9 @@ TEST_F(FrameConversionTest, LostDeviceKeepsTheLastFrameWhole) {
   const std::string b = QDir(pictures).filePath("b.bmp").toStdString();
   platform::WriteBmpFile(a, *window->Picture.Snapshot());
   platform::WriteBmpFile(b, *window->Picture.Snapshot());
-  const std::vector<uint8_t> written = ReadFile(QString::fromStdString(a));
-  EXPECT_EQ(ReadFile(QString::fromStdString(b)), written);
-  EXPECT_EQ(written, BmpFileOf(ReferenceConversion(frame)));
+  const std::string written = harness::ReadFile(a);
+  EXPECT_TRUE(harness::ReadFile(b) == written);
+  EXPECT_TRUE(written == BmpFileOf(ReferenceConversion(frame)));
   // And the display still shows it.
   ExpectShownAsToday(Compare(window->Image->grab().toImage(), frame));
   EXPECT_EQ(errors.size(), 1u);

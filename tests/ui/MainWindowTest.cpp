@@ -21,6 +21,8 @@
 
 namespace {
 
+using harness::WaitFor;
+
 using MainWindowTest = MainWindowFixture;
 
 // Every control where the layout puts it, measured on the shown widgets, in the font it renders

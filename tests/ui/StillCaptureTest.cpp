@@ -15,14 +15,10 @@
 
 namespace {
 
+using harness::WaitFor;
+
 class StillCaptureTest : public MainWindowFixture {
  protected:
-  void SetUp() override {
-    MainWindowFixture::SetUp();
-    pictures = dir.filePath("pictures");
-    QDir().mkpath(pictures);
-  }
-
   void Start(const char* pattern = "smpte") {
     Open();
     window->edFileDir->setText(pictures);
@@ -60,8 +56,6 @@ class StillCaptureTest : public MainWindowFixture {
     return QString::fromUtf8(python.readAllStandardOutput()).trimmed() +
            QString::fromUtf8(python.readAllStandardError()).trimmed();
   }
-
-  QString pictures;
 };
 
 TEST_F(StillCaptureTest, PictureNamesFollowTheNamingRule) {
@@ -257,9 +251,7 @@ TEST_F(StillCaptureTest, BurstReadsTheNamingFieldsAtEveryTick) {
 
 TEST_F(StillCaptureTest, BurstNeedsAnExistingFolder) {
   Start();
-  QFile file(dir.filePath("a-file"));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.close();
+  ASSERT_TRUE(harness::WriteFile(dir.filePath("a-file").toStdString(), ""));
   for (const QString& folder : {dir.filePath("a-file"), dir.filePath("missing"), QString()}) {
     window->edFileDir->setText(folder);
     window->lstFn->addItem("kept");
