@@ -393,10 +393,10 @@ void LivePipelineBench(Context& context) {
     return withDecoder;
   };
   const TestCameraSpec cameras[] = {
-      Camera(1280, 720, 30),
-      Camera(1920, 1080, 60),
-      Camera(3840, 2160, 30),
-      Camera(1920, 1080, 30, "MJPEG"),
+      {.width = 1280, .height = 720},
+      {.width = 1920, .height = 1080, .fps = 60},
+      {.width = 3840, .height = 2160},
+      {.width = 1920, .height = 1080, .format = "MJPEG"},
   };
   constexpr double kFullLimit = 0.5;
   constexpr double kScaledLimit = 1.2;
@@ -532,7 +532,8 @@ void BusyBench(Context& context) {
       last = cpu;
   }
   Report& report = context.report;
-  for (const TestCameraSpec& camera : {Camera(1920, 1080, 60), Camera(3840, 2160, 30)}) {
+  for (const TestCameraSpec& camera : {TestCameraSpec{.width = 1920, .height = 1080, .fps = 60},
+                                       TestCameraSpec{.width = 3840, .height = 2160}}) {
     const std::string name = "busy " + Name(camera);
     // 10 s of frames in one slice: 600 at 1080p60, 300 at 4K30.
     WindowRun run;

@@ -117,7 +117,7 @@ void SingleCaptureBench(Context& context) {
     w.edFileDir->setText(folder);
     w.edPreText->setText("bench-");
     w.spStartNum->SetValue(1);
-    StartCamera(w, Camera(size.width, size.height, 30));
+    StartCamera(w, {.width = size.width, .height = size.height});
     std::atomic<int> grabberFrames{0};
     auto grabberIn = platform::GstRef<GstPad>::Adopt(
         gst_element_get_static_pad(BaseFilterOf(w.SampleGrabber), "sink"));

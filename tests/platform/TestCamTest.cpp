@@ -93,13 +93,6 @@ std::string Property(GstDevice* device, const char* key) {
   return value ? value : "";
 }
 
-TestCameraSpec Camera(std::string name, std::string format = "YUY2") {
-  TestCameraSpec spec;
-  spec.name = std::move(name);
-  spec.format = std::move(format);
-  return spec;
-}
-
 struct Monitor {
   GstRef<GstDeviceMonitor> monitor = GstRef<GstDeviceMonitor>::Adopt(gst_device_monitor_new());
   GstRef<GstBus> bus = GstRef<GstBus>::Adopt(gst_device_monitor_get_bus(monitor.get()));
@@ -233,11 +226,13 @@ TEST(TestCamProvider, MonitorListsCamerasInOrderByProbeAndWhileStarted) {
   std::string longName;
   while (longName.size() < 320)
     longName += "长名字摄像头";
-  TestCameraSpec serialless = Camera("USB Camera");
-  serialless.hasSerial = false;
-  serialless.busPath = "pci-0000:00:14.0-usb-0:2:1.0";
-  TestCamSetCameras({Camera("USB Camera"), Camera("摄像头"), Camera("USB Camera", "MJPEG"),
-                     Camera(longName), serialless});
+  const TestCameraSpec serialless{
+      .name = "USB Camera", .hasSerial = false, .busPath = "pci-0000:00:14.0-usb-0:2:1.0"};
+  TestCamSetCameras({{.name = "USB Camera"},
+                     {.name = "摄像头"},
+                     {.name = "USB Camera", .format = "MJPEG"},
+                     {.name = longName},
+                     serialless});
   const std::vector<std::string> expected = {"USB Camera", "摄像头", "USB Camera", longName,
                                              "USB Camera"};
 
@@ -274,14 +269,14 @@ TEST(TestCamProvider, MonitorListsCamerasInOrderByProbeAndWhileStarted) {
 }
 
 TEST(TestCamProvider, DeviceCreatesCameraWithItsSettings) {
-  TestCameraSpec spec = Camera("Bench Camera", "BGR");
-  spec.serial = "SN-0042";
-  spec.width = 800;
-  spec.height = 600;
-  spec.fps = 15;
-  spec.pattern = "ball";
-  spec.failAfterFrames = 7;
-  TestCamSetCameras({spec});
+  TestCamSetCameras({{.name = "Bench Camera",
+                      .serial = "SN-0042",
+                      .width = 800,
+                      .height = 600,
+                      .fps = 15,
+                      .format = "BGR",
+                      .pattern = "ball",
+                      .failAfterFrames = 7}});
   Monitor m;
   GList* devices = m.Devices();
   ASSERT_EQ(g_list_length(devices), 1u);
@@ -307,12 +302,12 @@ TEST(TestCamProvider, DeviceCreatesCameraWithItsSettings) {
 }
 
 TEST(TestCamProvider, StartedMonitorReportsCamerasComingAndGoing) {
-  TestCamSetCameras({Camera("A"), Camera("B")});
+  TestCamSetCameras({{.name = "A"}, {.name = "B"}});
   Monitor m;
   ASSERT_TRUE(gst_device_monitor_start(m.monitor.get()));
   m.Changes();  // the initial devices
 
-  TestCamSetCameras({Camera("B"), Camera("C")});
+  TestCamSetCameras({{.name = "B"}, {.name = "C"}});
   EXPECT_EQ(m.Changes(), (std::vector<std::string>{"-A", "+C"}));
   GList* devices = m.Devices();
   ASSERT_EQ(Names(devices), (std::vector<std::string>{"B", "C"}));
@@ -320,7 +315,7 @@ TEST(TestCamProvider, StartedMonitorReportsCamerasComingAndGoing) {
   EXPECT_EQ(Property(GST_DEVICE(devices->data), "device.path"), "/dev/stillwicktestcam1");
   EXPECT_EQ(Property(GST_DEVICE(devices->next->data), "device.path"), "/dev/stillwicktestcam0");
 
-  TestCamSetCameras({Camera("B"), Camera("X"), Camera("C")});
+  TestCamSetCameras({{.name = "B"}, {.name = "X"}, {.name = "C"}});
   m.Changes();
   EXPECT_EQ(Names(m.Devices()), (std::vector<std::string>{"B", "X", "C"}));
 
@@ -330,9 +325,7 @@ TEST(TestCamProvider, StartedMonitorReportsCamerasComingAndGoing) {
 }
 
 TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAgain) {
-  TestCameraSpec spec = Camera("Webcam");
-  spec.modes = TestCamProfileModes("usb-webcam");
-  TestCamSetCameras({spec});
+  TestCamSetCameras({{.name = "Webcam", .modes = TestCamProfileModes("usb-webcam")}});
   Monitor m;
   GList* devices = m.Devices();
   ASSERT_EQ(g_list_length(devices), 1u);
@@ -343,7 +336,7 @@ TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAga
   ASSERT_TRUE(run.Pull());
 
   // Another camera takes its node: it is still another device.
-  TestCamSetCameras({Camera("Another")});
+  TestCamSetCameras({{.name = "Another"}});
   ExpectCameraError(run.End().get(), run.camera.get(), GST_RESOURCE_ERROR_READ,
                     kTestCamDeviceLostText);
   gst_element_set_state(run.pipeline.get(), GST_STATE_NULL);
@@ -354,11 +347,8 @@ TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAga
 }
 
 TEST(TestCamProvider, CamerasArriveAndLeaveOnTheirSchedule) {
-  TestCameraSpec leaving = Camera("Leaving");
-  leaving.leaveAfterMs = 300;
-  TestCameraSpec arriving = Camera("Arriving");
-  arriving.arriveAfterMs = 300;
-  TestCamSetCameras({leaving, arriving});
+  TestCamSetCameras(
+      {{.name = "Leaving", .leaveAfterMs = 300}, {.name = "Arriving", .arriveAfterMs = 300}});
   Monitor m;
   GList* devices = m.Devices();
   ASSERT_EQ(Names(devices), std::vector<std::string>{"Leaving"});

@@ -20,10 +20,6 @@ using harness::WaitFor;
 
 using CaptureTest = MainWindowFixture;
 
-TestCameraSpec Camera(int width = 320, int height = 240, const char* format = "BGR") {
-  return harness::Camera(format, width, height);
-}
-
 // The colour-bar picture, upright and whole: seven bars across the top two thirds (grey,
 // yellow, cyan, green, magenta, red, blue), the light bar at the top left and a dark band at the
 // bottom left. A monochrome camera gives the same bars in grey, darker from left to right.
@@ -68,7 +64,7 @@ std::string Delivered(GstElement* source) {
 TEST_F(CaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
   Open();
   EXPECT_EQ(window->FGVCap.State(), GraphState::Uninitialized);
-  StartCamera(Camera(321, 241, "YUY2"));
+  StartCamera({.width = 321, .height = 241});
   EXPECT_TRUE(window->btnGetPic->isEnabled());
   EXPECT_TRUE(window->btnGetMorePic->isEnabled());
   EXPECT_TRUE(window->lstFn->hasFocus());
@@ -82,7 +78,7 @@ TEST_F(CaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
 
 TEST_F(CaptureTest, MjpegCameraIsDecodedIntoTheDisplay) {
   Open();
-  StartCamera(Camera(640, 480, "MJPEG"));
+  StartCamera({.format = "MJPEG"});
   TBitmap::Ref picture = window->Picture.Snapshot();
   ASSERT_TRUE(picture);
   ExpectColourBars(*picture);
@@ -117,9 +113,10 @@ TEST_F(CaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
   Open();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TestCameraSpec camera = Camera(c.size.width(), c.size.height(), c.format);
-    if (c.profile)
-      camera.modes = TestCamProfileModes(c.profile);
+    const TestCameraSpec camera{.width = c.size.width(),
+                                .height = c.size.height(),
+                                .format = c.format,
+                                .modes = c.profile ? TestCamProfileModes(c.profile) : ""};
     ASSERT_NO_FATAL_FAILURE(StartCamera(camera, c.size));
     EXPECT_EQ(Delivered(BaseFilterOf(window->Filter)), c.delivered);
     TBitmap::Ref picture = window->Picture.Snapshot();
@@ -131,7 +128,7 @@ TEST_F(CaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
 
 TEST_F(CaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
   Open();
-  StartCamera(Camera());
+  StartCamera(TestCameraSpec{});
   QTest::mouseClick(window->btnPause, Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
   EXPECT_EQ(window->btnPause->text(), "继续");
@@ -151,7 +148,7 @@ TEST_F(CaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
 
 TEST_F(CaptureTest, UntickingSynchronousDisplayFreezesThePicture) {
   Open();
-  StartCamera(Camera());
+  StartCamera(TestCameraSpec{});
   window->CallBack->setChecked(false);
   const Dib* frozen = window->Picture.Snapshot().get();
   // Frames keep flowing (the grabber still sees them) while the picture stays.
@@ -164,7 +161,7 @@ TEST_F(CaptureTest, UntickingSynchronousDisplayFreezesThePicture) {
 TEST_F(CaptureTest, StreamingMakesNoPixelMemoryAndSavesRecycleIt) {
   Open();
   window->edFileDir->setText(dir.path());
-  StartCamera(Camera(320, 240, "YUY2"));
+  StartCamera({.width = 320, .height = 240});
   const size_t pictureBytes = std::size_t{320} * 3 * 240;
   const int before = ArrayAllocationsCounted();
   CountArrayAllocations(pictureBytes);
@@ -187,9 +184,7 @@ TEST_F(CaptureTest, StreamingMakesNoPixelMemoryAndSavesRecycleIt) {
 
 TEST_F(CaptureTest, PreviewShowsTheVideoOverItsControl) {
   Open();
-  TestCameraSpec camera = Camera();
-  camera.pattern = "white";
-  StartCamera(camera);
+  StartCamera({.pattern = "white"});
   const QRect area = window->VWCap->geometry();
   ASSERT_TRUE(WaitFor([&] {
     const QImage shot = window->Panel4->grab().toImage();
@@ -204,7 +199,7 @@ TEST_F(CaptureTest, PreviewShowsTheVideoOverItsControl) {
 
 TEST_F(CaptureTest, DeviceThatCannotBeBoundEndsTheStartWithAnError) {
   Open();
-  TestCamSetCameras({Camera()});
+  TestCamSetCameras({TestCameraSpec{}});
   QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
   window->cbVCap->setCurrentIndex(0);
   TestCamSetCameras({});  // unplugged between listing and start
@@ -220,9 +215,7 @@ TEST_F(CaptureTest, DeviceThatCannotBeBoundEndsTheStartWithAnError) {
 
 TEST_F(CaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
   Open();
-  TestCameraSpec camera = Camera();
-  camera.failAfterFrames = 5;
-  StartCamera(camera);
+  StartCamera({.failAfterFrames = 5});
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
   EXPECT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; }));
   QTest::qWait(200);
@@ -245,9 +238,7 @@ TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
        {Case{"busy", "it is in use by another program"}, Case{"not-found", "it was not found"}}) {
     SCOPED_TRACE(c.openError);
     errors.clear();
-    TestCameraSpec camera = Camera();
-    camera.openError = c.openError;
-    TestCamSetCameras({camera});
+    TestCamSetCameras({{.openError = c.openError}});
     QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
     window->cbVCap->setCurrentIndex(0);
     QTest::mouseClick(window->OpenPlay, Qt::LeftButton);
@@ -278,10 +269,7 @@ TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
        {Case{"removed from the device list", -1, "error"}, Case{"ends its stream", 5, "eos"}}) {
     SCOPED_TRACE(c.what);
     errors.clear();
-    TestCameraSpec camera = Camera();
-    camera.failAfterFrames = c.failAfterFrames;
-    camera.end = c.end;
-    StartCamera(camera);
+    StartCamera({.failAfterFrames = c.failAfterFrames, .end = c.end});
     if (c.failAfterFrames < 0)
       TestCamSetCameras({});
     ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
@@ -297,7 +285,7 @@ TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
 
 TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   Open();
-  StartCamera(Camera());
+  StartCamera(TestCameraSpec{});
   // The folder chooser is open when the camera is unplugged.
   TFrmSelDir chooser(window.get(), [this] { return QStringList{dir.path()}; });
   FrmSelDir = &chooser;
@@ -330,7 +318,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
     }
     --open;
   });
-  StartCamera(Camera());
+  StartCamera(TestCameraSpec{});
   window->edFileDir->setText(dir.filePath("missing"));
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return errors.size() == 2; }));
@@ -343,7 +331,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
 
 TEST_F(CaptureTest, ClosingWhileStreamingTearsTheGraphDown) {
   Open();
-  StartCamera(Camera(1280, 720, "YUY2"));
+  StartCamera({.width = 1280, .height = 720});
   window->close();
   EXPECT_FALSE(window->CallBack->isChecked());
   EXPECT_FALSE(window->FGVCap.Active());

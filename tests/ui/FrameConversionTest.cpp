@@ -296,7 +296,8 @@ TEST_F(FrameConversionTest, SavedFileIsTheFileTodaysPerFrameConversionWrote) {
   for (const CameraCase& c : kCameraCases) {
     SCOPED_TRACE(Name(c));
     window->CallBack->setChecked(true);
-    ASSERT_NO_FATAL_FAILURE(StartCamera(harness::Camera(c.format, c.width, c.height, 30, "ball")));
+    ASSERT_NO_FATAL_FAILURE(
+        StartCamera({.width = c.width, .height = c.height, .format = c.format, .pattern = "ball"}));
     // Held still, so the file is of a frame known here.
     window->CallBack->setChecked(false);
     const VideoFrame frame = ShownFrame();
@@ -316,7 +317,8 @@ TEST_F(FrameConversionTest, DisplayAndPreviewShowWhatTodaysPaintingShowed) {
   for (const CameraCase& c : kCameraCases) {
     SCOPED_TRACE(Name(c));
     window->CallBack->setChecked(true);
-    ASSERT_NO_FATAL_FAILURE(StartCamera(harness::Camera(c.format, c.width, c.height)));
+    ASSERT_NO_FATAL_FAILURE(
+        StartCamera({.width = c.width, .height = c.height, .format = c.format}));
     // Paused, so the preview stands on its last frame as the display stands on its own.
     QTest::mouseClick(window->btnPause, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
@@ -341,7 +343,7 @@ TEST_F(FrameConversionTest, DisplayAndPreviewShowWhatTodaysPaintingShowed) {
 TEST_F(FrameConversionTest, UntickedSynchronousDisplayFreezesWhatSavesWrite) {
   Open();
   window->edFileDir->setText(pictures);
-  StartCamera(harness::Camera("YUY2", 640, 480, 30, "ball"));
+  StartCamera({.pattern = "ball"});
   // Live, two saves a few frames apart differ: the ball moves.
   const std::string first = Save(1);
   ASSERT_TRUE(NextPicture(window->Picture.Snapshot().get()));
@@ -360,7 +362,7 @@ TEST_F(FrameConversionTest, UntickedSynchronousDisplayFreezesWhatSavesWrite) {
 TEST_F(FrameConversionTest, PauseFreezesWhatSavesWrite) {
   Open();
   window->edFileDir->setText(pictures);
-  StartCamera(harness::Camera("NV12", 640, 480, 30, "ball"));
+  StartCamera({.format = "NV12", .pattern = "ball"});
   QTest::mouseClick(window->btnPause, Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
   QTest::qWait(50);
@@ -376,9 +378,7 @@ TEST_F(FrameConversionTest, PauseFreezesWhatSavesWrite) {
 TEST_F(FrameConversionTest, LostDeviceKeepsTheLastFrameWhole) {
   Open();
   window->edFileDir->setText(pictures);
-  TestCameraSpec camera = harness::Camera("YUY2", 640, 480, 30, "ball");
-  camera.failAfterFrames = 10;
-  StartCamera(camera);
+  StartCamera({.pattern = "ball", .failAfterFrames = 10});
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
   ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; }));
   // The graph is gone; the display picture still refers to the last frame it delivered.

@@ -329,12 +329,8 @@ TEST_F(MainWindowTest, FailedSettingsWriteShowsTheErrorAndKeepsTheText) {
 }
 
 TEST_F(MainWindowTest, DeviceListReselectsTheStoredNameIgnoringCase) {
-  TestCameraSpec a;
-  a.name = "Desk Cam";
-  TestCameraSpec b = a;  // same name twice
-  TestCameraSpec c;
-  c.name = "Other";
-  TestCamSetCameras({c, a, b});
+  const TestCameraSpec deskCam{.name = "Desk Cam"};
+  TestCamSetCameras({{.name = "Other"}, deskCam, deskCam});  // the same name twice
   WriteIni("[VideoCapture]\r\nVideoCaptureName=desk cam\r\n");
   TFrmMain& w = Open();
   ASSERT_EQ(w.cbVCap->count(), 3);
@@ -344,7 +340,7 @@ TEST_F(MainWindowTest, DeviceListReselectsTheStoredNameIgnoringCase) {
   w.cbVCap->setCurrentIndex(0);
   Q_EMIT w.cbVCap->activated(0);
   EXPECT_NE(ReadIni().find("VideoCaptureName=Other"), std::string::npos);
-  TestCamSetCameras({a});
+  TestCamSetCameras({deskCam});
   QTest::mouseClick(w.btnGetVCap, Qt::LeftButton);
   EXPECT_EQ(w.cbVCap->count(), 1);
   EXPECT_EQ(w.cbVCap->currentIndex(), -1);
@@ -352,8 +348,7 @@ TEST_F(MainWindowTest, DeviceListReselectsTheStoredNameIgnoringCase) {
 }
 
 TEST_F(MainWindowTest, LongDeviceNameIsListedAndStoredCutOnACharacterBoundary) {
-  TestCameraSpec camera;
-  camera.name.clear();
+  TestCameraSpec camera{.name = ""};
   for (int i = 0; i < 100; ++i)
     camera.name += "摄";  // 3 bytes each: 300 bytes
   TestCamSetCameras({camera});

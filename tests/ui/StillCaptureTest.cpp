@@ -22,13 +22,7 @@ class StillCaptureTest : public MainWindowFixture {
   void Start(const char* pattern = "smpte") {
     Open();
     window->edFileDir->setText(pictures);
-    TestCameraSpec camera;
-    camera.name = "Still Cam";
-    camera.width = 320;
-    camera.height = 240;
-    camera.format = "YUY2";
-    camera.pattern = pattern;
-    StartCamera(camera);
+    StartCamera({.name = "Still Cam", .width = 320, .height = 240, .pattern = pattern});
   }
 
   QStringList Listed() const {
@@ -121,8 +115,7 @@ TEST_F(StillCaptureTest, CaptureBeforeTheFirstFrameWritesTheStartUpPicture) {
   Open();
   window->edFileDir->setText(pictures);
   window->CallBack->setChecked(false);
-  TestCameraSpec camera;
-  StartCamera(camera);
+  StartCamera(TestCameraSpec{});
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
   EXPECT_TRUE(errors.empty());
   const QString read = ReadWithPil(Path("voZU-01.bmp"));
