@@ -14,13 +14,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 
 #include "HarnessFiles.h"
 #include "platform/runtime/Error.h"
 #include "support/FileSystemFixtures.h"
+#include "support/ReadBmp.h"
 
 using harness::ReadFile;
 
@@ -77,24 +77,6 @@ QStringList Listing(const QTemporaryDir& dir) {
   return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
-// Reads the file back with an independent decoder: "width height mode", then "r,g,b" for each
-// requested pixel.
-QStringList ReadBack(const QString& path, const QStringList& pixels) {
-  static const char* script =
-      "import sys\n"
-      "from PIL import Image\n"
-      "im = Image.open(sys.argv[1]); im.load()\n"
-      "print(im.size[0], im.size[1], im.mode)\n"
-      "rgb = im.convert('RGB')\n"
-      "for p in sys.argv[2:]:\n"
-      "    print('%d,%d,%d' % rgb.getpixel(tuple(map(int, p.split(',')))))\n";
-  QProcess python;
-  python.start(STILLWICK_PYTHON, QStringList{"-c", script, path} + pixels);
-  EXPECT_TRUE(python.waitForFinished(30000));
-  EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-  return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-}
-
 QString Rgb(const std::array<uint8_t, 3>& bgr) {
   return QString("%1,%2,%3").arg(bgr[2]).arg(bgr[1]).arg(bgr[0]);
 }
@@ -120,12 +102,12 @@ TEST(BmpFile, WritesBottomUpFileThatReadsBackPixelForPixel) {
 
     const int w = c.width, h = dib->Height();
     const std::array<std::pair<int, int>, 4> probes = {{{0, 0}, {w - 1, 0}, {0, h - 1}, {5, 2}}};
-    QStringList want = {QString("%1 %2 %3").arg(w).arg(h).arg(c.mode)}, ask;
+    QStringList want = {QString("BMP %1 %2 %3").arg(w).arg(h).arg(c.mode)}, ask;
     for (const auto& [x, y] : probes) {
       ask << QString("%1,%2").arg(x).arg(y);
       want << Rgb(Expected(c.bitCount, x, y));
     }
-    EXPECT_EQ(ReadBack(path, ask), want);
+    EXPECT_EQ(ReadBmp(path, ask), want);
 
     // Header fields a strict reader relies on.
     const std::string bytes = ReadFile(path.toStdString());
@@ -152,7 +134,7 @@ TEST(BmpFile, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
   ASSERT_TRUE(QFile::link("pic.bmp", dir.filePath("link.bmp")));
   platform::WriteBmpFile(dir.filePath("link.bmp").toStdString(), *MakeDib(9, -4, 24));
 
-  EXPECT_EQ(ReadBack(path, {"8,3"}), (QStringList{"9 4 RGB", Rgb(Colour(8, 3))}));
+  EXPECT_EQ(ReadBmp(path, {"8,3"}), (QStringList{"BMP 9 4 RGB", Rgb(Colour(8, 3))}));
   EXPECT_EQ(Listing(dir), (QStringList{"link.bmp", "pic.bmp"}));
   EXPECT_TRUE(QFileInfo(dir.filePath("link.bmp")).isSymLink());
   ASSERT_EQ(stat(path.toLocal8Bit().constData(), &st), 0);
