@@ -14,10 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "HarnessEventLoop.h"
 #include "capture/TFilterGraph.h"
 #include "capture/TVideoWindow.h"
 #include "platform/media/GstRef.h"
 #include "platform/media/VideoRendererSurface.h"
+#include "support/ElementState.h"
 
 using platform::GstRef;
 using platform::VideoRendererSurface;
@@ -157,7 +159,8 @@ TEST_F(VideoWindowTest, ShowsTheVideoExactlyOverItselfWhilePlaying) {
 
   // A live source sends nothing while paused: the last frame stays.
   gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
-  QTest::qWait(100);
+  ASSERT_TRUE(harness::WaitFor([&] { return CurrentState(pipeline_.get()) == GST_STATE_PAUSED; }));
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   EXPECT_TRUE(Near(PanelPixel(kControl.center()), Qt::red));
 
   // The video follows the control when it is resized or moved.

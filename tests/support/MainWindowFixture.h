@@ -19,9 +19,11 @@
 #include "HarnessFiles.h"
 #include "HarnessWindow.h"
 #include "TestCam.h"
+#include "platform/media/VideoRendererSurface.h"
 #include "platform/runtime/ErrorBox.h"
 #include "uMain.h"
 #include "utPublic.h"
+#include "widgets/TPanel.h"
 
 class MainWindowFixture : public ::testing::Test {
  protected:
@@ -54,6 +56,24 @@ class MainWindowFixture : public ::testing::Test {
   void StartCamera(const TestCameraSpec& camera, QSize size = {}) {
     const std::string failed = harness::StartCamera(*window, camera, size);
     ASSERT_EQ(failed, "");
+  }
+
+  // The preview's video, once the renderer has made it.
+  platform::VideoRendererSurface* Preview() {
+    return window->Panel4->findChild<platform::VideoRendererSurface*>(
+        platform::VideoRendererSurface::kObjectName);
+  }
+  // Waits for three more frames at the preview. A frame reaches it after the grabber, so the
+  // last of them passed the grabber after the call, whatever was on its way then.
+  bool WaitForPreviewFrames() {
+    const auto serial = [&] { return Preview() ? Preview()->Frame().Serial() : 0; };
+    uint64_t last = serial();
+    int frames = 0;
+    return harness::WaitFor([&] {
+      frames += serial() != last;
+      last = serial();
+      return frames >= 3;
+    });
   }
 
   QTemporaryDir dir;

@@ -152,7 +152,7 @@ TEST_F(CaptureTest, UntickingSynchronousDisplayFreezesThePicture) {
   window->CallBack->setChecked(false);
   const Dib* frozen = window->Picture.Snapshot().get();
   // Frames keep flowing (the grabber still sees them) while the picture stays.
-  QTest::qWait(300);
+  ASSERT_TRUE(WaitForPreviewFrames());
   EXPECT_EQ(window->Picture.Snapshot().get(), frozen);
   window->CallBack->setChecked(true);
   EXPECT_TRUE(WaitFor([&] { return window->Picture.Snapshot().get() != frozen; }));
@@ -218,7 +218,8 @@ TEST_F(CaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
   StartCamera({.failAfterFrames = 5});
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
   EXPECT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; }));
-  QTest::qWait(200);
+  // The graph has stopped: a second box would be among what it posted before.
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   EXPECT_EQ(errors.size(), 1u);
   // Nothing stale is saved as if it were live.
   window->edFileDir->setText(dir.path());
@@ -242,8 +243,8 @@ TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
     QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
     window->cbVCap->setCurrentIndex(0);
     QTest::mouseClick(window->OpenPlay, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
-    QTest::qWait(200);
+    ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));  // the box stopped the graph
+    ASSERT_TRUE(harness::WaitForPostedEvents());
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].find(std::string("The video device could not be opened, ") + c.why), 0u)
         << errors[0];
@@ -273,7 +274,7 @@ TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
     if (c.failAfterFrames < 0)
       TestCamSetCameras({});
     ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
-    QTest::qWait(200);
+    ASSERT_TRUE(harness::WaitForPostedEvents());
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].find("Capture stopped, the video device was lost: "), 0u) << errors[0];
     EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
@@ -293,7 +294,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   QTimer::singleShot(0, &chooser, [&] {
     TestCamSetCameras({});
     WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; });
-    QTest::qWait(200);
+    EXPECT_TRUE(harness::WaitForPostedEvents());
     whileOpen = errors.size();
     chooser.BtnUnLoadReady()->click();
   });
@@ -301,7 +302,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   FrmSelDir = nullptr;
   EXPECT_EQ(whileOpen, 0u);
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
-  QTest::qWait(200);
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].find("Capture stopped, the video device was lost: "), 0u) << errors[0];
 
@@ -314,7 +315,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
     if (errors.size() == 1) {
       TestCamSetCameras({});
       WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; });
-      QTest::qWait(200);
+      EXPECT_TRUE(harness::WaitForPostedEvents());
     }
     --open;
   });
@@ -322,7 +323,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   window->edFileDir->setText(dir.filePath("missing"));
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return errors.size() == 2; }));
-  QTest::qWait(200);
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   EXPECT_EQ(errors.size(), 2u);
   EXPECT_EQ(errors[0].find("Cannot create file"), 0u) << errors[0];
   EXPECT_EQ(errors[1].find("Capture stopped, the video device was lost: "), 0u) << errors[1];

@@ -27,6 +27,7 @@
 #include "platform/media/VideoFrame.h"
 #include "platform/media/VideoRendererSurface.h"
 #include "platform/picture/BmpFile.h"
+#include "support/ElementState.h"
 #include "support/MainWindowFixture.h"
 #include "widgets/TImage.h"
 #include "widgets/TPanel.h"
@@ -279,9 +280,12 @@ class FrameConversionTest : public MainWindowFixture {
     return picture && picture->Frame() ? *picture->Frame() : VideoFrame();
   }
 
-  platform::VideoRendererSurface* Preview() {
-    return window->Panel4->findChild<platform::VideoRendererSurface*>(
-        platform::VideoRendererSurface::kObjectName);
+  // "暂停", then waits until the pipeline has paused and what it posted has been handled.
+  void Pause() {
+    QTest::mouseClick(window->btnPause, Qt::LeftButton);
+    ASSERT_TRUE(
+        WaitFor([&] { return CurrentState(window->FGVCap.Pipeline()) == GST_STATE_PAUSED; }));
+    ASSERT_TRUE(harness::WaitForPostedEvents());
   }
 
   // Waits until the display picture is another one than `shown`.
@@ -320,10 +324,7 @@ TEST_F(FrameConversionTest, DisplayAndPreviewShowWhatTodaysPaintingShowed) {
     ASSERT_NO_FATAL_FAILURE(
         StartCamera({.width = c.width, .height = c.height, .format = c.format}));
     // Paused, so the preview stands on its last frame as the display stands on its own.
-    QTest::mouseClick(window->btnPause, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
-    QTest::qWait(50);
-    QApplication::processEvents();
+    ASSERT_NO_FATAL_FAILURE(Pause());
 
     const VideoFrame shown = ShownFrame();
     ASSERT_TRUE(shown);
@@ -352,7 +353,7 @@ TEST_F(FrameConversionTest, UntickedSynchronousDisplayFreezesWhatSavesWrite) {
 
   window->CallBack->setChecked(false);
   const std::string frozen = Save(3);
-  QTest::qWait(300);  // frames go on reaching the grabber and the preview
+  ASSERT_TRUE(WaitForPreviewFrames());  // frames go on reaching the grabber and the preview
   EXPECT_TRUE(Save(4) == frozen);
   EXPECT_TRUE(Save(5) == frozen);
   EXPECT_TRUE(frozen == BmpFileOf(ReferenceConversion(ShownFrame())));
@@ -363,11 +364,11 @@ TEST_F(FrameConversionTest, PauseFreezesWhatSavesWrite) {
   Open();
   window->edFileDir->setText(pictures);
   StartCamera({.format = "NV12", .pattern = "ball"});
-  QTest::mouseClick(window->btnPause, Qt::LeftButton);
-  ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
-  QTest::qWait(50);
+  ASSERT_NO_FATAL_FAILURE(Pause());
   const std::string paused = Save(1);
   ASSERT_FALSE(paused.empty());
+  // Paused, nothing comes that could be waited for: a camera that went on would have brought
+  // frames in a few of its frame times.
   QTest::qWait(300);
   EXPECT_TRUE(Save(2) == paused);
   EXPECT_TRUE(Save(3) == paused);
@@ -385,7 +386,7 @@ TEST_F(FrameConversionTest, LostDeviceKeepsTheLastFrameWhole) {
   const Dib* last = window->Picture.Snapshot().get();
   const VideoFrame frame = ShownFrame();
   ASSERT_TRUE(frame);
-  QTest::qWait(200);
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   EXPECT_EQ(window->Picture.Snapshot().get(), last);
   // Nothing stale is saved as if it were live (a save writes only while capturing)...
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);

@@ -260,7 +260,7 @@ TEST_F(StillCaptureTest, FailedWriteEndsTheBurstWithOneError) {
   // The next tick as the timer delivers it, through the error-box guard.
   window->Timer1.setInterval(1);
   ASSERT_TRUE(WaitFor([&] { return !window->Timer1.isActive(); }));
-  QTest::qWait(20);
+  ASSERT_TRUE(harness::WaitForPostedEvents());  // the timer stopped: a second box would be there
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_TRUE(QString::fromStdString(errors[0]).startsWith("Cannot create file \"" +
                                                            Path("voZU-03.bmp") + "\". "));
@@ -281,7 +281,7 @@ TEST_F(StillCaptureTest, FullDiskEndsTheBurstWithOneErrorAndNoHalfPicture) {
   QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
   window->Timer1.setInterval(1);
   ASSERT_TRUE(WaitFor([&] { return !window->Timer1.isActive(); }));
-  QTest::qWait(20);
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   EXPECT_EQ(errors,
             std::vector<std::string>{"Cannot create file \"" + Path("voZU-03.bmp").toStdString() +
                                      "\". No space left on device."});
