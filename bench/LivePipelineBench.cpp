@@ -8,7 +8,7 @@
 // (`gst-launch-1.0`, CPU from wait4's resource usage of the child, all its threads), each run
 // between two slices of the window so both meet the same machine:
 //   full BGR  <camera> [! jpegdec] ! videoconvert n-threads=2 ! video/x-raw,format=BGR ! fakesink
-//             (today's per-frame work: every frame converted whole, two threads as the window)
+//             (the former per-frame conversion: every frame whole, on two threads as it was)
 //   507x418   <camera> [! jpegdec] ! videoscale method=nearest-neighbour
 //             ! video/x-raw,width=507,height=418 ! videoconvert ! video/x-raw,format=BGR
 //             ! fakesink  (the least that shows a frame: scaled without smoothing, as the

@@ -1,8 +1,8 @@
 // Frames pass as the camera delivers them and are converted only where they are shown and when
-// they are saved. Checked through the main window against the conversion that ran on every
-// frame before (videoconvert to BGR in front of the grabber, kept here as the reference): the
-// files a save writes, what the display area and the preview show, and the rules by which the
-// display picture stands still.
+// they are saved. Checked through the main window against the per-frame conversion the
+// pipeline ran before (videoconvert to BGR in front of the grabber, kept here as the reference)
+// and the painting of its full picture: the files a save writes, what the display area and the
+// preview show, and the rules by which the display picture stands still.
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
@@ -50,11 +50,11 @@ struct Bgr {
   }
 };
 
-// Today's per-frame path: the frame through videoconvert to BGR, as the pipeline builder put it
-// in front of the grabber (n-threads=2), and the rows copied into DIB rows. `threads` 1 gives
-// the same converter on one thread, which differs in a few rows of 4:2:0 frames (NV12, NV21):
-// GStreamer 1.22 interpolates chroma between rows differently when it splits a frame.
-Bgr ReferenceConversion(const VideoFrame& frame, int threads = 2) {
+// The former per-frame conversion: the frame through videoconvert to BGR, as the pipeline
+// builder put it in front of the grabber (n-threads=2), and the rows copied into DIB rows.
+// `threads` 1 gives the same converter on one thread, which differs in a few rows of 4:2:0 frames
+// (NV12, NV21): GStreamer 1.22 interpolates chroma between rows differently when it splits a frame.
+Bgr PerFrameConversion(const VideoFrame& frame, int threads = 2) {
   Bgr result;
   const std::string description =
       "appsrc name=source format=time ! videoconvert n-threads=" + std::to_string(threads) +
@@ -99,8 +99,8 @@ void Put(std::string& out, T value) {
   out.append(reinterpret_cast<const char*>(&value), sizeof(T));
 }
 
-// The BMP file of a 24-bit picture as the writer made it of today's pictures: file header,
-// 40-byte info header, rows bottom first.
+// The BMP file of a 24-bit picture as the writer made it of the per-frame conversion's
+// pictures: file header, 40-byte info header, rows bottom first.
 std::string BmpFileOf(const Bgr& picture) {
   const uint32_t imageSize = static_cast<uint32_t>(picture.bytes.size());
   std::string file;
@@ -134,9 +134,9 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
   return "first difference at byte " + std::to_string(at.first - a.begin());
 }
 
-// Today's painting of a widget of `size`: the full BGR picture drawn over it without
+// The former painting of a widget of `size`: the full BGR picture drawn over it without
 // smoothing, as the display area and the renderer's window did.
-QImage TodaysPainting(const Bgr& picture, QSize size) {
+QImage FullPicturePainting(const Bgr& picture, QSize size) {
   const QImage full(picture.bytes.data(), picture.width, picture.height,
                     static_cast<qsizetype>(picture.stride), QImage::Format_BGR888);
   QImage painted(size, QImage::Format_RGB32);
@@ -145,9 +145,9 @@ QImage TodaysPainting(const Bgr& picture, QSize size) {
   return painted;
 }
 
-// A small picture compared with today's painting of the same frame.
+// A small picture compared with the full picture's painting of the same frame.
 struct Comparison {
-  int maxDifference = 0;   // off the edge lines: against today's painting
+  int maxDifference = 0;   // off the edge lines: against the full picture's painting
   int maxOnEdgeLines = 0;  // on them: against the nearer of the two frame pixels at the edge
   int edgeLines = 0;
   int lines = 0;            // columns and rows
@@ -177,22 +177,22 @@ int Difference(QRgb got, const uint8_t* bgr) {
                    std::abs(qRed(got) - bgr[2])});
 }
 
-// Against today's painting of `today` (the frame converted as the pipeline did it), or, where
+// Against the painting of `perFrame` (the frame converted as the pipeline did it), or, where
 // that differs, of `oneThread` (the same conversion on one thread).
-Comparison Compare(const QImage& grabbed, const Bgr& today, const Bgr& oneThread) {
-  const QImage painted = TodaysPainting(today, grabbed.size());
-  const QImage paintedOneThread = TodaysPainting(oneThread, grabbed.size());
+Comparison Compare(const QImage& grabbed, const Bgr& perFrame, const Bgr& oneThread) {
+  const QImage painted = FullPicturePainting(perFrame, grabbed.size());
+  const QImage paintedOneThread = FullPicturePainting(oneThread, grabbed.size());
   Comparison result;
   const int w = grabbed.width();
   const int h = grabbed.height();
   result.lines = w + h;
   std::vector<std::pair<int, int>> columns(static_cast<size_t>(w)), rows(static_cast<size_t>(h));
   for (int x = 0; x < w; ++x) {
-    columns[x] = FramePixels(x, w, today.width);
+    columns[x] = FramePixels(x, w, perFrame.width);
     result.edgeLines += columns[x].first != columns[x].second;
   }
   for (int y = 0; y < h; ++y) {
-    rows[y] = FramePixels(y, h, today.height);
+    rows[y] = FramePixels(y, h, perFrame.height);
     result.edgeLines += rows[y].first != rows[y].second;
   }
   for (int y = 0; y < h; ++y) {
@@ -203,7 +203,7 @@ Comparison Compare(const QImage& grabbed, const Bgr& today, const Bgr& oneThread
       const auto [y0, y1] = rows[y];
       if (x0 != x1 || y0 != y1) {
         int best = 255;
-        for (const Bgr* picture : {&today, &oneThread}) {
+        for (const Bgr* picture : {&perFrame, &oneThread}) {
           for (int fy : {y0, y1}) {
             for (int fx : {x0, x1})
               best = std::min(best, Difference(got, picture->Pixel(fx, fy)));
@@ -228,7 +228,7 @@ Comparison Compare(const QImage& grabbed, const Bgr& today, const Bgr& oneThread
 }
 
 Comparison Compare(const QImage& grabbed, const VideoFrame& frame) {
-  return Compare(grabbed, ReferenceConversion(frame), ReferenceConversion(frame, 1));
+  return Compare(grabbed, PerFrameConversion(frame), PerFrameConversion(frame, 1));
 }
 
 std::ostream& operator<<(std::ostream& out, const Comparison& c) {
@@ -237,8 +237,9 @@ std::ostream& operator<<(std::ostream& out, const Comparison& c) {
              << c.rowsAsOneThread << " rows as on one thread";
 }
 
-// Within 2 levels of today's painting everywhere; the exceptions are single lines, a few.
-void ExpectShownAsToday(const Comparison& c) {
+// Within 2 levels of the full picture's painting everywhere; the exceptions are single lines,
+// a few.
+void ExpectShownAsFullPicture(const Comparison& c) {
   EXPECT_LE(c.maxDifference, 2) << c;
   EXPECT_LE(c.maxOnEdgeLines, 2) << c;
   EXPECT_LE(c.edgeLines * 50, c.lines) << c;
@@ -294,7 +295,7 @@ class FrameConversionTest : public MainWindowFixture {
   }
 };
 
-TEST_F(FrameConversionTest, SavedFileIsTheFileTodaysPerFrameConversionWrote) {
+TEST_F(FrameConversionTest, SavedFileIsTheFileThePerFrameConversionWrote) {
   Open();
   window->edFileDir->setText(pictures);
   for (const CameraCase& c : kCameraCases) {
@@ -308,7 +309,7 @@ TEST_F(FrameConversionTest, SavedFileIsTheFileTodaysPerFrameConversionWrote) {
     ASSERT_TRUE(frame);
     EXPECT_EQ(GST_VIDEO_INFO_FORMAT(&frame.Info()), c.delivered);
     const std::string saved = Save(1);
-    const Bgr reference = ReferenceConversion(frame);
+    const Bgr reference = PerFrameConversion(frame);
     ASSERT_EQ(reference.width, c.width);
     const std::string expected = BmpFileOf(reference);
     EXPECT_TRUE(saved == expected) << FirstDifference(saved, expected);
@@ -316,7 +317,7 @@ TEST_F(FrameConversionTest, SavedFileIsTheFileTodaysPerFrameConversionWrote) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(FrameConversionTest, DisplayAndPreviewShowWhatTodaysPaintingShowed) {
+TEST_F(FrameConversionTest, DisplayAndPreviewShowWhatTheFullPicturesPaintingShowed) {
   Open();
   for (const CameraCase& c : kCameraCases) {
     SCOPED_TRACE(Name(c));
@@ -328,13 +329,13 @@ TEST_F(FrameConversionTest, DisplayAndPreviewShowWhatTodaysPaintingShowed) {
 
     const VideoFrame shown = ShownFrame();
     ASSERT_TRUE(shown);
-    ExpectShownAsToday(Compare(window->Image->grab().toImage(), shown));
+    ExpectShownAsFullPicture(Compare(window->Image->grab().toImage(), shown));
 
     platform::VideoRendererSurface* preview = Preview();
     ASSERT_NE(preview, nullptr);
     ASSERT_TRUE(preview->HasFrame());
     const VideoFrame previewed = preview->Frame();
-    ExpectShownAsToday(Compare(preview->grab().toImage(), previewed));
+    ExpectShownAsFullPicture(Compare(preview->grab().toImage(), previewed));
     QTest::mouseClick(window->btnPause, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Playing; }));
   }
@@ -356,7 +357,7 @@ TEST_F(FrameConversionTest, UntickedSynchronousDisplayFreezesWhatSavesWrite) {
   ASSERT_TRUE(WaitForPreviewFrames());  // frames go on reaching the grabber and the preview
   EXPECT_TRUE(Save(4) == frozen);
   EXPECT_TRUE(Save(5) == frozen);
-  EXPECT_TRUE(frozen == BmpFileOf(ReferenceConversion(ShownFrame())));
+  EXPECT_TRUE(frozen == BmpFileOf(PerFrameConversion(ShownFrame())));
   EXPECT_TRUE(errors.empty());
 }
 
@@ -372,7 +373,7 @@ TEST_F(FrameConversionTest, PauseFreezesWhatSavesWrite) {
   QTest::qWait(300);
   EXPECT_TRUE(Save(2) == paused);
   EXPECT_TRUE(Save(3) == paused);
-  EXPECT_TRUE(paused == BmpFileOf(ReferenceConversion(ShownFrame())));
+  EXPECT_TRUE(paused == BmpFileOf(PerFrameConversion(ShownFrame())));
   EXPECT_TRUE(errors.empty());
 }
 
@@ -392,16 +393,16 @@ TEST_F(FrameConversionTest, LostDeviceKeepsTheLastFrameWhole) {
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
   EXPECT_TRUE(QDir(pictures).entryList(QDir::Files).isEmpty());
   // ...but the picture is whole: written as a save writes it, repeatedly the same file, the
-  // frame as today's conversion made it.
+  // frame as the per-frame conversion made it.
   const std::string a = QDir(pictures).filePath("a.bmp").toStdString();
   const std::string b = QDir(pictures).filePath("b.bmp").toStdString();
   platform::WriteBmpFile(a, *window->Picture.Snapshot());
   platform::WriteBmpFile(b, *window->Picture.Snapshot());
   const std::string written = harness::ReadFile(a);
   EXPECT_TRUE(harness::ReadFile(b) == written);
-  EXPECT_TRUE(written == BmpFileOf(ReferenceConversion(frame)));
+  EXPECT_TRUE(written == BmpFileOf(PerFrameConversion(frame)));
   // And the display still shows it.
-  ExpectShownAsToday(Compare(window->Image->grab().toImage(), frame));
+  ExpectShownAsFullPicture(Compare(window->Image->grab().toImage(), frame));
   EXPECT_EQ(errors.size(), 1u);
 }
 
