@@ -88,7 +88,7 @@ struct Case {
   const char* mode;
 };
 
-TEST(BmpFile, WritesBottomUpFileThatReadsBackPixelForPixel) {
+TEST(BmpFileTest, WritesBottomUpFileThatReadsBackPixelForPixel) {
   for (const Case& c : {Case{"24 top-down", 321, -7, 24, BI_RGB, "RGB"},
                         Case{"24 bottom-up", 321, 7, 24, BI_RGB, "RGB"},
                         Case{"32 top-down", 33, -5, 32, BI_RGB, "RGB"},
@@ -120,7 +120,7 @@ TEST(BmpFile, WritesBottomUpFileThatReadsBackPixelForPixel) {
   }
 }
 
-TEST(BmpFile, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
+TEST(BmpFileTest, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
   QTemporaryDir dir;
   const QString path = dir.filePath("pic.bmp");
   const mode_t oldMask = umask(027);
@@ -142,7 +142,7 @@ TEST(BmpFile, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
 }
 
 // "Emptied and overwritten": a picture this user could not open for writing stays as it is.
-TEST(BmpFile, PictureThisUserMayNotWriteIsNotReplaced) {
+TEST(BmpFileTest, PictureThisUserMayNotWriteIsNotReplaced) {
   QTemporaryDir dir;
   ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0777), 0);
   const std::string path = dir.filePath("pic.bmp").toStdString();
@@ -164,7 +164,7 @@ TEST(BmpFile, PictureThisUserMayNotWriteIsNotReplaced) {
 }
 
 // Killed at any moment, the writer leaves the picture whole or not there at all.
-TEST(BmpFile, KillLeavesAWholePictureOrNone) {
+TEST(BmpFileTest, KillLeavesAWholePictureOrNone) {
   QTemporaryDir dir;
   const QString reference = dir.filePath("reference.bmp");
   const std::string path = dir.filePath("pic.bmp").toStdString();
@@ -188,7 +188,7 @@ TEST(BmpFile, KillLeavesAWholePictureOrNone) {
   }
 }
 
-TEST(BmpFile, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
+TEST(BmpFileTest, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
   QTemporaryDir dir;
   ASSERT_TRUE(harness::WriteFile(dir.filePath("plain").toStdString(), ""));
   ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
@@ -215,7 +215,7 @@ TEST(BmpFile, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
 }
 
 // A write cut short (a full disk does the same) fails and keeps the old picture.
-TEST(BmpFile, ShortWriteFailsAndKeepsOldPicture) {
+TEST(BmpFileTest, ShortWriteFailsAndKeepsOldPicture) {
   QTemporaryDir dir;
   const QString path = dir.filePath("pic.bmp");
   platform::WriteBmpFile(path.toStdString(), *MakeDib(3, 2, 24));

@@ -60,7 +60,7 @@ bool WaitForFrame(RendererElement& renderer) {
 
 }  // namespace
 
-TEST(RendererElement, DrawsEveryAcceptedFormatInItsColours) {
+TEST(RendererElementTest, DrawsEveryAcceptedFormatInItsColours) {
   struct Case {
     const char* format;
     const char* pattern;
@@ -95,7 +95,7 @@ TEST(RendererElement, DrawsEveryAcceptedFormatInItsColours) {
   }
 }
 
-TEST(RendererElement, StaysHiddenWhenHiddenBeforeTheFirstFrame) {
+TEST(RendererElementTest, StaysHiddenWhenHiddenBeforeTheFirstFrame) {
   RendererElement renderer;
   renderer.VideoWindow().PutVisible(false);
   GstRef<GstElement> pipeline = StartPipeline(renderer, "red", "BGR");
@@ -106,7 +106,7 @@ TEST(RendererElement, StaysHiddenWhenHiddenBeforeTheFirstFrame) {
   gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 }
 
-TEST(RendererElement, TeardownWhileStreamingTouchesNoDestroyedWidget) {
+TEST(RendererElementTest, TeardownWhileStreamingTouchesNoDestroyedWidget) {
   // The owner window goes first while frames keep coming; then the element is destroyed while
   // its pipeline still plays, and the pipeline is stopped after it.
   auto owner = std::make_unique<QWidget>();

@@ -126,7 +126,7 @@ struct Monitor {
   }
 };
 
-TEST(TestCamElement, DeliversTheModeDownstreamAccepts) {
+TEST(TestCamTest, ElementDeliversTheModeDownstreamAccepts) {
   const std::string modes = "modes=\"YUY2 640x360@30, MJPEG 1280x720@30, GRAY8 322x242@15\"";
   struct Case {
     std::string props;
@@ -174,7 +174,7 @@ TEST(TestCamElement, DeliversTheModeDownstreamAccepts) {
   }
 }
 
-TEST(TestCamElement, BusyOrMissingDeviceFailsToOpenAsV4l2srcDoes) {
+TEST(TestCamTest, ElementBusyOrMissingDeviceFailsToOpenAsV4l2srcDoes) {
   struct Case {
     const char* openError;
     gint code;
@@ -194,7 +194,7 @@ TEST(TestCamElement, BusyOrMissingDeviceFailsToOpenAsV4l2srcDoes) {
   }
 }
 
-TEST(TestCamElement, LostDeviceStopsFramesAndEndsAsSet) {
+TEST(TestCamTest, ElementLostDeviceStopsFramesAndEndsAsSet) {
   struct Case {
     int frames;
     const char* end;
@@ -222,7 +222,7 @@ TEST(TestCamElement, LostDeviceStopsFramesAndEndsAsSet) {
   }
 }
 
-TEST(TestCamProvider, MonitorListsCamerasInOrderByProbeAndWhileStarted) {
+TEST(TestCamTest, ProviderMonitorListsCamerasInOrderByProbeAndWhileStarted) {
   std::string longName;
   while (longName.size() < 320)
     longName += "长名字摄像头";
@@ -268,7 +268,7 @@ TEST(TestCamProvider, MonitorListsCamerasInOrderByProbeAndWhileStarted) {
   }
 }
 
-TEST(TestCamProvider, DeviceCreatesCameraWithItsSettings) {
+TEST(TestCamTest, ProviderDeviceCreatesCameraWithItsSettings) {
   TestCamSetCameras({{.name = "Bench Camera",
                       .serial = "SN-0042",
                       .width = 800,
@@ -301,7 +301,7 @@ TEST(TestCamProvider, DeviceCreatesCameraWithItsSettings) {
   EXPECT_EQ(failAfter, 7);
 }
 
-TEST(TestCamProvider, StartedMonitorReportsCamerasComingAndGoing) {
+TEST(TestCamTest, ProviderStartedMonitorReportsCamerasComingAndGoing) {
   TestCamSetCameras({{.name = "A"}, {.name = "B"}});
   Monitor m;
   ASSERT_TRUE(gst_device_monitor_start(m.monitor.get()));
@@ -324,7 +324,7 @@ TEST(TestCamProvider, StartedMonitorReportsCamerasComingAndGoing) {
   EXPECT_EQ(m.Devices(), nullptr);
 }
 
-TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAgain) {
+TEST(TestCamTest, ProviderOpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAgain) {
   TestCamSetCameras({{.name = "Webcam", .modes = TestCamProfileModes("usb-webcam")}});
   Monitor m;
   GList* devices = m.Devices();
@@ -346,7 +346,7 @@ TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAga
                     "Cannot identify device '/dev/stillwicktestcam0'.");
 }
 
-TEST(TestCamProvider, CamerasArriveAndLeaveOnTheirSchedule) {
+TEST(TestCamTest, ProviderCamerasArriveAndLeaveOnTheirSchedule) {
   TestCamSetCameras(
       {{.name = "Leaving", .leaveAfterMs = 300}, {.name = "Arriving", .arriveAfterMs = 300}});
   Monitor m;
@@ -360,7 +360,7 @@ TEST(TestCamProvider, CamerasArriveAndLeaveOnTheirSchedule) {
   TestCamSetCameras({});
 }
 
-TEST(TestCamList, CamerasFromEnvironmentText) {
+TEST(TestCamTest, ListCamerasFromEnvironmentText) {
   std::vector<TestCameraSpec> cameras;
   std::string error;
   ASSERT_TRUE(testcam::CamerasFromEnvironment(

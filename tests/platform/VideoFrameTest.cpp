@@ -81,7 +81,7 @@ std::vector<uint8_t> Videoconvert(const VideoFrame& frame, const char* to, int b
   return rows;
 }
 
-TEST(VideoFrame, ConvertsEveryCameraLikeFormatAsVideoconvertDid) {
+TEST(VideoFrameTest, ConvertsEveryCameraLikeFormatAsVideoconvertDid) {
   const char* formats[] = {"YUY2", "UYVY", "YVYU", "NV12",  "NV21",      "NV16",     "I420",
                            "YV12", "Y42B", "Y444", "GRAY8", "GRAY16_LE", "RGB",      "BGR",
                            "BGRx", "RGBx", "xRGB", "RGB16", "v210",      "P010_10LE"};
@@ -102,7 +102,7 @@ TEST(VideoFrame, ConvertsEveryCameraLikeFormatAsVideoconvertDid) {
   }
 }
 
-TEST(VideoFrame, ADibForFramesComputesItsPixelsOnceAtTheFirstRead) {
+TEST(VideoFrameTest, ADibForFramesComputesItsPixelsOnceAtTheFirstRead) {
   const VideoFrame frame = TestFrame("YUY2", 64, 48);
   BITMAPINFOHEADER header;
   header.biWidth = 64;
@@ -132,7 +132,7 @@ TEST(VideoFrame, ADibForFramesComputesItsPixelsOnceAtTheFirstRead) {
   EXPECT_EQ(static_cast<const Dib&>(*dib).Bits(), nullptr);
 }
 
-TEST(FrameScaler, ScalesOncePerFrameAndSize) {
+TEST(VideoFrameTest, ScalerScalesOncePerFrameAndSize) {
   platform::FrameScaler scaler;
   const VideoFrame frame = TestFrame("YUY2", 320, 240);
   const QImage& first = scaler.Scale(frame, QSize(160, 120));

@@ -12,7 +12,6 @@
 #include <QWindow>
 
 #include "app/StorageFolder.h"
-#include "app/WindowPlacement.h"
 #include "support/MainWindowFixture.h"
 #include "uFrmSelDir.h"
 #include "widgets/TImage.h"
@@ -100,20 +99,6 @@ TEST_F(MainWindowTest, LaysOutEveryControlWhereTheWindowPutsIt) {
   EXPECT_EQ(w.VWCap->VMROptions().Streams(), 1u);
   EXPECT_EQ(w.VWCap->VMROptions().Preferences(), TVMRPreferences());
   EXPECT_FALSE(w.windowIcon().pixmap(32).isNull());
-}
-
-TEST(StorageFolder, PicturesFolderWhenItExistsElseHome) {
-  QTemporaryDir home;
-  const QByteArray oldHome = qgetenv("HOME");
-  const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
-  qputenv("HOME", home.path().toUtf8());
-  qunsetenv("XDG_CONFIG_HOME");  // no user-dirs.dirs: pictures are ~/Pictures
-  EXPECT_EQ(DefaultStorageFolder(), home.path() + "/");
-  QDir(home.path()).mkdir("Pictures");
-  EXPECT_EQ(DefaultStorageFolder(), home.path() + "/Pictures/");
-  qputenv("HOME", oldHome);
-  if (!oldConfig.isNull())
-    qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 // The number fields have the two-pixel sunken frame of a number field; the text fields and the
@@ -237,22 +222,6 @@ TEST_F(MainWindowTest, MaximizeOrFullScreenRequestLeavesTheWindowAtItsSize) {
     ASSERT_FALSE(states.isEmpty());
     EXPECT_EQ(states.first().first().value<Qt::WindowState>(), state);
     EXPECT_EQ(w.size(), QSize(791, 422));
-  }
-}
-
-TEST(WindowPlacement, CentredButNeverBeyondTheTopOrLeftEdge) {
-  const struct {
-    QSize frame;
-    QRect available;
-    QPoint expected;
-  } cases[] = {
-      {{791, 422}, {0, 0, 1280, 1024}, {244, 301}},
-      {{1582, 844}, {0, 0, 1280, 800}, {0, 0}},      // scale 2 on a small screen
-      {{1582, 844}, {0, 32, 1280, 1024}, {0, 122}},  // a panel above: wider than the screen only
-      {{791, 422}, {1280, 0, 1920, 1080}, {1844, 329}},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(CentredPosition(c.frame, c.available), c.expected) << c.frame.width();
   }
 }
 

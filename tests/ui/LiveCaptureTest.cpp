@@ -18,7 +18,7 @@ namespace {
 
 using harness::WaitFor;
 
-using CaptureTest = MainWindowFixture;
+using LiveCaptureTest = MainWindowFixture;
 
 // The colour-bar picture, upright and whole: seven bars across the top two thirds (grey,
 // yellow, cyan, green, magenta, red, blue), the light bar at the top left and a dark band at the
@@ -61,7 +61,7 @@ std::string Delivered(GstElement* source) {
   return std::string(gst_structure_get_name(s)) + (format ? std::string(" ") + format : "");
 }
 
-TEST_F(CaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
+TEST_F(LiveCaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
   Open();
   EXPECT_EQ(window->FGVCap.State(), GraphState::Uninitialized);
   StartCamera({.width = 321, .height = 241});
@@ -76,7 +76,7 @@ TEST_F(CaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(CaptureTest, MjpegCameraIsDecodedIntoTheDisplay) {
+TEST_F(LiveCaptureTest, MjpegCameraIsDecodedIntoTheDisplay) {
   Open();
   StartCamera({.format = "MJPEG"});
   TBitmap::Ref picture = window->Picture.Snapshot();
@@ -84,7 +84,7 @@ TEST_F(CaptureTest, MjpegCameraIsDecodedIntoTheDisplay) {
   ExpectColourBars(*picture);
 }
 
-TEST_F(CaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
+TEST_F(LiveCaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
   struct Case {
     const char* what;
     const char* profile;  // nullptr: the one mode below
@@ -126,7 +126,7 @@ TEST_F(CaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(CaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
+TEST_F(LiveCaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
   Open();
   StartCamera(TestCameraSpec{});
   QTest::mouseClick(window->btnPause, Qt::LeftButton);
@@ -146,7 +146,7 @@ TEST_F(CaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(CaptureTest, UntickingSynchronousDisplayFreezesThePicture) {
+TEST_F(LiveCaptureTest, UntickingSynchronousDisplayFreezesThePicture) {
   Open();
   StartCamera(TestCameraSpec{});
   window->CallBack->setChecked(false);
@@ -158,7 +158,7 @@ TEST_F(CaptureTest, UntickingSynchronousDisplayFreezesThePicture) {
   EXPECT_TRUE(WaitFor([&] { return window->Picture.Snapshot().get() != frozen; }));
 }
 
-TEST_F(CaptureTest, StreamingMakesNoPixelMemoryAndSavesRecycleIt) {
+TEST_F(LiveCaptureTest, StreamingMakesNoPixelMemoryAndSavesRecycleIt) {
   Open();
   window->edFileDir->setText(dir.path());
   StartCamera({.width = 320, .height = 240});
@@ -182,7 +182,7 @@ TEST_F(CaptureTest, StreamingMakesNoPixelMemoryAndSavesRecycleIt) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(CaptureTest, PreviewShowsTheVideoOverItsControl) {
+TEST_F(LiveCaptureTest, PreviewShowsTheVideoOverItsControl) {
   Open();
   StartCamera({.pattern = "white"});
   const QRect area = window->VWCap->geometry();
@@ -197,7 +197,7 @@ TEST_F(CaptureTest, PreviewShowsTheVideoOverItsControl) {
   EXPECT_LT(qGray(shot.pixel(0, 0)), 200);
 }
 
-TEST_F(CaptureTest, DeviceThatCannotBeBoundEndsTheStartWithAnError) {
+TEST_F(LiveCaptureTest, DeviceThatCannotBeBoundEndsTheStartWithAnError) {
   Open();
   TestCamSetCameras({TestCameraSpec{}});
   QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
@@ -213,7 +213,7 @@ TEST_F(CaptureTest, DeviceThatCannotBeBoundEndsTheStartWithAnError) {
   EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
 }
 
-TEST_F(CaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
+TEST_F(LiveCaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
   Open();
   StartCamera({.failAfterFrames = 5});
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
@@ -228,7 +228,7 @@ TEST_F(CaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
   EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
 }
 
-TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
+TEST_F(LiveCaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
   struct Case {
     const char* openError;
     const char* why;
@@ -258,7 +258,7 @@ TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
   }
 }
 
-TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
+TEST_F(LiveCaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
   struct Case {
     const char* what;
     int failAfterFrames;
@@ -284,7 +284,7 @@ TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
   }
 }
 
-TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
+TEST_F(LiveCaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   Open();
   StartCamera(TestCameraSpec{});
   // The folder chooser is open when the camera is unplugged.
@@ -330,7 +330,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   EXPECT_EQ(deepest, 1);
 }
 
-TEST_F(CaptureTest, ClosingWhileStreamingTearsTheGraphDown) {
+TEST_F(LiveCaptureTest, ClosingWhileStreamingTearsTheGraphDown) {
   Open();
   StartCamera({.width = 1280, .height = 720});
   window->close();

@@ -40,12 +40,12 @@ std::string FactoryName(GstElement* element) {
   return gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(gst_element_get_factory(element)));
 }
 
-class DeviceEnumTest : public ::testing::Test {
+class TSysDevEnumTest : public ::testing::Test {
  protected:
   void TearDown() override { TestCamSetCameras({}); }
 };
 
-TEST_F(DeviceEnumTest, ListsOnlyTheTestCamerasInTheirOrder) {
+TEST_F(TSysDevEnumTest, ListsOnlyTheTestCamerasInTheirOrder) {
   TestCamSetCameras({{.name = "Same", .serial = "s1"},
                      {.name = "Same", .serial = "s2"},
                      {.name = "Other", .serial = "s3"}});
@@ -69,7 +69,7 @@ TEST_F(DeviceEnumTest, ListsOnlyTheTestCamerasInTheirOrder) {
   EXPECT_EQ(TSysDevEnum(CLSID_VideoInputDeviceCategory).DeviceCount(), 0);
 }
 
-TEST_F(DeviceEnumTest, LongNamesAreCutOnACharacterBoundary) {
+TEST_F(TSysDevEnumTest, LongNamesAreCutOnACharacterBoundary) {
   std::string han;
   for (int i = 0; i < 100; ++i)
     han += "中";  // 3 bytes each
@@ -98,7 +98,7 @@ TEST_F(DeviceEnumTest, LongNamesAreCutOnACharacterBoundary) {
   EXPECT_EQ(devices.DeviceAt(0).FriendlyName, ("a" + han).substr(0, 253));
 }
 
-TEST_F(DeviceEnumTest, MonikerAtTakesAFreshEnumerationByPosition) {
+TEST_F(TSysDevEnumTest, MonikerAtTakesAFreshEnumerationByPosition) {
   TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b"}});
   TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
   ASSERT_EQ(devices.DeviceCount(), 2);
@@ -120,7 +120,7 @@ TEST_F(DeviceEnumTest, MonikerAtTakesAFreshEnumerationByPosition) {
   EXPECT_FALSE(devices.MonikerAt(1));
 }
 
-TEST_F(DeviceEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
+TEST_F(TSysDevEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
   TestCamSetCameras({{.name = "Kamera 中", .serial = "k1", .width = 320}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(0);
   ASSERT_TRUE(moniker);
@@ -139,7 +139,7 @@ TEST_F(DeviceEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
   }
 }
 
-TEST_F(DeviceEnumTest, BindingFindsTheDeviceAgainBySerial) {
+TEST_F(TSysDevEnumTest, BindingFindsTheDeviceAgainBySerial) {
   TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b", .width = 320}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(1);
   ASSERT_TRUE(moniker);
@@ -152,7 +152,7 @@ TEST_F(DeviceEnumTest, BindingFindsTheDeviceAgainBySerial) {
   EXPECT_EQ(IntProperty(element.get(), "width"), 800) << "not made from the present device";
 }
 
-TEST_F(DeviceEnumTest, BindingAVanishedDeviceFallsBackToItsFactory) {
+TEST_F(TSysDevEnumTest, BindingAVanishedDeviceFallsBackToItsFactory) {
   TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b", .width = 320}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(1);
   ASSERT_TRUE(moniker);

@@ -167,7 +167,7 @@ int LinkedPads(GstElement* pipeline) {
   return linked;
 }
 
-class FilterGraphTest : public ::testing::Test {
+class TFilterGraphTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(runtime_.isValid());
@@ -213,7 +213,7 @@ class FilterGraphTest : public ::testing::Test {
   Recorder recorder_{graph_, journal_};
 };
 
-TEST_F(FilterGraphTest, InactiveGraphRefusesControlAndSendsNothing) {
+TEST_F(TFilterGraphTest, InactiveGraphRefusesControlAndSendsNothing) {
   LinkAll();
   EXPECT_EQ(graph_.State(), GraphState::Uninitialized);
   EXPECT_FALSE(graph_.Play());
@@ -226,7 +226,7 @@ TEST_F(FilterGraphTest, InactiveGraphRefusesControlAndSendsNothing) {
   EXPECT_THROW(graph_.CaptureGraphBuilder(), EStillwickError);
 }
 
-TEST_F(FilterGraphTest, ActivationAddsFiltersInLinkOrderAndDeactivationRemovesThem) {
+TEST_F(TFilterGraphTest, ActivationAddsFiltersInLinkOrderAndDeactivationRemovesThem) {
   FakeFilter empty{"Empty", nullptr, journal_};  // no filter: the graph passes over it
   LinkAll();
   empty.SetFilterGraph(&graph_);
@@ -249,7 +249,7 @@ TEST_F(FilterGraphTest, ActivationAddsFiltersInLinkOrderAndDeactivationRemovesTh
   EXPECT_EQ(graph_.Pipeline(), nullptr);
 }
 
-TEST_F(FilterGraphTest, LinkingWhileActiveAddsAndUnlinkingRemoves) {
+TEST_F(TFilterGraphTest, LinkingWhileActiveAddsAndUnlinkingRemoves) {
   graph_.SetActive(true);
   LinkAll();
   EXPECT_EQ(ElementNames(graph_.Pipeline()),
@@ -260,7 +260,7 @@ TEST_F(FilterGraphTest, LinkingWhileActiveAddsAndUnlinkingRemoves) {
   EXPECT_EQ(ElementNames(graph_.Pipeline()), (std::set<std::string>{"SampleGrabber", "VWCap"}));
 }
 
-TEST_F(FilterGraphTest, PlayPauseAndResetLeaveOnlyTheLinkedFiltersUnconnected) {
+TEST_F(TFilterGraphTest, PlayPauseAndResetLeaveOnlyTheLinkedFiltersUnconnected) {
   LinkAll();
   ASSERT_NO_FATAL_FAILURE(StartCapture());
   EXPECT_EQ(graph_.State(), GraphState::Playing);
@@ -283,7 +283,7 @@ TEST_F(FilterGraphTest, PlayPauseAndResetLeaveOnlyTheLinkedFiltersUnconnected) {
   EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(FilterGraphTest, SecondStartKeepsNothingOfTheFirstGraph) {
+TEST_F(TFilterGraphTest, SecondStartKeepsNothingOfTheFirstGraph) {
   LinkAll();
   ASSERT_NO_FATAL_FAILURE(StartCapture());
   std::vector<std::unique_ptr<GWeakRef, void (*)(GWeakRef*)>> first;
@@ -316,7 +316,7 @@ TEST_F(FilterGraphTest, SecondStartKeepsNothingOfTheFirstGraph) {
   EXPECT_EQ(recorder_.foreign, 0);
 }
 
-TEST_F(FilterGraphTest, RegistryHoldsOneEntryWhileActive) {
+TEST_F(TFilterGraphTest, RegistryHoldsOneEntryWhileActive) {
   LinkAll();
   graph_.SetGraphEdit(true);
   EXPECT_TRUE(RegistryEntries().isEmpty());
@@ -354,7 +354,7 @@ TEST_F(FilterGraphTest, RegistryHoldsOneEntryWhileActive) {
   EXPECT_TRUE(RegistryEntries().isEmpty());
 }
 
-TEST_F(FilterGraphTest, MissingElementLeavesTheGraphInactive) {
+TEST_F(TFilterGraphTest, MissingElementLeavesTheGraphInactive) {
   LinkAll();
   GstRegistry* registry = gst_registry_get();
   for (const char* name : {"videoconvert", "jpegdec"}) {
@@ -381,7 +381,7 @@ TEST_F(FilterGraphTest, MissingElementLeavesTheGraphInactive) {
   EXPECT_TRUE(graph_.Active());
 }
 
-TEST_F(FilterGraphTest, MjpegCameraIsDecodedToBgr) {
+TEST_F(TFilterGraphTest, MjpegCameraIsDecodedToBgr) {
   LinkAll({"format=MJPEG"});
   ASSERT_NO_FATAL_FAILURE(StartCapture());
   EXPECT_TRUE(FactoryNames(graph_.Pipeline()).count("jpegdec"));
@@ -391,7 +391,7 @@ TEST_F(FilterGraphTest, MjpegCameraIsDecodedToBgr) {
   EXPECT_STREQ(gst_structure_get_string(gst_caps_get_structure(caps.get(), 0), "format"), "BGR");
 }
 
-TEST_F(FilterGraphTest, LostDeviceStopsTheGraphAndIsShownOnce) {
+TEST_F(TFilterGraphTest, LostDeviceStopsTheGraphAndIsShownOnce) {
   LinkAll({"fail-after-frames=10"});
   graph_.SetActive(true);
   ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
@@ -417,7 +417,7 @@ TEST_F(FilterGraphTest, LostDeviceStopsTheGraphAndIsShownOnce) {
   EXPECT_EQ(errors_.size(), 1u);
 }
 
-TEST_F(FilterGraphTest, FailedStartReportsTheStateReachedAndOneCouldNotOpenBox) {
+TEST_F(TFilterGraphTest, FailedStartReportsTheStateReachedAndOneCouldNotOpenBox) {
   struct Case {
     const char* openError;
     const char* why;
@@ -446,7 +446,7 @@ TEST_F(FilterGraphTest, FailedStartReportsTheStateReachedAndOneCouldNotOpenBox) 
   }
 }
 
-TEST_F(FilterGraphTest, DeviceGoneStopsTheGraphOnceAndNeitherStopNorResetReopensIt) {
+TEST_F(TFilterGraphTest, DeviceGoneStopsTheGraphOnceAndNeitherStopNorResetReopensIt) {
   auto errorEvents = [&] {
     return std::count_if(recorder_.codes.begin(), recorder_.codes.end(),
                          [](int code) { return code == EC_ERRORABORT || code == EC_DEVICE_LOST; });
@@ -480,7 +480,7 @@ TEST_F(FilterGraphTest, DeviceGoneStopsTheGraphOnceAndNeitherStopNorResetReopens
   }
 }
 
-TEST_F(FilterGraphTest, LogFileRecordsThePipelineAndABadPathKeepsTheOldName) {
+TEST_F(TFilterGraphTest, LogFileRecordsThePipelineAndABadPathKeepsTheOldName) {
   LinkAll();
   const std::string log = (runtime_.path() + "/graph.log").toStdString();
   ASSERT_TRUE(harness::WriteFile(log, "left from before\n"));
@@ -498,7 +498,7 @@ TEST_F(FilterGraphTest, LogFileRecordsThePipelineAndABadPathKeepsTheOldName) {
   EXPECT_TRUE(errors_.empty());
 }
 
-TEST(FilterGraphLifetime, EitherMayBeDestroyedFirst) {
+TEST_F(TFilterGraphTest, EitherMayBeDestroyedFirst) {
   Journal journal;
   FakeFilter component{"Filter", MakeSink, journal};
   {

@@ -32,7 +32,7 @@ QStringList Captions(const QTreeWidgetItem* node) {
   return captions;
 }
 
-class FolderChooserTest : public ::testing::Test {
+class uFrmSelDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(temp_.isValid());
@@ -89,7 +89,7 @@ class FolderChooserTest : public ::testing::Test {
   TShellTreeView* tree_ = nullptr;
 };
 
-TEST_F(FolderChooserTest, StartsOnTheComputerWithVisibleFoldersInNameOrder) {
+TEST_F(uFrmSelDirTest, StartsOnTheComputerWithVisibleFoldersInNameOrder) {
   EXPECT_EQ(dialog_->windowTitle(), "选择目录");
   EXPECT_EQ(dialog_->size(), QSize(545, 257));
   EXPECT_EQ(tree_->SelectedNode(), tree_->ComputerNode());
@@ -104,7 +104,7 @@ TEST_F(FolderChooserTest, StartsOnTheComputerWithVisibleFoldersInNameOrder) {
             QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
-TEST(MountedVolumeRootsTest, FileSystemRootFirstThenDistinctUserFolders) {
+TEST_F(uFrmSelDirTest, MountedVolumesAreTheFileSystemRootFirstThenDistinctUserFolders) {
   const QStringList roots = MountedVolumeRoots();
   ASSERT_FALSE(roots.isEmpty());
   EXPECT_EQ(roots.first(), "/");
@@ -117,7 +117,7 @@ TEST(MountedVolumeRootsTest, FileSystemRootFirstThenDistinctUserFolders) {
   }
 }
 
-TEST_F(FolderChooserTest, FieldTakesThePathTextOfEachSelection) {
+TEST_F(uFrmSelDirTest, FieldTakesThePathTextOfEachSelection) {
   Expanded(vol_ + "/");
   const struct {
     QString pathText;
@@ -136,7 +136,7 @@ TEST_F(FolderChooserTest, FieldTakesThePathTextOfEachSelection) {
   EXPECT_EQ(dialog_->EdFileDirText(), "");
 }
 
-TEST_F(FolderChooserTest, ConfirmHandsBackTypedTextAndCancelKeepsTheState) {
+TEST_F(uFrmSelDirTest, ConfirmHandsBackTypedTextAndCancelKeepsTheState) {
   const int confirmed = OpenAnd([&] {
     EXPECT_EQ(dialog_->Tag(), 0);
     dialog_->EdFileDir()->clear();
@@ -162,7 +162,7 @@ TEST_F(FolderChooserTest, ConfirmHandsBackTypedTextAndCancelKeepsTheState) {
   EXPECT_EQ(dialog_->Tag(), 0);
 }
 
-TEST_F(FolderChooserTest, EscapeAndEnterDoNotCloseTheDialog) {
+TEST_F(uFrmSelDirTest, EscapeAndEnterDoNotCloseTheDialog) {
   bool stayedOpen = false;
   OpenAnd([&] {
     for (QWidget* target : {static_cast<QWidget*>(dialog_->EdFileDir()),
@@ -179,7 +179,7 @@ TEST_F(FolderChooserTest, EscapeAndEnterDoNotCloseTheDialog) {
   EXPECT_EQ(dialog_->Tag(), 0);
 }
 
-TEST_F(FolderChooserTest, FolderThatCannotBeReadLosesItsExpandMark) {
+TEST_F(uFrmSelDirTest, FolderThatCannotBeReadLosesItsExpandMark) {
   Expanded(vol_ + "/");
   QTreeWidgetItem* alpha = Node(vol_ + "/Alpha");
   ASSERT_EQ(alpha->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
@@ -193,7 +193,7 @@ TEST_F(FolderChooserTest, FolderThatCannotBeReadLosesItsExpandMark) {
   EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(FolderChooserTest, RenameInPlaceKeepsTheFieldUntilTheSelectionMoves) {
+TEST_F(uFrmSelDirTest, RenameInPlaceKeepsTheFieldUntilTheSelectionMoves) {
   Expanded(vol_ + "/");
   QTreeWidgetItem* alpha = Expanded(vol_ + "/Alpha");
   tree_->setCurrentItem(alpha);
@@ -208,7 +208,7 @@ TEST_F(FolderChooserTest, RenameInPlaceKeepsTheFieldUntilTheSelectionMoves) {
   EXPECT_FALSE(Node(vol_ + "/")->flags() & Qt::ItemIsEditable);
 }
 
-TEST_F(FolderChooserTest, FailedRenameReportsAndKeepsTheCaption) {
+TEST_F(uFrmSelDirTest, FailedRenameReportsAndKeepsTheCaption) {
   Expanded(vol_ + "/");
   QTreeWidgetItem* beta = Node(vol_ + "/beta");
   for (const QString name : {"plain.txt", "Alpha", "x/y", ".."}) {
@@ -222,7 +222,7 @@ TEST_F(FolderChooserTest, FailedRenameReportsAndKeepsTheCaption) {
   EXPECT_TRUE(QFileInfo(vol_ + "/Alpha/inner").isDir());
 }
 
-TEST_F(FolderChooserTest, RefreshShowsNewFoldersAndRestoresExpansionAndSelection) {
+TEST_F(uFrmSelDirTest, RefreshShowsNewFoldersAndRestoresExpansionAndSelection) {
   QTreeWidgetItem* vol = Expanded(vol_ + "/");
   Expanded(vol_ + "/Alpha");
   tree_->setCurrentItem(Node(vol_ + "/Alpha/inner"));
@@ -235,7 +235,7 @@ TEST_F(FolderChooserTest, RefreshShowsNewFoldersAndRestoresExpansionAndSelection
   EXPECT_EQ(dialog_->EdFileDirText(), "typed");  // the selection did not change
 }
 
-TEST_F(FolderChooserTest, RightClickNeitherSelectsNorTouchesTheField) {
+TEST_F(uFrmSelDirTest, RightClickNeitherSelectsNorTouchesTheField) {
   QTreeWidgetItem* vol = Expanded(vol_ + "/");
   QTreeWidgetItem* beta = Node(vol_ + "/beta");
   dialog_->show();
@@ -276,7 +276,7 @@ TEST_F(FolderChooserTest, RightClickNeitherSelectsNorTouchesTheField) {
   dialog_->hide();
 }
 
-TEST_F(FolderChooserTest, NewFolderTakesAFreeNameAndStartsEditing) {
+TEST_F(uFrmSelDirTest, NewFolderTakesAFreeNameAndStartsEditing) {
   QTreeWidgetItem* vol = Node(vol_ + "/");
   TriggerMenu(vol, "新建文件夹");
   TriggerMenu(vol, "新建文件夹");
@@ -288,7 +288,7 @@ TEST_F(FolderChooserTest, NewFolderTakesAFreeNameAndStartsEditing) {
   EXPECT_NE(tree_->viewport()->findChild<QLineEdit*>(), nullptr);  // editing the new name
 }
 
-TEST_F(FolderChooserTest, DeleteMovesToTheTrashAndKeepsTheNodeWhenItCannot) {
+TEST_F(uFrmSelDirTest, DeleteMovesToTheTrashAndKeepsTheNodeWhenItCannot) {
   QTemporaryDir data;
   const QByteArray oldData = qgetenv("XDG_DATA_HOME");
   qputenv("XDG_DATA_HOME", data.path().toUtf8());
