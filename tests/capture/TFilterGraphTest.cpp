@@ -189,12 +189,15 @@ class TFilterGraphTest : public ::testing::Test {
     grabber_.SetFilterGraph(&graph_);
     renderer_.SetFilterGraph(&graph_);
   }
+  // The preview stream through the three components.
+  HRESULT RenderStream() {
+    return graph_.CaptureGraphBuilder().RenderStream(
+        source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter());
+  }
   // Activates, renders the preview stream and plays, the way the start button does.
   void StartCapture() {
     graph_.SetActive(true);
-    ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
-                  source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
-              S_OK);
+    ASSERT_EQ(RenderStream(), S_OK);
     ASSERT_TRUE(graph_.Play());
     ASSERT_TRUE(WaitFor([&] { return CurrentState(graph_.Pipeline()) == GST_STATE_PLAYING; }));
   }
@@ -336,9 +339,7 @@ TEST_F(TFilterGraphTest, RegistryHoldsOneEntryWhileActive) {
   EXPECT_EQ(stopped.rfind("digraph", 0), 0u);
 
   // Every state change of the pipeline rewrites it.
-  ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
-                source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
-            S_OK);
+  ASSERT_EQ(RenderStream(), S_OK);
   ASSERT_TRUE(graph_.Play());
   EXPECT_TRUE(WaitFor([&] {
     const std::string now = harness::ReadFile(entry);
@@ -394,9 +395,7 @@ TEST_F(TFilterGraphTest, MjpegCameraIsDecodedToBgr) {
 TEST_F(TFilterGraphTest, LostDeviceStopsTheGraphAndIsShownOnce) {
   LinkAll({"fail-after-frames=10"});
   graph_.SetActive(true);
-  ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
-                source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
-            S_OK);
+  ASSERT_EQ(RenderStream(), S_OK);
   ASSERT_TRUE(graph_.Play());
   ASSERT_TRUE(WaitFor([&] { return graph_.State() == GraphState::Stopped; }));
   DrainEvents();
@@ -429,8 +428,7 @@ TEST_F(TFilterGraphTest, FailedStartReportsTheStateReachedAndOneCouldNotOpenBox)
     recorder_.codes.clear();
     LinkAll({std::string("open-error=") + c.openError});
     graph_.SetActive(true);
-    graph_.CaptureGraphBuilder().RenderStream(source_->GetBaseFilter(), grabber_.GetBaseFilter(),
-                                              renderer_.GetBaseFilter());
+    RenderStream();
     EXPECT_FALSE(graph_.Play());
     EXPECT_EQ(graph_.State(), GraphState::Stopped);
     EXPECT_FALSE(graph_.Pause());
@@ -456,9 +454,7 @@ TEST_F(TFilterGraphTest, DeviceGoneStopsTheGraphOnceAndNeitherStopNorResetReopen
     errors_.clear();
     LinkAll({"fail-after-frames=5", std::string("end=") + end});
     graph_.SetActive(true);
-    ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
-                  source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
-              S_OK);
+    ASSERT_EQ(RenderStream(), S_OK);
     ASSERT_TRUE(graph_.Play());
     ASSERT_TRUE(WaitFor([&] { return !errors_.empty(); }));
     EXPECT_EQ(graph_.State(), GraphState::Stopped);

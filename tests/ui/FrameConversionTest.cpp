@@ -3,8 +3,6 @@
 // pipeline ran before (videoconvert to BGR in front of the grabber, kept here as the reference)
 // and the painting of its full picture: the files a save writes, what the display area and the
 // preview show, and the rules by which the display picture stands still.
-#include <gst/app/gstappsink.h>
-#include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
@@ -17,7 +15,6 @@
 #include <QPushButton>
 
 #include <algorithm>
-#include <cstring>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -29,6 +26,7 @@
 #include "platform/picture/BmpFile.h"
 #include "support/ElementState.h"
 #include "support/MainWindowFixture.h"
+#include "support/Videoconvert.h"
 #include "widgets/TImage.h"
 #include "widgets/TPanel.h"
 #include "widgets/TSpinEdit.h"
@@ -55,42 +53,10 @@ struct Bgr {
 // `threads` 1 gives the same converter on one thread, which differs in a few rows of 4:2:0 frames
 // (NV12, NV21): GStreamer 1.22 interpolates chroma between rows differently when it splits a frame.
 Bgr PerFrameConversion(const VideoFrame& frame, int threads = 2) {
-  Bgr result;
-  const std::string description =
-      "appsrc name=source format=time ! videoconvert n-threads=" + std::to_string(threads) +
-      " ! video/x-raw,format=BGR ! appsink name=sink sync=false";
-  auto pipeline = GstRef<GstElement>::Adopt(gst_parse_launch(description.c_str(), nullptr));
-  if (!pipeline)
-    return result;
-  auto source = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "source"));
-  auto sink = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
-  auto caps = GstRef<GstCaps>::Adopt(gst_video_info_to_caps(&frame.Info()));
-  g_object_set(source.get(), "caps", caps.get(), nullptr);
-  gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-  GstBuffer* buffer = gst_buffer_copy(frame.Buffer());  // metadata copy, same memory
-  GST_BUFFER_PTS(buffer) = 0;
-  gst_app_src_push_buffer(GST_APP_SRC(source.get()), buffer);
-  gst_app_src_end_of_stream(GST_APP_SRC(source.get()));
-  auto sample = GstRef<GstSample>::Adopt(
-      gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 10 * GST_SECOND));
-  GstVideoInfo info;
-  if (sample && gst_video_info_from_caps(&info, gst_sample_get_caps(sample.get()))) {
-    GstVideoFrame converted;
-    if (gst_video_frame_map(&converted, &info, gst_sample_get_buffer(sample.get()), GST_MAP_READ)) {
-      result.width = GST_VIDEO_FRAME_WIDTH(&converted);
-      result.height = GST_VIDEO_FRAME_HEIGHT(&converted);
-      result.stride = (static_cast<size_t>(result.width) * 3 + 3) / 4 * 4;
-      result.bytes.assign(result.stride * static_cast<size_t>(result.height), 0);
-      for (int y = 0; y < result.height; ++y) {
-        std::memcpy(result.bytes.data() + y * result.stride,
-                    static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&converted, 0)) +
-                        std::ptrdiff_t{y} * GST_VIDEO_FRAME_PLANE_STRIDE(&converted, 0),
-                    static_cast<size_t>(result.width) * 3);
-      }
-      gst_video_frame_unmap(&converted);
-    }
-  }
-  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+  Bgr result{frame.Width(), frame.Height(), (static_cast<size_t>(frame.Width()) * 3 + 3) / 4 * 4,
+             Videoconvert(frame, "BGR", 3, threads)};
+  if (result.bytes.empty())
+    result.width = result.height = 0;
   return result;
 }
 
