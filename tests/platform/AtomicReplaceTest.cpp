@@ -39,10 +39,9 @@ class AtomicReplaceTest : public ::testing::Test {
   // Everything in the folder, hidden files and one level of subfolders included.
   QStringList Listing() const {
     QStringList all;
-    const auto filters = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    for (const QString& name : QDir(dir_.path()).entryList(filters, QDir::Name)) {
+    for (const QString& name : testfs::Entries(dir_.path())) {
       all << name;
-      for (const QString& inner : QDir(dir_.filePath(name)).entryList(filters, QDir::Name))
+      for (const QString& inner : testfs::Entries(dir_.filePath(name)))
         all << name + "/" + inner;
     }
     return all;
@@ -114,10 +113,7 @@ TEST_F(AtomicReplaceTest, ReplacesTheFileALinkNamesKeepingModeAndOwner) {
   struct stat st {};
   ASSERT_EQ(::stat(Path("elsewhere/real").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(QDir(dir_.path())
-                .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
-                           QDir::Name),
-            (QStringList{"dangling", "elsewhere", "link"}));
+  EXPECT_EQ(testfs::Entries(dir_.path()), (QStringList{"dangling", "elsewhere", "link"}));
 
   if (::geteuid() != 0) {
     std::printf("  skipped the owner cases: they need root\n");

@@ -73,10 +73,6 @@ std::shared_ptr<Dib> MakeDib(int width, int height, int bitCount, uint32_t compr
   return dib;
 }
 
-QStringList Listing(const QTemporaryDir& dir) {
-  return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
 QString Rgb(const std::array<uint8_t, 3>& bgr) {
   return QString("%1,%2,%3").arg(bgr[2]).arg(bgr[1]).arg(bgr[0]);
 }
@@ -135,7 +131,7 @@ TEST(BmpFileTest, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
   platform::WriteBmpFile(dir.filePath("link.bmp").toStdString(), *MakeDib(9, -4, 24));
 
   EXPECT_EQ(ReadBmp(path, {"8,3"}), (QStringList{"BMP 9 4 RGB", Rgb(Colour(8, 3))}));
-  EXPECT_EQ(Listing(dir), (QStringList{"link.bmp", "pic.bmp"}));
+  EXPECT_EQ(testfs::Entries(dir.path()), (QStringList{"link.bmp", "pic.bmp"}));
   EXPECT_TRUE(QFileInfo(dir.filePath("link.bmp")).isSymLink());
   ASSERT_EQ(stat(path.toLocal8Bit().constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0604u);
@@ -160,7 +156,7 @@ TEST(BmpFileTest, PictureThisUserMayNotWriteIsNotReplaced) {
   });
   EXPECT_EQ(result, 0) << "1: another message, 2: written";
   EXPECT_EQ(ReadFile(path), before);
-  EXPECT_EQ(Listing(dir), QStringList{"pic.bmp"});
+  EXPECT_EQ(testfs::Entries(dir.path()), QStringList{"pic.bmp"});
 }
 
 // Killed at any moment, the writer leaves the picture whole or not there at all.
@@ -209,7 +205,7 @@ TEST(BmpFileTest, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
     } catch (const EStillwickError& e) {
       EXPECT_EQ(e.what(), "Cannot create file \"" + path + "\". " + f.reason);
     }
-    EXPECT_EQ(Listing(dir), (QStringList{"folder", "plain"}));
+    EXPECT_EQ(testfs::Entries(dir.path()), (QStringList{"folder", "plain"}));
     EXPECT_TRUE(QDir(dir.filePath("folder")).isEmpty());
   }
 }
@@ -238,7 +234,7 @@ TEST(BmpFileTest, ShortWriteFailsAndKeepsOldPicture) {
 
   EXPECT_EQ(message, "Cannot create file \"" + path.toStdString() + "\". File too large");
   EXPECT_EQ(ReadFile(path.toStdString()), before);
-  EXPECT_EQ(Listing(dir), QStringList{"pic.bmp"});
+  EXPECT_EQ(testfs::Entries(dir.path()), QStringList{"pic.bmp"});
 }
 
 }  // namespace

@@ -20,11 +20,6 @@ using platform::ProfileFile;
 
 namespace {
 
-QStringList Entries(const QTemporaryDir& dir) {
-  return QDir(dir.path())
-      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 class ProfileFileTest : public ::testing::Test {
  protected:
   QTemporaryDir dir_;
@@ -164,7 +159,7 @@ TEST_F(ProfileFileTest, WritesChangeOnlyTheirEntry) {
     EXPECT_TRUE(ProfileFile(path_).Write(c.section, c.key, c.value)) << c.before;
     EXPECT_EQ(ReadFile(path_), c.after) << c.before;
   }
-  EXPECT_EQ(Entries(dir_), (QStringList{".参数设置.INI.lock", "参数设置.INI"}));
+  EXPECT_EQ(testfs::Entries(dir_.path()), (QStringList{".参数设置.INI.lock", "参数设置.INI"}));
   EXPECT_EQ(ProfileFile(path_).Read("T", "k"), "");
 }
 
@@ -195,7 +190,7 @@ TEST_F(ProfileFileTest, FailedWritesLeaveEverythingAsItWas) {
   ASSERT_TRUE(QDir(dir_.path()).mkdir("folder"));
   WriteFile(dir_.filePath(".参数设置.INI.lock").toStdString(),
             "");  // stays from any write, by design
-  const QStringList entries = Entries(dir_);
+  const QStringList entries = testfs::Entries(dir_.path());
 
   const std::string underFile = plainFile + "/settings.ini";
   const std::string folder = dir_.filePath("folder").toStdString();
@@ -227,7 +222,7 @@ TEST_F(ProfileFileTest, FailedWritesLeaveEverythingAsItWas) {
         << std::oct << mode;
   }
   EXPECT_EQ(ReadFile(path_), original);
-  EXPECT_EQ(Entries(dir_), entries);
+  EXPECT_EQ(testfs::Entries(dir_.path()), entries);
 }
 
 TEST_F(ProfileFileTest, ALinkStaysALinkAndItsTargetIsReplacedBesideItsLock) {
@@ -243,8 +238,9 @@ TEST_F(ProfileFileTest, ALinkStaysALinkAndItsTargetIsReplacedBesideItsLock) {
   struct stat st {};
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
-  EXPECT_EQ(Entries(dir_), QStringList{"参数设置.INI"});
-  EXPECT_EQ(Entries(dotfiles), (QStringList{".stillwick.ini.lock", "stillwick.ini"}));
+  EXPECT_EQ(testfs::Entries(dir_.path()), QStringList{"参数设置.INI"});
+  EXPECT_EQ(testfs::Entries(dotfiles.path()),
+            (QStringList{".stillwick.ini.lock", "stillwick.ini"}));
 }
 
 // Without the lock, each of two copies writing at once loses some of its keys to the other's
