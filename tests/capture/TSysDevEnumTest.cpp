@@ -15,14 +15,6 @@ using platform::Moniker;
 
 namespace {
 
-TestCameraSpec Camera(std::string name, std::string serial, int width = 640) {
-  TestCameraSpec spec;
-  spec.name = std::move(name);
-  spec.serial = std::move(serial);
-  spec.width = width;
-  return spec;
-}
-
 std::vector<std::string> Names(const TSysDevEnum& devices) {
   std::vector<std::string> names;
   names.reserve(devices.DeviceCount());
@@ -48,13 +40,15 @@ std::string FactoryName(GstElement* element) {
   return gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(gst_element_get_factory(element)));
 }
 
-class DeviceEnumTest : public ::testing::Test {
+class TSysDevEnumTest : public ::testing::Test {
  protected:
   void TearDown() override { TestCamSetCameras({}); }
 };
 
-TEST_F(DeviceEnumTest, ListsOnlyTheTestCamerasInTheirOrder) {
-  TestCamSetCameras({Camera("Same", "s1"), Camera("Same", "s2"), Camera("Other", "s3")});
+TEST_F(TSysDevEnumTest, ListsOnlyTheTestCamerasInTheirOrder) {
+  TestCamSetCameras({{.name = "Same", .serial = "s1"},
+                     {.name = "Same", .serial = "s2"},
+                     {.name = "Other", .serial = "s3"}});
   const auto records = platform::EnumerateDevices(CLSID_VideoInputDeviceCategory);
   ASSERT_EQ(records.size(), 3u);
   for (const auto& record : records) {
@@ -75,7 +69,7 @@ TEST_F(DeviceEnumTest, ListsOnlyTheTestCamerasInTheirOrder) {
   EXPECT_EQ(TSysDevEnum(CLSID_VideoInputDeviceCategory).DeviceCount(), 0);
 }
 
-TEST_F(DeviceEnumTest, LongNamesAreCutOnACharacterBoundary) {
+TEST_F(TSysDevEnumTest, LongNamesAreCutOnACharacterBoundary) {
   std::string han;
   for (int i = 0; i < 100; ++i)
     han += "中";  // 3 bytes each
@@ -98,14 +92,14 @@ TEST_F(DeviceEnumTest, LongNamesAreCutOnACharacterBoundary) {
     EXPECT_TRUE(g_utf8_validate(cut.data(), static_cast<gssize>(cut.size()), nullptr));
   }
 
-  TestCamSetCameras({Camera("a" + han, "long")});
+  TestCamSetCameras({{.name = "a" + han, .serial = "long"}});
   TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
   ASSERT_EQ(devices.DeviceCount(), 1);
   EXPECT_EQ(devices.DeviceAt(0).FriendlyName, ("a" + han).substr(0, 253));
 }
 
-TEST_F(DeviceEnumTest, MonikerAtTakesAFreshEnumerationByPosition) {
-  TestCamSetCameras({Camera("A", "a"), Camera("B", "b")});
+TEST_F(TSysDevEnumTest, MonikerAtTakesAFreshEnumerationByPosition) {
+  TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b"}});
   TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
   ASSERT_EQ(devices.DeviceCount(), 2);
 
@@ -116,18 +110,18 @@ TEST_F(DeviceEnumTest, MonikerAtTakesAFreshEnumerationByPosition) {
   ASSERT_TRUE(devices.MonikerAt(1));
   EXPECT_EQ(platform::DeviceEnumerationCount(), before + 1);
 
-  TestCamSetCameras({Camera("C", "c"), Camera("B", "b")});
+  TestCamSetCameras({{.name = "C", .serial = "c"}, {.name = "B", .serial = "b"}});
   const auto shifted = devices.MonikerAt(0);
   ASSERT_TRUE(shifted);
   EXPECT_EQ(shifted->DisplayName(), "C");  // the listing still says "A"
   EXPECT_EQ(devices.DeviceAt(0).FriendlyName, "A");
 
-  TestCamSetCameras({Camera("A", "a")});
+  TestCamSetCameras({{.name = "A", .serial = "a"}});
   EXPECT_FALSE(devices.MonikerAt(1));
 }
 
-TEST_F(DeviceEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
-  TestCamSetCameras({Camera("Kamera 中", "k1", 320)});
+TEST_F(TSysDevEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
+  TestCamSetCameras({{.name = "Kamera 中", .serial = "k1", .width = 320}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(0);
   ASSERT_TRUE(moniker);
   EXPECT_EQ(moniker->Factory(), "stillwicktestcam");
@@ -145,27 +139,26 @@ TEST_F(DeviceEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
   }
 }
 
-TEST_F(DeviceEnumTest, BindingFindsTheDeviceAgainBySerial) {
-  TestCamSetCameras({Camera("A", "a"), Camera("B", "b", 320)});
+TEST_F(TSysDevEnumTest, BindingFindsTheDeviceAgainBySerial) {
+  TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b", .width = 320}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(1);
   ASSERT_TRUE(moniker);
 
   // B comes back first with other settings; its old device node now belongs to C.
-  TestCameraSpec movedB = Camera("B", "b", 800);
-  TestCamSetCameras({movedB, Camera("C", "c")});
+  TestCamSetCameras({{.name = "B", .serial = "b", .width = 800}, {.name = "C", .serial = "c"}});
   const auto element = moniker->BindToObject();
   ASSERT_TRUE(element);
   EXPECT_EQ(StringProperty(element.get(), "serial"), "b");
   EXPECT_EQ(IntProperty(element.get(), "width"), 800) << "not made from the present device";
 }
 
-TEST_F(DeviceEnumTest, BindingAVanishedDeviceFallsBackToItsFactory) {
-  TestCamSetCameras({Camera("A", "a"), Camera("B", "b", 320)});
+TEST_F(TSysDevEnumTest, BindingAVanishedDeviceFallsBackToItsFactory) {
+  TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b", .width = 320}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(1);
   ASSERT_TRUE(moniker);
 
   // Only a namesake with another serial is left: it is not taken for B.
-  TestCamSetCameras({Camera("B", "other")});
+  TestCamSetCameras({{.name = "B", .serial = "other"}});
   const auto element = moniker->BindToObject();
   ASSERT_TRUE(element);
   EXPECT_EQ(FactoryName(element.get()), "stillwicktestcam");
