@@ -2,7 +2,6 @@
 // preview, its controls change the saved pictures, and what was set comes back at every start.
 #include <QApplication>
 #include <QDir>
-#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -12,12 +11,13 @@
 
 #include "support/FakeV4l2Driver.h"
 #include "support/MainWindowFixture.h"
+#include "support/ReadBmp.h"
 #include "uFrmDevSettings.h"
 #include "widgets/TSpinEdit.h"
 
 namespace {
 
-class DeviceSettingsTest : public MainWindowFixture {
+class uFrmDevSettingsTest : public MainWindowFixture {
  protected:
   void TearDown() override {
     TFrmDevSettings::SetControlsOpenerForTesting(nullptr);
@@ -25,16 +25,17 @@ class DeviceSettingsTest : public MainWindowFixture {
   }
 
   static TestCameraSpec Knob(const char* modes = "") {
-    TestCameraSpec camera = harness::Camera("YUY2", 320, 240, 30, "black");
-    camera.name = "Knob Cam";
-    camera.serial = "KNOB-1";
-    camera.modes = modes;
-    return camera;
+    return {.name = "Knob Cam",
+            .serial = "KNOB-1",
+            .width = 320,
+            .height = 240,
+            .modes = modes,
+            .pattern = "black"};
   }
   void Start(const TestCameraSpec& camera = Knob(), QSize size = {}) {
     if (!window)
       Open();
-    window->edFileDir->setText(dir.path());
+    window->edFileDir->setText(pictures);
     StartCamera(camera, size);
   }
   // The menu `open` shows: its entry's text, chosen when it is enabled.
@@ -72,15 +73,16 @@ class DeviceSettingsTest : public MainWindowFixture {
   // The grey of a picture saved now, at its middle.
   int SavedGrey() {
     window->btnGetPic->click();
-    const QImage saved(window->lstFn->item(0)->text());
-    return qGray(saved.pixel(saved.width() / 2, saved.height() / 2));
+    const QStringList read = ReadBmp(window->lstFn->item(0)->text(), {"160,120"});
+    const QStringList rgb = read.value(1).split(',');
+    return (rgb.value(0).toInt() + rgb.value(1).toInt() + rgb.value(2).toInt()) / 3;
   }
   bool SavedGreyBecomes(const std::function<bool(int)>& wanted) {
-    return WaitFor([&] { return wanted(SavedGrey()); });
+    return harness::WaitFor([&] { return wanted(SavedGrey()); });
   }
 };
 
-TEST_F(DeviceSettingsTest, TheDeviceListAndThePreviewOpenTheWindow) {
+TEST_F(uFrmDevSettingsTest, TheDeviceListAndThePreviewOpenTheWindow) {
   Open();
   EXPECT_EQ(ChooseFromMenu([&] {
               Q_EMIT window->cbVCap->customContextMenuRequested({5, 5});
@@ -99,7 +101,8 @@ TEST_F(DeviceSettingsTest, TheDeviceListAndThePreviewOpenTheWindow) {
       {"Shift+F10",
        [&] {
          window->activateWindow();
-         ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == window.get(); }));
+         ASSERT_TRUE(
+             harness::WaitFor([&] { return QApplication::activeWindow() == window.get(); }));
          window->cbVCap->setFocus();
          QTest::keyClick(window->cbVCap, Qt::Key_F10, Qt::ShiftModifier);
        }},
@@ -122,7 +125,7 @@ TEST_F(DeviceSettingsTest, TheDeviceListAndThePreviewOpenTheWindow) {
   EXPECT_FALSE(settings.lblNone->isVisible());
 }
 
-TEST_F(DeviceSettingsTest, ChangesShowInSavedPicturesAndComeBackAtTheNextStart) {
+TEST_F(uFrmDevSettingsTest, ChangesShowInSavedPicturesAndComeBackAtTheNextStart) {
   Start();
   EXPECT_LT(SavedGrey(), 30);
   Settings();
@@ -143,7 +146,7 @@ TEST_F(DeviceSettingsTest, ChangesShowInSavedPicturesAndComeBackAtTheNextStart) 
   EXPECT_TRUE(SavedGreyBecomes([](int grey) { return grey > 100 && grey < 190; }));
 }
 
-TEST_F(DeviceSettingsTest, DefaultsResetTheDeviceAndForgetTheValues) {
+TEST_F(uFrmDevSettingsTest, DefaultsResetTheDeviceAndForgetTheValues) {
   Start();
   Settings();
   Number("brightness")->setValue(100);
@@ -154,7 +157,7 @@ TEST_F(DeviceSettingsTest, DefaultsResetTheDeviceAndForgetTheValues) {
   EXPECT_NE(ReadIni().find("[Device KNOB-1]\r\nbrightness=\r\n"), std::string::npos) << ReadIni();
 }
 
-TEST_F(DeviceSettingsTest, StoredValuesAreBroughtIntoRange) {
+TEST_F(uFrmDevSettingsTest, StoredValuesAreBroughtIntoRange) {
   const std::pair<const char*, int> cases[] = {
       {"brightness=900", 127}, {"brightness=-900", -128}, {"brightness=bright", 0}};
   for (const auto& [line, applied] : cases) {
@@ -168,7 +171,7 @@ TEST_F(DeviceSettingsTest, StoredValuesAreBroughtIntoRange) {
   }
 }
 
-TEST_F(DeviceSettingsTest, KeysTheDeviceDoesNotKnowAreKeptAndIgnored) {
+TEST_F(uFrmDevSettingsTest, KeysTheDeviceDoesNotKnowAreKeptAndIgnored) {
   WriteIni("[Device KNOB-1]\r\nzoom_absolute=5\r\nbrightness=10\r\n");
   Start();
   Settings();
@@ -177,7 +180,7 @@ TEST_F(DeviceSettingsTest, KeysTheDeviceDoesNotKnowAreKeptAndIgnored) {
   EXPECT_NE(ReadIni().find("zoom_absolute=5\r\nbrightness=20\r\n"), std::string::npos);
 }
 
-TEST_F(DeviceSettingsTest, TheChosenModeIsWhatTheNextStartCapturesIn) {
+TEST_F(uFrmDevSettingsTest, TheChosenModeIsWhatTheNextStartCapturesIn) {
   const TestCameraSpec camera = Knob("YUY2 320x240@30, YUY2 640x480@30");
   Start(camera, {640, 480});
   TFrmDevSettings& settings = Settings();
@@ -185,12 +188,12 @@ TEST_F(DeviceSettingsTest, TheChosenModeIsWhatTheNextStartCapturesIn) {
   EXPECT_EQ(settings.cbMode->itemText(1), "YUY2 320x240, 30 fps");
   Pick(settings.cbMode, 1);
   EXPECT_EQ(settings.lblStatus->text(), "下次启动采集时生效");
-  EXPECT_EQ(PictureSize(), QSize(640, 480));
+  EXPECT_EQ(harness::PictureSize(*window), QSize(640, 480));
   Start(camera, {320, 240});
   EXPECT_NE(ReadIni().find("Mode=YUY2 320x240@30/1"), std::string::npos);
 }
 
-TEST_F(DeviceSettingsTest, AFailingDeviceSaysWhyAndKeepsItsValue) {
+TEST_F(uFrmDevSettingsTest, AFailingDeviceSaysWhyAndKeepsItsValue) {
   FakeV4l2Driver driver;
   driver.controls = {FakeV4l2Driver::Control(V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER,
                                              "Brightness", 0, 255, 128)};
