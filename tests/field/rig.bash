@@ -7,6 +7,8 @@
 # Usage: rig.bash STILLWICK_BIN RESULTS_DIR CACHE_DIR CHECK:RULE,RULE... ...
 # Exit status: 0 when the guest ran every check (whatever they found), 77 when this machine
 # cannot run the rig (the reason is printed and left in RESULTS_DIR/skipped), 1 otherwise.
+# FIELD_GUEST_SECONDS bounds the guest (780); STILLWICK_FIELD_EXPECT_FD_RELEASE=0 passes on to
+# the unplug check, which then reports a descriptor left open without failing on it.
 set -euo pipefail
 
 rig=$(cd "$(dirname "$0")" && pwd)

@@ -34,7 +34,8 @@ format=$(v4l2-ctl -d "$DEVICE" --get-fmt-video)
 running=$(echo "$format" | sed -n 's,.*Width/Height *: *\([0-9]*\)/\([0-9]*\).*,\1 \2,p')
 fourcc=$(echo "$format" | sed -n "s/.*Pixel Format *: *'\([^']*\)'.*/\1/p")
 rate=$(v4l2-ctl -d "$DEVICE" --get-parm | sed -n 's,.*Frames per second: *\([0-9.]*\).*,\1,p')
-note "listed: largest $size at up to $best_rate fps; running: $running $fourcc at $rate fps"
+colours=$(echo "$format" | sed -n 's/^\t*\(Colorspace\|YCbCr\/HSV Encoding\|Quantization\) *: /\1 /p' | paste -sd, -)
+note "listed: largest $size at up to $best_rate fps; running: $running $fourcc at $rate fps ($colours)"
 [ "$running" = "$size" ] || fail "the driver runs at $running, not the largest size $size"
 awk -v a="$rate" -v b="$best_rate" 'BEGIN { exit !(a == b) }' ||
   fail "the driver runs at $rate fps, not the highest listed for $size ($best_rate)"
