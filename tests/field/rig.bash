@@ -7,8 +7,9 @@
 # Usage: rig.bash STILLWICK_BIN RESULTS_DIR CACHE_DIR CHECK:RULE,RULE... ...
 # Exit status: 0 when the guest ran every check (whatever they found), 77 when this machine
 # cannot run the rig (the reason is printed and left in RESULTS_DIR/skipped), 1 otherwise.
-# FIELD_GUEST_SECONDS bounds the guest (780); STILLWICK_FIELD_EXPECT_FD_RELEASE=0 passes on to
-# the unplug check, which then reports a descriptor left open without failing on it.
+# FIELD_GUEST_SECONDS bounds the guest (780), FIELD_CHECK_SECONDS each check in it (420);
+# STILLWICK_FIELD_EXPECT_FD_RELEASE=0 passes on to the unplug check, which then reports a
+# descriptor left open without failing on it.
 set -euo pipefail
 
 rig=$(cd "$(dirname "$0")" && pwd)
@@ -120,6 +121,7 @@ fi
   printf 'FIELD_KERNEL_ROOT=%q\n' "$kdir/root"
   printf 'FIELD_BIN=%q\n' "$bin"
   printf 'FIELD_CHECKS=%q\n' "$checks"
+  printf 'FIELD_CHECK_SECONDS=%q\n' "${FIELD_CHECK_SECONDS:-420}"
   printf 'STILLWICK_FIELD_EXPECT_FD_RELEASE=%q\n' "${STILLWICK_FIELD_EXPECT_FD_RELEASE:-1}"
 } >"$results/job"
 
