@@ -59,11 +59,7 @@ int ToInt(std::int64_t value) {
 }  // namespace
 
 std::string DeviceSettingsSection(const platform::Moniker& moniker) {
-  std::string identity = moniker.Hint("device.serial");
-  if (identity.empty())
-    identity = moniker.Hint("device.bus_path");
-  if (identity.empty())
-    identity = moniker.DisplayName();
+  std::string identity = moniker.Identity();
   // A "]" would end the section's name early; a line break would start another line.
   std::replace_if(
       identity.begin(), identity.end(), [](char c) { return c == ']' || c == '\r' || c == '\n'; },

@@ -25,7 +25,7 @@ class QLabel;
 class QPushButton;
 class QScrollArea;
 
-// "Device " + serial, else bus path, else display name.
+// "Device " + the device's identity (Moniker::Identity).
 std::string DeviceSettingsSection(const platform::Moniker& moniker);
 // The stored mode's key; empty for "automatic" (the largest picture).
 std::string StoredCaptureMode(const platform::Moniker& moniker);

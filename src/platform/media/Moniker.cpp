@@ -154,6 +154,13 @@ std::string Moniker::Factory() const {
 std::string Moniker::Hint(const char* field) const {
   return Field(field);
 }
+std::string Moniker::Identity() const {
+  for (const char* key : {kSerial, kBusPath}) {
+    if (std::string value = Field(key); !value.empty())
+      return value;
+  }
+  return DisplayName();
+}
 
 GstRef<GstDevice> Moniker::FindDevice() const {
   const std::vector<DeviceRecord> devices = EnumerateDevices(Field(kCategory));

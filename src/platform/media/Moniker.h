@@ -39,6 +39,9 @@ class Moniker {
   // An identity hint as the device gave it ("device.serial", "api.v4l2.path"...); empty when
   // the device gave none.
   std::string Hint(const char* field) const;
+  // What names this device apart from others wherever it is plugged: its serial, else its bus
+  // path, else its display name; the hints BindToObject tries first.
+  std::string Identity() const;
 
   // The device present now that BindToObject would make its element from, or null.
   GstRef<GstDevice> FindDevice() const;
