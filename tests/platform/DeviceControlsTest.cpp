@@ -2,6 +2,7 @@
 // control interface against a driver that lists, refuses and goes away.
 #include <gtest/gtest.h>
 
+#include "HarnessEventLoop.h"
 #include "platform/media/DeviceControls.h"
 #include "support/FakeV4l2Driver.h"
 
@@ -121,6 +122,26 @@ TEST_F(V4l2ControlsTest, AFailedSetLeavesTheDriversValueAndSaysWhy) {
   std::int64_t actual = -1;
   EXPECT_TRUE(controls->Set(listed[0], 200, actual));
   EXPECT_EQ(actual, 200);
+}
+
+TEST_F(V4l2ControlsTest, ADeviceThatStopsAnsweringHoldsItsOwnThreadNotTheCaller) {
+  driver.Hold();
+  std::int64_t actual = -1;
+  EXPECT_EQ(controls->Set(listed[0], 200, actual).failure,
+            "Brightness: the device does not answer");
+  EXPECT_EQ(actual, 90);
+  EXPECT_FALSE(controls->Set(listed[0], 100, actual)) << "refused at once while a call hangs";
+  driver.Release();
+  EXPECT_TRUE(harness::WaitFor([&] { return bool(controls->Set(listed[0], 100, actual)); }));
+  EXPECT_EQ(actual, 100);
+
+  // Closed while a call hangs: the caller goes on, the call ends on its own.
+  const int answered = driver.Answered();
+  driver.Hold();
+  EXPECT_FALSE(controls->Set(listed[0], 50, actual));
+  controls.reset();
+  driver.Release();
+  EXPECT_EQ(driver.Answered(answered + 2), answered + 2);  // the change and its read-back
 }
 
 TEST_F(V4l2ControlsTest, AnUnpluggedDeviceListsNothingAndSaysSo) {

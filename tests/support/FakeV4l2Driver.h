@@ -1,12 +1,16 @@
 #pragma once
 // A V4L2 driver's control ioctls in memory, as the kernel's control framework answers them, with
-// the failures a real device gives (busy, unplugged), for platform::V4l2ControlsOver.
+// the failures a real device gives (busy, unplugged, no answer), for platform::V4l2ControlsOver.
+// The calls come from the controls' own thread; the test sets the fields between calls.
 
 #include <linux/videodev2.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,7 +47,41 @@ class FakeV4l2Driver {
   std::deque<v4l2_event> events;
 
   platform::V4l2Ioctl Bind() {
-    return [this](int, unsigned long request, void* arg) { return Ioctl(request, arg); };
+    return [this](int, unsigned long request, void* arg) {
+      {
+        std::unique_lock lock(gate_);
+        gateChanged_.wait(lock, [&] { return !held_; });
+      }
+      const int answer = Ioctl(request, arg);
+      const int error = errno;
+      {
+        // Told under the lock: a test that saw the count may end and take the driver with it.
+        std::lock_guard lock(gate_);
+        ++answered_;
+        gateChanged_.notify_all();
+      }
+      errno = error;
+      return answer;
+    };
+  }
+
+  // From Hold() to Release() every call waits: a camera that has stopped answering.
+  void Hold() {
+    std::lock_guard lock(gate_);
+    held_ = true;
+  }
+  void Release() {
+    {
+      std::lock_guard lock(gate_);
+      held_ = false;
+    }
+    gateChanged_.notify_all();
+  }
+  // Calls answered so far; waits (15 s at most) until there are at least `count`.
+  int Answered(int count = 0) {
+    std::unique_lock lock(gate_);
+    gateChanged_.wait_for(lock, std::chrono::seconds(15), [&] { return answered_ >= count; });
+    return answered_;
   }
 
   FakeV4l2Control* Find(std::uint32_t id) {
@@ -55,6 +93,11 @@ class FakeV4l2Driver {
   }
 
  private:
+  std::mutex gate_;  // guards held_ and answered_: the test's thread and the controls' thread
+  std::condition_variable gateChanged_;
+  bool held_ = false;
+  int answered_ = 0;
+
   static int Fail(int error) {
     errno = error;
     return -1;

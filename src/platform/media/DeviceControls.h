@@ -8,8 +8,9 @@
 // - elements whose properties are marked controllable (GST_PARAM_CONTROLLABLE), such as the
 //   test camera: a property's nick is the control's name;
 // - everything else: no controls.
-// Every call answers at once: a failing device (busy, gone, refusing a value) is a reason in
-// the result, never an exception, a crash or a wait. Main thread only.
+// Every call answers soon: a failing device (busy, gone, refusing a value, not answering: a
+// node's calls run on a thread of their own and are waited for a second or so) is a reason in
+// the result, never an exception, a crash or a hang. Main thread only.
 
 #include <cstdint>
 #include <functional>
