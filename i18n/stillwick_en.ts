@@ -4,42 +4,47 @@
 <context>
     <name>TFrmDevSettings</name>
     <message>
-        <location filename="../src/uFrmDevSettings.cpp" line="133"/>
+        <location filename="../src/uFrmDevSettings.cpp" line="129"/>
         <source>画面格式</source>
         <translation>Picture format</translation>
     </message>
     <message>
-        <location filename="../src/uFrmDevSettings.cpp" line="142"/>
+        <location filename="../src/uFrmDevSettings.cpp" line="138"/>
         <source>该设备没有可调的设置。</source>
         <translation>This device has no settings to adjust.</translation>
     </message>
     <message>
-        <location filename="../src/uFrmDevSettings.cpp" line="151"/>
+        <location filename="../src/uFrmDevSettings.cpp" line="147"/>
         <source>默认值</source>
         <translation>Defaults</translation>
     </message>
     <message>
-        <location filename="../src/uFrmDevSettings.cpp" line="152"/>
+        <location filename="../src/uFrmDevSettings.cpp" line="148"/>
         <source>关闭</source>
         <translation>Close</translation>
     </message>
     <message>
-        <location filename="../src/uFrmDevSettings.cpp" line="189"/>
+        <location filename="../src/uFrmDevSettings.cpp" line="193"/>
+        <source>启动采集时未能设置：%1</source>
+        <translation>Not set at the start of capture: %1</translation>
+    </message>
+    <message>
+        <location filename="../src/uFrmDevSettings.cpp" line="198"/>
         <source>设备设置 - %1</source>
         <translation>Device Settings - %1</translation>
     </message>
     <message>
-        <location filename="../src/uFrmDevSettings.cpp" line="193"/>
+        <location filename="../src/uFrmDevSettings.cpp" line="202"/>
         <source>设备已不在。</source>
         <translation>The device is gone.</translation>
     </message>
     <message>
-        <location filename="../src/uFrmDevSettings.cpp" line="215"/>
+        <location filename="../src/uFrmDevSettings.cpp" line="226"/>
         <source>自动(最大画面)</source>
         <translation>Automatic (largest picture)</translation>
     </message>
     <message>
-        <location filename="../src/uFrmDevSettings.cpp" line="365"/>
+        <location filename="../src/uFrmDevSettings.cpp" line="376"/>
         <source>下次启动采集时生效</source>
         <translation>Takes effect at the next start of capture</translation>
     </message>
@@ -63,7 +68,7 @@
     </message>
     <message>
         <location filename="../src/uMain.cpp" line="138"/>
-        <location filename="../src/uMain.cpp" line="465"/>
+        <location filename="../src/uMain.cpp" line="469"/>
         <source>暂停</source>
         <translation>Pause</translation>
     </message>
@@ -128,7 +133,7 @@
         <translation>Device Settings…</translation>
     </message>
     <message>
-        <location filename="../src/uMain.cpp" line="469"/>
+        <location filename="../src/uMain.cpp" line="473"/>
         <source>继续</source>
         <translation>Play</translation>
     </message>

@@ -98,8 +98,8 @@ std::string ApplyStoredControls(const platform::Moniker& moniker) {
       continue;
     std::int64_t actual = value;
     const platform::ControlResult result = controls->Set(control, value, actual);
-    if (!result && failure.empty())
-      failure = result.failure;
+    if (!result)
+      failure += (failure.empty() ? "" : "; ") + result.failure;
     if (result.deviceGone)
       break;
   }
@@ -181,6 +181,19 @@ void TFrmDevSettings::ShowStatus(const QString& text) {
   lblStatus->setText(text);
 }
 
+void TFrmDevSettings::NoteStart(const platform::Moniker& device, const QString& failure) {
+  startSection_ = DeviceSettingsSection(device);
+  startFailure_ = failure;
+  ShowStartFailure(false);
+}
+
+void TFrmDevSettings::ShowStartFailure(bool belowStatus) {
+  if (startFailure_.isEmpty() || !moniker_ || DeviceSettingsSection(*moniker_) != startSection_)
+    return;
+  const QString line = tr("启动采集时未能设置：%1").arg(startFailure_);
+  ShowStatus(belowStatus && !lblStatus->text().isEmpty() ? lblStatus->text() + "\n" + line : line);
+}
+
 void TFrmDevSettings::ShowDevice(std::unique_ptr<platform::Moniker> moniker, const QString& name) {
   setWindowTitle(tr("设备设置 - %1").arg(name));
   moniker_ = std::move(moniker);
@@ -190,6 +203,8 @@ void TFrmDevSettings::ShowDevice(std::unique_ptr<platform::Moniker> moniker, con
     return;
   }
   Rebuild();
+  // Below what the window found itself, if anything.
+  ShowStartFailure(true);
 }
 
 void TFrmDevSettings::ClearControls() {

@@ -31,7 +31,7 @@ std::string DeviceSettingsSection(const platform::Moniker& moniker);
 std::string StoredCaptureMode(const platform::Moniker& moniker);
 // The stored control values set on the device, each brought into the control's range; unknown
 // keys are passed over. Call after the device opened and before frames flow. Returns what
-// failed (empty when nothing did).
+// failed, every failure in the driver's order (empty when nothing did).
 std::string ApplyStoredControls(const platform::Moniker& moniker);
 
 class TFrmDevSettings : public QWidget {
@@ -48,6 +48,11 @@ class TFrmDevSettings : public QWidget {
   // The device the device list selects: its settings, or (null) that it is gone.
   void ShowDevice(std::unique_ptr<platform::Moniker> moniker, const QString& name);
   void ShowStatus(const QString& text);
+  // What a start of capture of `device` could not set (empty: it set everything), said in the
+  // status line while this window shows that device, and whenever it shows it again, until
+  // the next start says otherwise. A failed start leaves the device with its own values and
+  // capture runs on, so it is no reason for a box.
+  void NoteStart(const platform::Moniker& device, const QString& failure);
 
   // Tests reach a device through a driver of their own.
   static void SetControlsOpenerForTesting(ControlsOpener opener);
@@ -77,6 +82,7 @@ class TFrmDevSettings : public QWidget {
   void ShowValue(Row& row);
   void DeviceGone(const QString& why);
   void Store(const Row& row);
+  void ShowStartFailure(bool belowStatus);
 
   std::function<bool()> captureRunning_;
   std::unique_ptr<platform::Moniker> moniker_;
@@ -86,4 +92,6 @@ class TFrmDevSettings : public QWidget {
   QWidget* rowsHolder_ = nullptr;  // the scroll area's; replaced whole with every device
   QGridLayout* grid_ = nullptr;
   std::unique_ptr<QSocketNotifier> events_;  // watches controls_'s descriptor
+  std::string startSection_;                 // the device of startFailure_
+  QString startFailure_;
 };

@@ -401,9 +401,14 @@ void TFrmMain::ShowDeviceMenu(QWidget* over, const QPoint& at) {
     OpenDeviceSettings();
 }
 
-void TFrmMain::OpenDeviceSettings() {
+TFrmDevSettings& TFrmMain::DeviceSettingsWindow() {
   if (!FrmDevSettings)
     FrmDevSettings = new TFrmDevSettings(this, [this] { return CaptureRunning(); });
+  return *FrmDevSettings;
+}
+
+void TFrmMain::OpenDeviceSettings() {
+  DeviceSettingsWindow();
   FrmDevSettings->show();
   FrmDevSettings->raise();
   FrmDevSettings->activateWindow();
@@ -435,10 +440,9 @@ void TFrmMain::OpenPlayClick() {
     auto* grabber = BaseFilterOf(SampleGrabber);
     auto* source = BaseFilterOf(Filter);
     builder.SetCaptureMode(moniker ? StoredCaptureMode(*moniker) : std::string());
-    // Neither result is examined: a failure shows in the graph's state, which captures test.
-    builder.RenderStream(source, grabber, renderer);
-    // The builder opened the device; its stored controls go in before the first frame.
-    if (moniker)
+    // A failure shows in the graph's state, which captures test. A device the builder opened
+    // gets its stored controls before the first frame.
+    if (builder.RenderStream(source, grabber, renderer) == S_OK && moniker)
       ApplyDeviceSettings(*moniker);
     FGVCap.Play();
     btnGetPic->setEnabled(true);
@@ -450,12 +454,12 @@ void TFrmMain::OpenPlayClick() {
 
 void TFrmMain::ApplyDeviceSettings(const platform::Moniker& moniker) {
   const std::string failure = ApplyStoredControls(moniker);
-  if (failure.empty())
-    return;
-  // Capture goes on with the device's own values; the settings window says which one failed.
-  platform::LogLimited(lcUi(), "ApplyStoredControls", Q(failure));
-  if (FrmDevSettings && FrmDevSettings->isVisible())
-    FrmDevSettings->ShowStatus(Q(failure));
+  if (!failure.empty())
+    platform::LogLimited(lcUi(), "ApplyStoredControls", Q(failure));
+  // Capture goes on with the device's own values; the settings window says which failed, now
+  // or when it is opened.
+  if (!failure.empty() || FrmDevSettings)
+    DeviceSettingsWindow().NoteStart(moniker, Q(failure));
 }
 
 void TFrmMain::btnPauseClick() {

@@ -109,6 +109,7 @@ class TFrmMain : public QWidget {
   // The context menu of the device list and the preview: "设备设置…" for the selected device.
   void ShowDeviceMenu(QWidget* over, const QPoint& at);
   void OpenDeviceSettings();
+  TFrmDevSettings& DeviceSettingsWindow();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -200,13 +200,21 @@ TEST_F(uFrmDevSettingsTest, AFailingDeviceSaysWhyAndKeepsItsValue) {
   TFrmDevSettings::SetControlsOpenerForTesting([&](const platform::Moniker&, std::string&) {
     return platform::V4l2ControlsOver(-1, driver.Bind());
   });
+  // A stored value the device refuses at the start: said when the window opens, and at once
+  // at a start while it is open; the device keeps its value, and capture runs on.
+  WriteIni("[Device KNOB-1]\r\nbrightness=200\r\n");
+  driver.setError = EBUSY;
   Start();
   TFrmDevSettings& settings = Settings();
-  driver.setError = EBUSY;
-  Number("brightness")->setValue(200);
+  const QString atStart = "启动采集时未能设置：Brightness: Device or resource busy";
+  EXPECT_EQ(settings.lblStatus->text(), atStart);
+  Number("brightness")->setValue(150);
   EXPECT_EQ(settings.lblStatus->text(), "Brightness: Device or resource busy");
   EXPECT_EQ(Number("brightness")->value(), 128);
-  EXPECT_EQ(ReadIni().find("brightness="), std::string::npos);
+  EXPECT_NE(ReadIni().find("brightness=200\r\n"), std::string::npos);
+  window->OpenPlay->click();
+  EXPECT_EQ(settings.lblStatus->text(), atStart);
+  EXPECT_TRUE(harness::WaitFor([&] { return window->FGVCap.State() == GraphState::Playing; }));
   driver.setError = ENODEV;
   Number("brightness")->setValue(20);
   EXPECT_EQ(settings.lblStatus->text(), "Brightness: No such device");
