@@ -32,6 +32,10 @@ TEST(DeviceControlsTest, ValuesAreBroughtIntoTheControlsRange) {
   stepped.minimum = -10;
   stepped.maximum = 20;
   stepped.step = 4;  // -10, -6, ... 18
+  ControlInfo wide;  // a 64-bit control over the whole range
+  wide.minimum = INT64_MIN;
+  wide.maximum = INT64_MAX;
+  wide.step = 2;
   ControlInfo menu;
   menu.kind = ControlKind::Menu;
   menu.menu = {{0, "Off"}, {1, "50 Hz"}, {3, "Auto"}};  // 2 is a hole
@@ -42,9 +46,20 @@ TEST(DeviceControlsTest, ValuesAreBroughtIntoTheControlsRange) {
     std::int64_t applied;
   };
   const Case cases[] = {
-      {stepped, 500, 18}, {stepped, -500, -10}, {stepped, -7, -6}, {stepped, -9, -10},
-      {stepped, 20, 18},  {stepped, 2, 2},      {menu, 2, 1},  // equally near 1 and 3: the first
-      {menu, 9, 3},       {menu, -4, 0},
+      {stepped, 500, 18},
+      {stepped, -500, -10},
+      {stepped, -7, -6},
+      {stepped, -9, -10},
+      {stepped, 20, 18},
+      {stepped, 2, 2},
+      {menu, 2, 1},  // equally near 1 and 3: the first
+      {menu, 9, 3},
+      {menu, -4, 0},
+      {menu, INT64_MIN, 0},
+      {menu, INT64_MAX, 3},
+      {wide, INT64_MAX, INT64_MAX - 1},
+      {wide, 0, 0},
+      {wide, INT64_MIN, INT64_MIN},
   };
   for (const Case& c : cases)
     EXPECT_EQ(platform::ClampToControl(c.control, c.stored), c.applied) << c.stored;

@@ -143,28 +143,31 @@ std::string ControlKey(std::string_view name) {
 }
 
 std::int64_t ClampToControl(const ControlInfo& control, std::int64_t value) {
+  // Differences in unsigned arithmetic: a stored value may be any 64-bit number, and so may a
+  // 64-bit control's range, so a signed difference could overflow.
+  auto distance = [](std::int64_t a, std::int64_t b) {
+    return a > b ? static_cast<std::uint64_t>(a) - static_cast<std::uint64_t>(b)
+                 : static_cast<std::uint64_t>(b) - static_cast<std::uint64_t>(a);
+  };
   if (control.kind == ControlKind::Menu || control.kind == ControlKind::IntegerMenu) {
     if (control.menu.empty())
       return control.defaultValue;
-    auto distance = [value](const ControlMenuItem& item) {
-      return item.value > value ? item.value - value : value - item.value;
-    };
     return std::min_element(control.menu.begin(), control.menu.end(),
                             [&](const ControlMenuItem& a, const ControlMenuItem& b) {
-                              return distance(a) < distance(b);
+                              return distance(a.value, value) < distance(b.value, value);
                             })
         ->value;
   }
   if (control.maximum < control.minimum)
     return control.defaultValue;
   const std::int64_t clamped = std::clamp(value, control.minimum, control.maximum);
-  const std::int64_t step = std::max<std::int64_t>(control.step, 1);
+  const std::uint64_t step = static_cast<std::uint64_t>(std::max<std::int64_t>(control.step, 1));
   // Steps count from the minimum; half a step or more rounds up, within the range.
-  const std::int64_t above = clamped - control.minimum;
-  std::int64_t rounded = control.minimum + (above + step / 2) / step * step;
-  if (rounded > control.maximum)
-    rounded -= step;
-  return rounded;
+  const std::uint64_t above = distance(clamped, control.minimum);
+  std::uint64_t steps = above / step;
+  if (above % step >= step - step / 2 && steps < distance(control.maximum, control.minimum) / step)
+    ++steps;
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(control.minimum) + steps * step);
 }
 
 std::unique_ptr<DeviceControls> OpenDeviceControls(const Moniker& moniker, std::string& failure) {
