@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/media/DeviceMonitor.h"
+#include "platform/media/NodeIdentity.h"
 
 namespace platform {
 
@@ -79,6 +80,23 @@ void ApplySettings(const GstStructure* s, GstElement* element) {
   }
 }
 
+// A device's identity hint: its own property, else, for the serial and the bus path of a
+// device that names its V4L2 node and gives neither, what udev says of that node. So a camera
+// has one identity whether a probe, a started monitor or PipeWire listed it.
+std::string HintOf(GstDevice* device, const char* key) {
+  std::string value = DeviceProperty(device, key);
+  const bool udevHint = std::strcmp(key, kSerial) == 0 || std::strcmp(key, kBusPath) == 0;
+  if (!value.empty() || !udevHint || !DeviceProperty(device, kSerial).empty() ||
+      !DeviceProperty(device, kBusPath).empty()) {
+    return value;
+  }
+  std::string node = DeviceProperty(device, kV4l2Path);
+  if (node.empty() && DeviceProperty(device, kApi) == "v4l2")
+    node = DeviceProperty(device, kPath);
+  const NodeIdentity identity = UdevIdentity(node);
+  return std::strcmp(key, kSerial) == 0 ? identity.serial : identity.busPath;
+}
+
 std::string StringField(const GstStructure* s, const char* name) {
   const gchar* value = gst_structure_get_string(s, name);
   return value ? value : "";
@@ -103,7 +121,7 @@ std::unique_ptr<Moniker> Moniker::FromDevice(GstDevice* device, const std::strin
   gst_structure_set(s.get(), kCategory, G_TYPE_STRING, category.c_str(), kDisplayName,
                     G_TYPE_STRING, name ? name.get() : "", nullptr);
   for (const char* hint : {kApi, kSerial, kBusPath, kPath, kV4l2Path}) {
-    const std::string value = DeviceProperty(device, hint);
+    const std::string value = HintOf(device, hint);
     if (!value.empty())
       gst_structure_set(s.get(), hint, G_TYPE_STRING, value.c_str(), nullptr);
   }
@@ -168,7 +186,7 @@ GstRef<GstDevice> Moniker::FindDevice() const {
 
   std::vector<const DeviceRecord*> candidates;
   for (const DeviceRecord& record : devices) {
-    const std::string otherSerial = DeviceProperty(record.device.get(), kSerial);
+    const std::string otherSerial = HintOf(record.device.get(), kSerial);
     // Another serial is another device, whatever port, node or name it has now.
     if (!serial.empty() && !otherSerial.empty() && otherSerial != serial)
       continue;
@@ -177,7 +195,7 @@ GstRef<GstDevice> Moniker::FindDevice() const {
 
   auto valueOf = [](const DeviceRecord& record, const char* key) {
     return std::strcmp(key, kDisplayName) == 0 ? record.displayName
-                                               : DeviceProperty(record.device.get(), key);
+                                               : HintOf(record.device.get(), key);
   };
   bool matched = false;
   for (const char* key : {kSerial, kBusPath, kPath, kDisplayName}) {
