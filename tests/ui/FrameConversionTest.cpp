@@ -15,6 +15,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -240,6 +241,15 @@ class FrameConversionTest : public MainWindowFixture {
     QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
     return harness::ReadFile(window->BuildPictureFileName(number));
   }
+  // Saves `from` and the two numbers after it write one file, the shown frame as the per-frame
+  // conversion made it; `between` runs after the first.
+  void ExpectSavesFrozen(int from, const std::function<void()>& between) {
+    const std::string frozen = Save(from);
+    between();
+    EXPECT_TRUE(Save(from + 1) == frozen);
+    EXPECT_TRUE(Save(from + 2) == frozen);
+    EXPECT_TRUE(frozen == BmpFileOf(PerFrameConversion(ShownFrame())));
+  }
 
   // The frame the display picture is, held.
   VideoFrame ShownFrame() {
@@ -319,11 +329,8 @@ TEST_F(FrameConversionTest, UntickedSynchronousDisplayFreezesWhatSavesWrite) {
   EXPECT_TRUE(Save(2) != first);
 
   window->CallBack->setChecked(false);
-  const std::string frozen = Save(3);
-  ASSERT_TRUE(WaitForPreviewFrames());  // frames go on reaching the grabber and the preview
-  EXPECT_TRUE(Save(4) == frozen);
-  EXPECT_TRUE(Save(5) == frozen);
-  EXPECT_TRUE(frozen == BmpFileOf(PerFrameConversion(ShownFrame())));
+  // Frames go on reaching the grabber and the preview.
+  ExpectSavesFrozen(3, [&] { EXPECT_TRUE(WaitForPreviewFrames()); });
   EXPECT_TRUE(errors.empty());
 }
 
@@ -332,14 +339,10 @@ TEST_F(FrameConversionTest, PauseFreezesWhatSavesWrite) {
   window->edFileDir->setText(pictures);
   StartCamera({.format = "NV12", .pattern = "ball"});
   ASSERT_NO_FATAL_FAILURE(Pause());
-  const std::string paused = Save(1);
-  ASSERT_FALSE(paused.empty());
+  ASSERT_FALSE(Save(1).empty());
   // Paused, nothing comes that could be waited for: a camera that went on would have brought
   // frames in a few of its frame times.
-  QTest::qWait(300);
-  EXPECT_TRUE(Save(2) == paused);
-  EXPECT_TRUE(Save(3) == paused);
-  EXPECT_TRUE(paused == BmpFileOf(PerFrameConversion(ShownFrame())));
+  ExpectSavesFrozen(1, [] { QTest::qWait(300); });
   EXPECT_TRUE(errors.empty());
 }
 
