@@ -72,7 +72,7 @@ split_results() {
     fi
   done <"$results/check-$check.log"
   if [ -n "$current" ]; then
-    [ "$status" != 124 ] || echo "FAIL: stopped after ${FIELD_CHECK_SECONDS:-420} s" >>"$results/$current.log"
+    [ "$status" != 124 ] || echo "FAIL: stopped after ${FIELD_CHECK_SECONDS:-540} s" >>"$results/$current.log"
     finish "$current" "$status" $((ended - since))
   fi
   for name in ${rules//,/ }; do
@@ -91,7 +91,7 @@ finish() {
 # Each check is "NAME:RULE,RULE...", run as checks/NAME.sh.
 for entry in $FIELD_CHECKS; do
   check=${entry%%:*}
-  timeout --kill-after=5 "${FIELD_CHECK_SECONDS:-420}" \
+  timeout --kill-after=5 "${FIELD_CHECK_SECONDS:-540}" \
     bash "$FIELD_RIG/checks/$check.sh" "$FIELD_BIN" "" >"$results/check-$check.log" 2>&1
   status=$?
   split_results "$check" "${entry#*:}" "$status" "$(now_ms)"
