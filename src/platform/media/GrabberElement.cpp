@@ -181,11 +181,18 @@ gboolean ProposeAllocation_Streaming(GstBaseTransform* trans, GstQuery* decide,
   return TRUE;
 }
 
-// Runs on the thread that takes the element down from PAUSED (the main thread, as a rule).
+// Runs on the thread that takes the element down from PAUSED, once streaming through it has
+// ended. The kept frame goes back to its source with the stream: held on, it would keep the
+// device's buffer pool, and the device, open.
 gboolean Stop(GstBaseTransform* trans) noexcept {
   GrabberState& s = StateOf(trans);
-  std::lock_guard guard(s.lock);
-  s.connected = false;
+  {
+    std::lock_guard guard(s.lock);
+    s.connected = false;
+  }
+  platform::VideoFrame dropped;  // dropped after the lock, as in SetBufferSamples
+  std::lock_guard guard(s.heldLock);
+  dropped = std::exchange(s.held, platform::VideoFrame());
   return TRUE;
 }
 

@@ -78,7 +78,8 @@ class GrabberElement {
   // callback itself, which does not wait for itself. Must not be called while holding a lock
   // that the callback takes.
   void SetCallback(GrabberCallback callback, void* userData) noexcept;
-  // Keeps (or stops keeping and drops) the last frame: a reference, not a copy.
+  // Keeps (or stops keeping and drops) the last frame: a reference, not a copy. The kept frame
+  // is dropped when the element stops (PAUSED to READY), so it never outlives the stream.
   void SetBufferSamples(bool keep) noexcept;
   // The kept frame; empty when none is kept. Any thread.
   VideoFrame HeldFrame() const noexcept;
