@@ -247,6 +247,8 @@ void TFrmMain::ConnectHandlers() {
   GuardedConnect(spNumLen, &TSpinEdit::Changed, this, [this] { spNumLenChange(); });
   GuardedConnect(spStartNum, &TSpinEdit::Changed, this, [this] { spStartNumChange(); });
   connect(CallBack, &QCheckBox::toggled, this, [this](bool ticked) { callbackTicked_ = ticked; });
+  // Called by the graph under its own guard.
+  FGVCap.OnDSEvent = [this](TFilterGraph&, int code, intptr_t, intptr_t) { FGVCapDSEvent(code); };
   SampleGrabber.SetOnBuffer(
       [this](TSampleGrabber& sender, double time, const void* buffer, int32_t length) {
         SampleGrabberBuffer(sender, time, buffer, length);
@@ -297,6 +299,7 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
 
 void TFrmMain::FormClose() {
   CallBack->setChecked(false);  // its toggled handler clears the flag the streaming thread reads
+  LetGoOfDeviceFrames();
   FGVCap.ResetGraph();
   FGVCap.SetActive(false);
 }
@@ -377,6 +380,7 @@ void TFrmMain::cbVCapChange() {
 void TFrmMain::OpenPlayClick() {
   const int selected = cbVCap->currentIndex();
   if (selected >= 0) {
+    LetGoOfDeviceFrames();
     FGVCap.ResetGraph();
     FGVCap.SetActive(false);
     std::unique_ptr<platform::Moniker> moniker =
@@ -389,6 +393,7 @@ void TFrmMain::OpenPlayClick() {
     auto* source = BaseFilterOf(Filter);
     // Neither result is examined: a failure shows in the graph's state, which captures test.
     builder.RenderStream(source, grabber, renderer);
+    refuseFrames_ = false;
     FGVCap.Play();
     btnGetPic->setEnabled(true);
     btnGetMorePic->setEnabled(true);
@@ -421,6 +426,8 @@ void TFrmMain::SampleGrabberBuffer(TSampleGrabber& sender, double, const void* b
     // The grabber's buffer lock is held by our caller; the display lock is always taken inside
     // it.
     std::lock_guard displayLock(Picture);
+    if (refuseFrames_.load(std::memory_order_relaxed))
+      return;
     // `buffer` is the frame being announced: the grabber knows it (by its address, on this
     // thread) and makes the frame itself the picture, by reference, instead of copying bytes.
     sender.CopyToBitmap(&Picture, buffer, bufferLen);
@@ -430,6 +437,20 @@ void TFrmMain::SampleGrabberBuffer(TSampleGrabber& sender, double, const void* b
     platform::LogLimited(lcUi(), "SampleGrabberBuffer",
                          QStringLiteral("frame not shown: ") + QString::fromUtf8(e.what()));
   }
+}
+
+void TFrmMain::FGVCapDSEvent(int code) {
+  const bool ends = code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_DEVICE_LOST;
+  if (ends && !CaptureRunning())
+    LetGoOfDeviceFrames();
+}
+
+void TFrmMain::LetGoOfDeviceFrames() {
+  std::lock_guard displayLock(Picture);
+  // Frames still coming from the graph would be held again.
+  refuseFrames_.store(true, std::memory_order_relaxed);
+  if (!Picture.LetGoOfFrames())
+    platform::LogLimited(lcUi(), "display", QStringLiteral("the picture could not be copied"));
 }
 
 bool TFrmMain::CaptureRunning() const {
