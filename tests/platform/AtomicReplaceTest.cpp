@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -134,6 +135,43 @@ TEST_F(AtomicReplaceTest, ReplacesTheFileALinkNamesKeepingModeAndOwner) {
   EXPECT_EQ(st.st_uid, testfs::kNobody);
   EXPECT_EQ(st.st_mode & 07777, 0666u);
   EXPECT_EQ(ReadFile(Path("root's")), "nobody's");
+}
+
+// The kernel's protected_symlinks rule, whatever the setting here: in a sticky world-writable
+// folder only the writer's own links and the folder owner's are followed, at every link on the
+// way. The links are planted by another user, in a child running as that user.
+TEST_F(AtomicReplaceTest, LinksAreFollowedOnlyWhereTheKernelWould) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "needs root: links of another user";
+  for (const char* folder : {"shared", "theirs", "open", "private"})
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(folder));
+  ASSERT_EQ(::chmod(Path("shared").c_str(), 01777), 0);
+  ASSERT_EQ(::chmod(Path("theirs").c_str(), 01777), 0);
+  ASSERT_EQ(::chown(Path("theirs").c_str(), testfs::kNobody, testfs::kNogroup), 0);
+  ASSERT_EQ(::chmod(Path("open").c_str(), 0777), 0);
+  const std::string victim = Path("private/victim");
+  const auto plant = [](const std::string& target, const std::string& link) {
+    return testfs::RunUnprivileged([&] { return ::symlink(target.c_str(), link.c_str()); });
+  };
+  ASSERT_EQ(plant(victim, Path("shared/planted")), 0);
+  ASSERT_EQ(plant(Path("private/new"), Path("shared/dangling")), 0);
+  ASSERT_EQ(plant(Path("private"), Path("shared/folder")), 0);
+  ASSERT_EQ(plant(victim, Path("open/planted")), 0);
+  ASSERT_EQ(plant(victim, Path("theirs/planted")), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), Path("shared/mine").c_str()), 0);
+  ASSERT_EQ(::symlink(Path("shared/planted").c_str(), Path("private/chain").c_str()), 0);
+
+  const std::pair<const char*, int> cases[] = {
+      {"shared/planted", EACCES}, {"shared/dangling", EACCES}, {"shared/folder/victim", EACCES},
+      {"private/chain", EACCES},  {"shared/mine", 0},          {"open/planted", 0},
+      {"theirs/planted", 0},
+  };
+  for (const auto& [name, expected] : cases) {
+    WriteFile(victim, "old");
+    EXPECT_EQ(Replace(Path(name), "new"), expected) << name;
+    EXPECT_EQ(ReadFile(victim), expected == 0 ? "new" : "old") << name;
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("private/new")))) << name;
+  }
 }
 
 }  // namespace

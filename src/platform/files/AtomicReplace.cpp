@@ -50,6 +50,38 @@ int CreateTemp(const std::string& folder, mode_t mode, std::string& path, int& f
   return EEXIST;
 }
 
+// The kernel's rule for links (fs.protected_symlinks), applied whatever that setting: a link in
+// a folder that is sticky and world-writable is followed only when it is this user's or the
+// folder owner's, so a link another user planted in a shared folder is never followed.
+int MayFollow(const std::string& folder, const struct stat& link) {
+  if (link.st_uid == ::geteuid())
+    return 0;
+  struct stat st {};
+  if (::stat(folder.empty() ? "." : folder.c_str(), &st) != 0)
+    return errno;
+  if ((st.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH))
+    return 0;
+  return st.st_uid == link.st_uid ? 0 : EACCES;
+}
+
+std::string ReadLink(const std::string& path, const struct stat& st, int& error) {
+  // Sized from the link itself; grown if it changed in between.
+  std::string target(static_cast<size_t>(std::max<off_t>(st.st_size, 64)) + 1, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) {
+      error = errno;
+      return {};
+    }
+    if (static_cast<size_t>(n) < target.size()) {
+      target.resize(static_cast<size_t>(n));
+      error = target.empty() ? ENOENT : 0;
+      return target;
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
@@ -60,37 +92,69 @@ std::string FolderOf(const std::string& path) {
 }
 
 int ResolveLinks(const std::string& path, std::string& resolved) {
-  std::string current = path;
-  for (int hop = 0; hop <= 40; ++hop) {
+  // The names still to walk, last first; a link's target goes in place of the link.
+  std::vector<std::string> pending;
+  const auto push = [&pending](std::string_view names) {
+    std::vector<std::string> parts;
+    for (size_t begin = 0; begin <= names.size();) {
+      const size_t end = std::min(names.find('/', begin), names.size());
+      if (end > begin)
+        parts.emplace_back(names.substr(begin, end - begin));
+      begin = end + 1;
+    }
+    pending.insert(pending.end(), parts.rbegin(), parts.rend());
+  };
+  // Free of links at every step: "a/.." is "" (the current folder) and "/.." is "/".
+  std::string walked = path.starts_with('/') ? "/" : "";
+  push(path);
+  int hops = 0;
+  while (!pending.empty()) {
+    const std::string name = std::move(pending.back());
+    pending.pop_back();
+    if (name == ".")
+      continue;
+    const size_t slash = walked.rfind('/');
+    const std::string_view last =
+        std::string_view(walked).substr(slash == std::string::npos ? 0 : slash + 1);
+    if (name == ".." && !last.empty() && last != "..") {
+      walked.resize(slash == std::string::npos ? 0 : std::max<size_t>(slash, 1));
+      continue;
+    }
+    if (name == "..") {
+      if (walked != "/")
+        walked += walked.empty() ? ".." : "/..";
+      continue;
+    }
+    const std::string folder = walked;
+    std::string next = walked.empty() ? name : walked == "/" ? "/" + name : walked + "/" + name;
     struct stat st {};
-    if (::lstat(current.c_str(), &st) != 0) {
+    if (::lstat(next.c_str(), &st) != 0) {
       if (errno != ENOENT)
         return errno;
       // A new file, or the target a dangling link names; a missing folder shows on creation.
-      resolved = std::move(current);
+      for (; !pending.empty(); pending.pop_back())
+        next += "/" + pending.back();
+      resolved = std::move(next);
       return 0;
     }
     if (!S_ISLNK(st.st_mode)) {
-      resolved = std::move(current);
-      return 0;
+      walked = std::move(next);
+      continue;
     }
-    // Sized from the link itself; grown if it changed in between.
-    std::string target(static_cast<size_t>(std::max<off_t>(st.st_size, 64)) + 1, '\0');
-    for (;;) {
-      const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
-      if (n < 0)
-        return errno;
-      if (static_cast<size_t>(n) < target.size()) {
-        target.resize(static_cast<size_t>(n));
-        break;
-      }
-      target.resize(target.size() * 2);
-    }
-    if (target.empty() || target.front() != '/')
-      target.insert(0, FolderOf(current) + "/");
-    current = std::move(target);
+    if (++hops > 40)
+      return ELOOP;
+    if (const int error = MayFollow(folder, st))
+      return error;
+    int error = 0;
+    const std::string target = ReadLink(next, st, error);
+    if (error != 0)
+      return error;
+    if (target.front() == '/')
+      walked.assign(1, '/');  // not = "/": GCC 12 then warns of an overlapping copy
+    push(target);
   }
-  return ELOOP;
+  resolved = walked.empty() ? "." : std::move(walked);
+  return 0;
 }
 
 bool CanCreateFileIn(const std::string& folder) {
@@ -119,10 +183,10 @@ void AtomicReplace::Discard() noexcept {
 int AtomicReplace::Begin(const std::string& path, Options options) {
   Discard();
   options_ = options;
+  if (path.empty() || path.back() == '/')
+    return path.empty() ? ENOENT : EISDIR;
   if (const int error = ResolveLinks(path, target_))
     return error;
-  if (target_.empty() || target_.back() == '/')
-    return target_.empty() ? ENOENT : EISDIR;
 
   // Opened as an overwrite in place would open it: what this user may not write is not replaced.
   struct stat old {};

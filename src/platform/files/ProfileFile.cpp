@@ -38,6 +38,13 @@ int ReadBytes(const std::string& path, std::string& bytes) {
   return error;
 }
 
+// The settings file's bytes, through the links the kernel would follow (see ResolveLinks).
+int ReadSettings(const std::string& path, std::string& bytes) {
+  std::string target;
+  const int error = ResolveLinks(path, target);
+  return error != 0 ? error : ReadBytes(target, bytes);
+}
+
 // Ctrl-Z ends files written by old DOS and Windows tools; it counts as a blank.
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1A';
@@ -304,7 +311,7 @@ Change Update(const Text& text, std::string_view section, std::string_view key,
 std::optional<std::string> ProfileFile::Read(std::string_view section, std::string_view key,
                                              size_t maxChars) const {
   std::string bytes;
-  if (ReadBytes(path_, bytes) != 0)
+  if (ReadSettings(path_, bytes) != 0)
     return std::nullopt;
   const Text text(bytes);
   const std::vector<Line> lines = Parse(text);
@@ -317,7 +324,7 @@ std::optional<std::string> ProfileFile::Read(std::string_view section, std::stri
 std::vector<std::string> ProfileFile::Keys(std::string_view section) const {
   std::vector<std::string> keys;
   std::string bytes;
-  if (ReadBytes(path_, bytes) != 0)
+  if (ReadSettings(path_, bytes) != 0)
     return keys;
   const Text text(bytes);
   const std::vector<Line> lines = Parse(text);

@@ -28,9 +28,11 @@
 // in a matching pair of quotes, is written inside double quotes, which reading removes again.
 // Every other value is written as it is.
 //
-// Each call opens the file, does its one thing and closes it. A write holds an advisory lock (the
-// hidden file ".<name>.lock" beside the file) around reading, changing and replacing it, so
-// running copies of the program never lose each other's keys; it replaces the file through
+// Each call opens the file, does its one thing and closes it. A link at the name is followed only
+// where the kernel would follow it (ResolveLinks: never another user's link in a shared sticky
+// folder). A write holds an advisory lock (the hidden file ".<name>.lock" beside the file) around
+// reading, changing and replacing it, so running copies of the program never lose each other's
+// keys; it replaces the file through
 // AtomicReplace: whole or not at all, a link stays a link (its target is replaced), mode, owner
 // and group are kept. A write fails (returns false, file untouched, no temporary left) when the
 // file or its folder cannot be written, when the owner could not be kept, when the name is a

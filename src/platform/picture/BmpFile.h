@@ -13,7 +13,9 @@
 //
 // Written through AtomicReplace, so a picture of that name is replaced whole or not at all: an
 // existing file this user could not open for writing is not replaced (Permission denied), a
-// replaced one keeps its mode, and a name that is a symbolic link has its target replaced. On any
+// replaced one keeps its mode, and a name that is a symbolic link has its target replaced where
+// the kernel would follow that link (another user's link in a shared sticky folder is refused
+// with Permission denied). On any
 // failure nothing is left behind and an existing file is untouched; raises EStillwickError
 // "Cannot create file "<fileName>". <reason>" with the system's text for the failing call.
 namespace platform {
