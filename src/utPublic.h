@@ -44,7 +44,9 @@ std::string SettingsFilePath(
 // read-only mounts).
 bool FolderWritable(const std::string& folder);
 
-// Raises "Unable to write to %s" when the file cannot be written.
+// Raises "Unable to write to %s" when the file cannot be written. A lock held by another copy
+// of the program never makes the caller wait: the write is retried from the event loop, and
+// when the holder keeps the lock for seconds it fails with that message in the error box.
 void WriteIniValue(const std::string& fileName, const std::string& section, const std::string& key,
                    const std::string& value);
 // The stored value, at most 2047 characters; empty when the file, section or key is absent.

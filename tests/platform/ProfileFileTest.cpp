@@ -1,5 +1,6 @@
 #include "platform/files/ProfileFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -241,6 +242,35 @@ TEST_F(ProfileFileTest, ALinkStaysALinkAndItsTargetIsReplacedBesideItsLock) {
   EXPECT_EQ(testfs::Entries(dir_.path()), QStringList{"参数设置.INI"});
   EXPECT_EQ(testfs::Entries(dotfiles.path()),
             (QStringList{".stillwick.ini.lock", "stillwick.ini"}));
+}
+
+// In a shared sticky folder another user may plant a link at the settings file's name or at its
+// lock's: neither is followed. A lock made here opens only to those who may write the file, so
+// no other user can hold it.
+TEST_F(ProfileFileTest, AnotherUsersLinksAreNotFollowedNorMayTheyHoldTheLock) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "needs root: links of another user";
+  ASSERT_EQ(::chmod(dir_.path().toLocal8Bit().constData(), 0755), 0);
+  const std::string shared = dir_.filePath("shared").toStdString();
+  ASSERT_EQ(::mkdir(shared.c_str(), 0), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  const std::string victim = dir_.filePath("victim").toStdString(), original = "[S]\r\nk=1\r\n";
+  const std::string settings = shared + "/参数设置.INI", lock = shared + "/.参数设置.INI.lock";
+  for (const bool atLock : {false, true}) {
+    ::unlink(settings.c_str());
+    ASSERT_TRUE(WriteFile(victim, original));
+    ASSERT_TRUE(!atLock || WriteFile(settings, original));
+    const std::string& link = atLock ? lock : settings;
+    ASSERT_EQ(testfs::RunUnprivileged([&] { return ::symlink(victim.c_str(), link.c_str()); }), 0);
+    EXPECT_FALSE(ProfileFile(settings).Write("S", "k", "2")) << atLock;
+    EXPECT_EQ(ReadFile(victim), original) << atLock;
+    EXPECT_EQ(ProfileFile(settings).Read("S", "k"),
+              atLock ? std::optional<std::string>("1") : std::nullopt);
+    ::unlink(link.c_str());
+  }
+  ASSERT_TRUE(WriteFile(settings, original));
+  ASSERT_TRUE(ProfileFile(settings).Write("S", "k", "3"));
+  EXPECT_EQ(testfs::RunUnprivileged([&] { return ::open(lock.c_str(), O_RDONLY) < 0 ? 0 : 1; }), 0);
 }
 
 // Without the lock, each of two copies writing at once loses some of its keys to the other's

@@ -10,10 +10,15 @@
 #include <QTemporaryDir>
 
 #include <climits>
+#include <memory>
 #include <optional>
+#include <vector>
 
+#include "HarnessEventLoop.h"
 #include "HarnessFiles.h"
+#include "platform/files/FileLock.h"
 #include "platform/runtime/Error.h"
+#include "platform/runtime/ErrorBox.h"
 
 namespace {
 
@@ -129,6 +134,33 @@ TEST(utPublicTest, SettingsFileLocation) {
       plainFile + "/stillwick", [] { return true; }, [](const std::string&) {}));
   EXPECT_EQ(IniFileName(), inConfig);
   SetIniFileNameForTesting("");
+}
+
+// A lock held elsewhere never makes the window wait: the write is retried from the event loop,
+// a newer value replacing the one still waiting, and fails with its box when the holder keeps
+// the lock for seconds.
+TEST(utPublicTest, SettingsWriteMeetingAHeldLockIsRetriedFromTheEventLoop) {
+  QTemporaryDir dir;
+  const std::string ini = dir.filePath(kIniBaseName).toStdString();
+  const std::string lock = dir.filePath(QString(".") + kIniBaseName + ".lock").toStdString();
+  ASSERT_TRUE(harness::WriteFile(ini, "[START]\r\nk=1\r\n"));
+  std::vector<std::string> errors;
+  SetErrorPresenter([&](const std::string& text) { errors.push_back(text); });
+  for (const bool letsGo : {true, false}) {
+    auto holder = std::make_unique<platform::FileLock>();  // as another copy's
+    ASSERT_EQ(holder->Acquire(lock), 0);
+    WriteIniValue(ini, "START", "k", letsGo ? "2" : "4");
+    WriteIniValue(ini, "START", "k", letsGo ? "3" : "5");
+    const std::string before = letsGo ? "1" : "3";
+    EXPECT_EQ(ReadIniValue(ini, "START", "k"), before);
+    if (letsGo)
+      holder.reset();
+    EXPECT_TRUE(harness::WaitFor(
+        [&] { return !errors.empty() || ReadIniValue(ini, "START", "k") != before; }));
+  }
+  EXPECT_EQ(errors, std::vector<std::string>{"Unable to write to " + ini + "."});
+  EXPECT_EQ(ReadIniValue(ini, "START", "k"), "3");
+  SetErrorPresenter(nullptr);
 }
 
 TEST(utPublicTest, CounterCheck) {

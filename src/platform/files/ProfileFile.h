@@ -30,9 +30,9 @@
 //
 // Each call opens the file, does its one thing and closes it. A link at the name is followed only
 // where the kernel would follow it (ResolveLinks: never another user's link in a shared sticky
-// folder). A write holds an advisory lock (the hidden file ".<name>.lock" beside the file) around
-// reading, changing and replacing it, so running copies of the program never lose each other's
-// keys; it replaces the file through
+// folder). A write holds an advisory lock (the hidden file ".<name>.lock" beside the file, which
+// only those who may write the file may open) around reading, changing and replacing it, so
+// running copies of the program never lose each other's keys. It replaces the file through
 // AtomicReplace: whole or not at all, a link stays a link (its target is replaced), mode, owner
 // and group are kept. A write fails (returns false, file untouched, no temporary left) when the
 // file or its folder cannot be written, when the owner could not be kept, when the name is a
@@ -62,10 +62,17 @@ class ProfileFile {
                                   size_t maxChars = kMaxValueChars) const;
   // The section's key names (without their blanks) in file order; empty when absent.
   std::vector<std::string> Keys(std::string_view section) const;
-  // Stores the value under the key, creating file, section or key as needed.
+  // Stores the value under the key, creating file, section or key as needed. A lock held
+  // elsewhere is waited for, as FileLock waits (at most seconds).
   bool Write(std::string_view section, std::string_view key, std::string_view value) const;
+  // As Write, but never waits for the lock: Busy, with nothing written, while another holds it.
+  enum class Stored { Yes, No, Busy };
+  Stored TryWrite(std::string_view section, std::string_view key, std::string_view value) const;
 
  private:
+  Stored Store(std::string_view section, std::string_view key, std::string_view value,
+               int lockWaitMs) const;
+
   std::string path_;
 };
 
