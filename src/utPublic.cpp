@@ -1,6 +1,8 @@
 #include "utPublic.h"
 
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +14,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 
 #include "platform/files/AtomicReplace.h"
 #include "platform/files/ProfileFile.h"
@@ -53,8 +57,35 @@ bool HighResolutionCounterPresent() {
          resolution.tv_nsec <= 1000;
 }
 
+namespace {
+// Whether users other than this one could put, replace or link files in `folder`: it is theirs,
+// or they may write it (group or others, sticky or not); or they could swap it for another
+// through a folder above it, which is neither this user's nor root's, or which they may write
+// and is not sticky.
+bool OthersMayWriteIn(const std::string& folder) {
+  const std::unique_ptr<char, decltype(&std::free)> real(::realpath(folder.c_str(), nullptr),
+                                                         &std::free);
+  if (!real)
+    return true;
+  std::string path = real.get();
+  const uid_t me = ::geteuid();
+  for (bool itself = true;; itself = false) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+      return true;
+    if (st.st_uid != me && (itself || st.st_uid != 0))
+      return true;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (itself || (st.st_mode & S_ISVTX) == 0))
+      return true;
+    if (path == "/")
+      return false;
+    path.resize(std::max<size_t>(path.rfind('/'), 1));
+  }
+}
+}  // namespace
+
 bool FolderWritable(const std::string& folder) {
-  return platform::CanCreateFileIn(folder);
+  return !OthersMayWriteIn(folder) && platform::CanCreateFileIn(folder);
 }
 
 std::vector<std::string> InstalledBinFolders() {

@@ -40,8 +40,10 @@ std::string SettingsFilePath(
     const std::string& executablePath,
     const std::function<bool(const std::string& folder)>& folderWritable,
     const std::vector<std::string>& installedBinFolders = InstalledBinFolders());
-// Whether a new file can be made in `folder`: tried, since permission bits do not tell (root,
-// read-only mounts).
+// Whether `folder` may hold the settings file: this user can make a file in it (tried, since
+// permission bits do not tell: root, read-only mounts) and no other user can (not theirs, not
+// group- or world-writable, sticky or not, and not to be swapped through a folder above it),
+// since whoever can write there could plant a settings file or a link in its place.
 bool FolderWritable(const std::string& folder);
 
 // Raises "Unable to write to %s" when the file cannot be written. A lock held by another copy

@@ -1,6 +1,8 @@
 #include "utPublic.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <climits>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -19,6 +22,7 @@
 #include "platform/files/FileLock.h"
 #include "platform/runtime/Error.h"
 #include "platform/runtime/ErrorBox.h"
+#include "support/FileSystemFixtures.h"
 
 namespace {
 
@@ -161,6 +165,38 @@ TEST(utPublicTest, SettingsWriteMeetingAHeldLockIsRetriedFromTheEventLoop) {
   EXPECT_EQ(errors, std::vector<std::string>{"Unable to write to " + ini + "."});
   EXPECT_EQ(ReadIniValue(ini, "START", "k"), "3");
   SetErrorPresenter(nullptr);
+}
+
+// A folder others may write could get a planted settings file or a link in its place: the
+// settings file then lives in the configuration folder.
+TEST(utPublicTest, FolderOthersMayWriteDoesNotHoldTheSettingsFile) {
+  QTemporaryDir dir;
+  constexpr auto kMine = static_cast<uid_t>(-1);  // chown leaves it as it is
+  const struct {
+    const char* name;
+    mode_t above, mode;  // of the folder it is in, and its own
+    uid_t owner;
+    bool holds;
+  } cases[] = {
+      {"own", 0755, 0755, kMine, true},
+      {"group", 0755, 0775, kMine, false},
+      {"world", 0755, 0757, kMine, false},
+      {"sticky", 0755, 01777, kMine, false},
+      {"in-open", 0777, 0755, kMine, false},
+      {"in-sticky", 01777, 0755, kMine, true},
+      {"theirs", 0755, 0755, testfs::kNobody, false},
+  };
+  for (const auto& c : cases) {
+    const QString above = dir.filePath(c.name), folder = above + "/bin";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::chmod(above.toLocal8Bit().constData(), c.above), 0);
+    ASSERT_EQ(::chmod(folder.toLocal8Bit().constData(), c.mode), 0);
+    if (::chown(folder.toLocal8Bit().constData(), c.owner, static_cast<gid_t>(-1)) != 0) {
+      std::printf("  skipped \"%s\": needs root\n", c.name);
+      continue;
+    }
+    EXPECT_EQ(FolderWritable(folder.toStdString()), c.holds) << c.name;
+  }
 }
 
 TEST(utPublicTest, CounterCheck) {
