@@ -1,7 +1,10 @@
 #include "platform/files/AtomicReplace.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -172,6 +175,38 @@ TEST_F(AtomicReplaceTest, LinksAreFollowedOnlyWhereTheKernelWould) {
     EXPECT_EQ(ReadFile(victim), expected == 0 ? "new" : "old") << name;
     EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("private/new")))) << name;
   }
+}
+
+// A writer killed before its rename leaves its temporary file; the next process to write into the
+// folder removes it, but nothing a live writer holds, another user's file or another name.
+TEST_F(AtomicReplaceTest, LeftoversOfWritersNoLongerRunningGoAtTheFirstWrite) {
+  const pid_t dead = ::fork();
+  if (dead == 0)
+    ::_exit(0);
+  ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+  const std::string gone = ".stillwick-" + std::to_string(dead) + "-";
+  const bool root = ::geteuid() == 0;
+  const std::pair<std::string, bool> cases[] = {
+      {gone + "AbCdEfGh01.tmp", true},
+      {gone + "HeldByPeer.tmp", false},  // its writer is on another machine or in a container
+      {gone + "NobodyOwns.tmp", !root},  // another user's where we can make one
+      {".stillwick-" + std::to_string(::getppid()) + "-AbCdEfGh01.tmp", false},  // running
+      {gone + "AbCdEfGh01.tmp.bak", false},
+      {gone + "short.tmp", false},
+      {".stillwick-AbCdEfGh01.tmp", false},
+  };
+  for (const auto& [name, removed] : cases)
+    ASSERT_TRUE(WriteFile(Path(name.c_str()), "x"));
+  if (root) {
+    ASSERT_EQ(::chown(Path((gone + "NobodyOwns.tmp").c_str()).c_str(), testfs::kNobody, 0), 0);
+  }
+  const int peer = ::open(Path((gone + "HeldByPeer.tmp").c_str()).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(peer, LOCK_EX), 0);  // an open file of its own: as another process's lock
+
+  EXPECT_EQ(Replace(Path("pic.bmp"), "new"), 0);
+  for (const auto& [name, removed] : cases)
+    EXPECT_EQ(QFile::exists(QString::fromStdString(Path(name.c_str()))), !removed) << name;
+  ::close(peer);
 }
 
 }  // namespace

@@ -9,6 +9,11 @@
 // as an overwrite in place would; the replacement keeps its mode, and its owner and group as far
 // as the options ask. Every failure leaves the old file as it was and removes the temporary
 // file. Failures are reported as errno values (0 = success). Main thread only.
+//
+// The temporary file carries its writer's process id in its name and is locked (flock) while it
+// exists; the first write of a process into a folder removes the temporaries that writers no
+// longer running left there (killed, or a power cut): this user's files of that name pattern
+// alone, and only those nobody holds locked.
 
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -39,8 +44,8 @@ class AtomicReplace {
   AtomicReplace(const AtomicReplace&) = delete;
   AtomicReplace& operator=(const AtomicReplace&) = delete;
 
-  // Prepares the replacement of `path`: resolves links, checks the existing file and creates the
-  // temporary file with its mode and owner.
+  // Prepares the replacement of `path`: resolves links, checks the existing file, removes the
+  // folder's leftovers (first time only) and creates the temporary file with its mode and owner.
   int Begin(const std::string& path, Options options);
   // Every byte, resuming after short writes; a full disk shows as ENOSPC.
   int Write(std::vector<iovec>& parts);
