@@ -94,6 +94,28 @@ TEST_F(ProfileFileTest, ReadsFilesInTheirEncodingAndLineEnds) {
   }
 }
 
+// Valid UTF-8 can be GBK: the reading that is plausible text decides.
+TEST_F(ProfileFileTest, TellsGbkFromUtf8ByTheReadingThatMakesSense) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"k=D:\\\xCD\xBC\xC6\xAC", "D:\\图片"},
+      {"k=\xC7\xB0\xD7\xBA", "前缀"},
+      {"k=\xCF\xD4\xCE\xA2\xBE\xB5\xCD\xBC\xCF\xF1", "显微镜图像"},
+      {"k=\xD2\xBB", "一"},
+      {"d=C:\\Users\\lab\\\xCD\xBC\xC6\xAC\r\nk=scope-\xC7\xB0\xD7\xBA", "scope-前缀"},
+      // UTF-8, written here as the text itself.
+      {"k=图片", "图片"},
+      {"k=José", "José"},
+      {"k=Größe", "Größe"},
+      {"k=Привет", "Привет"},
+      {"k=Ελλάδα", "Ελλάδα"},
+      {"k=αβγ", "αβγ"},  // CE B1 CE B2 CE B3 is GB2312 as well: both make sense, UTF-8 wins
+  };
+  for (const auto& [lines, expected] : cases) {
+    WriteFile(path_, "[S]\r\n" + lines + "\r\n");
+    EXPECT_EQ(ProfileFile(path_).Read("S", "k"), expected) << lines;
+  }
+}
+
 TEST_F(ProfileFileTest, LongValuesAreCutToWholeCharacters) {
   WriteFile(path_, "[S]\nascii=" + std::string(3000, 'a') + "\n");
   std::string wide;
@@ -144,9 +166,15 @@ TEST_F(ProfileFileTest, WritesChangeOnlyTheirEntry) {
       {"[S]\r\nk=\xB2\xE2\r\n\x81\xFF\r\n", "S", "k", "新", "[S]\r\nk=\xD0\xC2\r\n\x81\xFF\r\n"},
       {"[S]\r\nk=\xB2\xE2\r\n", "T", "名", "一",
        "[S]\r\nk=\xB2\xE2\r\n[T]\r\n\xC3\xFB=\xD2\xBB\r\n"},
-      // Its last GBK bytes replaced, a GBK file whose rest reads as UTF-8 becomes UTF-8 with the
-      // same texts: "一" is D2 BB in GBK, which UTF-8 would read as another letter.
-      {"[S]\r\nk=\xB2\xE2\r\nc=\xD2\xBB\r\n", "S", "k", "x", "[S]\r\nk=x\r\nc=\xE4\xB8\x80\r\n"},
+      // Its last bytes that are not UTF-8 replaced, a GBK file stays GBK byte for byte where the
+      // rest reads as implausible UTF-8 ("一", "图片": "һ", "ͼƬ") and becomes UTF-8 with the same
+      // texts where it reads as UTF-8 words ("伪尾纬": "αβγ"); the same the other way round.
+      {"[S]\r\nk=\xB2\xE2\r\nc=\xD2\xBB\r\nd=D:\\\xCD\xBC\xC6\xAC\r\n", "S", "k", "x",
+       "[S]\r\nk=x\r\nc=\xD2\xBB\r\nd=D:\\\xCD\xBC\xC6\xAC\r\n"},
+      {"[S]\r\nk=\xB2\xE2\r\nc=\xCE\xB1\xCE\xB2\xCE\xB3\r\n", "S", "k", "x",
+       "[S]\r\nk=x\r\nc=\xE4\xBC\xAA\xE5\xB0\xBE\xE7\xBA\xAC\r\n"},
+      {"[S]\r\nk=Größe\r\nc=ͼƬ\r\n", "S", "k", "x",
+       "[S]\r\nk=x\r\nc=\x81\x30\xC9\x30\x81\x30\x9C\x32\r\n"},
       // UTF-16LE stays UTF-16LE.
       {std::string("\xFF\xFE[\0S\0]\0\n\0k\0=\0"
                    "1\0",

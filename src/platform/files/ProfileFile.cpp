@@ -305,12 +305,19 @@ Change Update(const Text& text, std::string_view section, std::string_view key,
     out.append(entry).append(eol).append(text.bytes.substr(line.next));
   }
 
-  // A GB18030 file whose only bytes that are not UTF-8 were in the value replaced would read as
-  // UTF-8 next time, and its other texts differently. It becomes UTF-8, holding the same texts.
-  if (text.encoding == TextEncoding::Gb18030 && DetectEncoding(out) == TextEncoding::Utf8) {
+  // The file keeps its encoding, and every byte outside the entry. Rarely the bytes left would
+  // read in the other encoding next time (a GB18030 file whose only text that is not plausible
+  // UTF-8 was the value replaced, or the reverse), and its other texts differently: then the
+  // whole file goes over to that encoding holding the same texts, or the write is refused.
+  const TextEncoding readAs = DetectEncoding(out);
+  if (readAs != text.encoding) {
     Text written(out);
-    written.encoding = TextEncoding::Gb18030;  // as it was read, not as it would be
-    out = Transcoded(written, Parse(written));
+    written.encoding = text.encoding;  // as it was read, not as it would be
+    const std::string texts = Transcoded(written, Parse(written));
+    std::string converted = EncodeFromUtf8(texts, readAs);
+    if (DetectEncoding(converted) != readAs || DecodeToUtf8(converted, readAs) != texts)
+      return Change::Refused;
+    out = std::move(converted);
   }
   return Change::Made;
 }

@@ -2,7 +2,8 @@
 // The settings file: a profile text of "[section]" headers and "key=value" lines.
 //
 // Encodings: a new file is UTF-8. A file found in another encoding keeps it at every write: one
-// that starts with a UTF-16LE byte-order mark is UTF-16LE; one that is not valid UTF-8 is GB18030
+// that starts with a UTF-16LE byte-order mark is UTF-16LE; one that is not valid UTF-8, or whose
+// UTF-8 reading is implausible where its GBK one is common Chinese (DetectEncoding), is GB18030
 // (files carried over from Chinese Windows, in the GBK code page). Names and values are UTF-8
 // here whatever the file holds.
 //
