@@ -9,7 +9,8 @@
 // computed first, Dib::ComputeFramePixels; one without pixels fails with "Invalid argument"):
 // file header, info header (always
 // bottom-up, with biSizeImage filled in), the masks or colour table where the format has them, then
-// the rows padded to 4 bytes, bottom row first whatever the Dib's own row order.
+// the rows padded to 4 bytes, bottom row first whatever the Dib's own row order. In 32-bit pictures
+// the bits no colour uses (BI_RGB: the fourth byte) are written as 0.
 //
 // Written through AtomicReplace, so a picture of that name is replaced whole or not at all: an
 // existing file this user could not open for writing is not replaced (Permission denied), a
