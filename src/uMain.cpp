@@ -564,7 +564,7 @@ int RunStillwick(int argc, char** argv) {
   // Wayland shows no window icons: the compositor finds the icon through the desktop entry.
   QGuiApplication::setDesktopFileName("stillwick");
   SetErrorPresenter([](const std::string& message) {
-    QMessageBox::critical(QApplication::activeWindow(), "Stillwick", Q(message), QMessageBox::Ok);
+    MakeErrorMessageBox(QApplication::activeWindow(), message)->exec();
   });
   const bool ready = InitializePublic(S(QCoreApplication::applicationFilePath()),
                                       HighResolutionCounterPresent, [](const std::string& message) {
