@@ -210,14 +210,17 @@ int ResolveLinks(const std::string& path, std::string& resolved) {
       continue;
     }
     const std::string folder = walked;
-    std::string next = walked.empty() ? name : walked == "/" ? "/" + name : walked + "/" + name;
+    std::string next = walked;
+    if (!next.empty() && next != "/")
+      next += '/';
+    next += name;
     struct stat st {};
     if (::lstat(next.c_str(), &st) != 0) {
       if (errno != ENOENT)
         return errno;
       // A new file, or the target a dangling link names; a missing folder shows on creation.
       for (; !pending.empty(); pending.pop_back())
-        next += "/" + pending.back();
+        next.append("/").append(pending.back());
       resolved = std::move(next);
       return 0;
     }
