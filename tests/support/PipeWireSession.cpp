@@ -79,6 +79,7 @@ std::vector<std::string> EnvironmentWith(const std::vector<std::string>& overrid
 
 std::vector<char*> CStrings(std::vector<std::string>& strings) {
   std::vector<char*> pointers;
+  pointers.reserve(strings.size() + 1);
   for (auto& s : strings)
     pointers.push_back(s.data());
   pointers.push_back(nullptr);
