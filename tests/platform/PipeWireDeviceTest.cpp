@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/DeviceMonitor.h"
-#include "platform/GstRef.h"
+#include "platform/media/DeviceMonitor.h"
+#include "platform/media/GstRef.h"
 #include "support/PipeWireSession.h"
 
 namespace {

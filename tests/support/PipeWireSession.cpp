@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/GstRef.h"
+#include "platform/media/GstRef.h"
 
 extern char** environ;
 
