@@ -10,7 +10,6 @@ constexpr HRESULT S_FALSE = 1;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
 
-
 // Passes the code through unchanged: a failure is neither reported nor raised.
 constexpr HRESULT CheckHResult(HRESULT hr) noexcept {
   return hr;
