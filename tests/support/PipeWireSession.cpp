@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/media/DeviceMonitor.h"
 #include "platform/media/GstRef.h"
 
 extern char** environ;
@@ -224,6 +225,10 @@ Session::~Session() {
 }
 
 void Session::AttachThisProcess() {
+  // A started provider stays connected to the daemon it found (an earlier session's, gone by
+  // now); the next listing starts anew. Stopped while its daemon runs, 0.3.65's provider
+  // corrupts the heap, so it is left started when the session ends.
+  platform::StopDeviceMonitors();
   if (const char* old = std::getenv("PIPEWIRE_RUNTIME_DIR"))
     savedRuntimeDir_ = old;
   // Read at every connection, so it takes effect for the provider and pipewiresrc from now on.

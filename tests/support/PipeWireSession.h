@@ -11,7 +11,8 @@
 //   camera->Unplug();                          // its node is gone
 //
 // While a session is up, this process connects to it (PIPEWIRE_RUNTIME_DIR) and the PipeWire
-// device provider, which the test main keeps out of results, takes part at its own rank. Every
+// device provider, which the test main keeps out of results, takes part at its own rank; the
+// device monitors are started afresh for each session, so the listing follows it. Every
 // wait is bounded; every process started is ended by the destructors, each by its own process
 // group. Main thread.
 
