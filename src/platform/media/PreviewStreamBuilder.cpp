@@ -2,6 +2,7 @@
 
 #include "platform/media/CaptureMode.h"
 #include "platform/media/GstRef.h"
+#include "platform/media/Moniker.h"
 #include "platform/media/Pipeline.h"
 
 namespace platform {
@@ -54,9 +55,14 @@ GstElement* InsertDecoder(GstElement* pipeline, GstCaps* caps) {
 }
 
 // The source, held to the mode the graph captures in when it offers modes (a capsfilter after
-// it); the source itself when it names none.
+// it); the source itself when it names none. An element that offers anything until it streams
+// (pipewiresrc) is held to the modes of the device it was made from.
 GstElement* HoldToMode(GstElement* pipeline, GstElement* source) {
   auto offered = OutputCaps(source);
+  if (offered && gst_caps_is_any(offered.get())) {
+    if (GstDevice* device = BoundDevice(source))
+      offered = GstRef<GstCaps>::Adopt(gst_device_get_caps(device));
+  }
   auto mode = ChooseCaptureMode(offered.get());
   if (!mode)
     return source;
