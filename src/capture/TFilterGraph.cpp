@@ -1,6 +1,7 @@
 #include "capture/TFilterGraph.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "capture/CaptureLog.h"
 #include "capture/GraphFailureText.h"
@@ -10,6 +11,7 @@
 #include "platform/media/GraphRegistry.h"
 #include "platform/media/GstRef.h"
 #include "platform/media/Pipeline.h"
+#include "platform/media/PipelineDriver.h"
 #include "platform/media/PreviewStreamBuilder.h"
 #include "platform/runtime/Error.h"
 #include "platform/runtime/ErrorBox.h"
@@ -17,8 +19,14 @@
 
 using platform::AssertMainThread;
 using platform::ElementState;
+using std::chrono::milliseconds;
 
 namespace {
+
+// How long the main thread waits for a state change before it goes on without it ("at once").
+// A change takes milliseconds unless an element holds it (pipewiresrc's start waits for
+// PipeWire up to 30 s), which costs the window this long once, not again while it is held.
+constexpr milliseconds kAtOnce{500};
 
 // Calls `f` for each item of `live` as it was on entry, skipping items that an earlier call
 // took out of the list (a component may unlink itself or another one from a notification).
@@ -49,11 +57,23 @@ struct TFilterGraph::Impl {
   void Deactivate();
   // Ends the platform side of an active graph (bus, registry, log, builder, pipeline).
   void ReleasePlatform() noexcept;
+  // Lets the pipeline and its driver go; a pipeline still held finishes on its own.
+  void LetPipelineGo() noexcept;
   void ApplyLogFile();
   void AddLinked(ILinkedFilter* component);
-  void RemoveLinked(ILinkedFilter* component);
+  // `takeOut`: the filter leaves the pipeline; false for a pipeline given up, whose elements
+  // are not touched again (they go with it).
+  void RemoveLinked(ILinkedFilter* component, bool takeOut);
   void Broadcast(ControlEvent event, int param);
   bool Control(ControlEvent event, ElementState target, bool acceptAsync);
+  // The state a query that does not wait reports: the target of a request under way.
+  ElementState Reported() const;
+  // Takes the pipeline to NULL if that can be done at once. False when an element holds it:
+  // the pipeline is given up (it goes to NULL on its own, and counts as stopped).
+  bool StopAtOnce();
+  // ResetGraph's answer to a pipeline given up: a new, empty pipeline that holds the
+  // components' filters afresh.
+  void Renew();
   void HandleMessage(GstMessage* message);
   void Dispatch(int code, intptr_t param1, intptr_t param2);
 
@@ -67,6 +87,11 @@ struct TFilterGraph::Impl {
   std::vector<IGraphListener*> listeners;  // in link order; not owned
 
   platform::GstRef<GstElement> pipeline;
+  // Makes the pipeline's state changes on its own thread; with `pipeline`.
+  std::unique_ptr<platform::PipelineDriver> driver;
+  // A stop could not be made at once: the pipeline only waits to be let go. It counts as
+  // stopped and is never raised again.
+  bool givenUp = false;
   std::unique_ptr<TCaptureGraphBuilder> builder;
   platform::GraphBus bus;  // the notification object
   platform::GraphRegistry registry;
@@ -90,6 +115,8 @@ void TFilterGraph::Impl::Activate() {
   if (!created)
     RaiseError("Cannot create the capture graph");
   pipeline = std::move(created);
+  driver = std::make_unique<platform::PipelineDriver>(pipeline.get());
+  givenUp = false;
   // gmDVD needs nothing this system has; it gets the plain graph of gmNormal.
   if (mode == TGraphMode::gmCapture)
     builder = std::make_unique<TCaptureGraphBuilder>(self);
@@ -109,8 +136,8 @@ void TFilterGraph::Impl::Deactivate() {
   Broadcast(ControlEvent::ActiveChanged, 0);
   // Streaming ends first: a pipeline still changing state would take an element we just
   // stopped back to PLAYING before we could remove it, and it would be freed still running.
-  platform::StopElement(pipeline.get());
-  ForEachLinked(filters, [this](ILinkedFilter* component) { RemoveLinked(component); });
+  const bool stopped = StopAtOnce();
+  ForEachLinked(filters, [&](ILinkedFilter* component) { RemoveLinked(component, stopped); });
   ReleasePlatform();
 }
 
@@ -121,9 +148,18 @@ void TFilterGraph::Impl::ReleasePlatform() noexcept {
   registry.Withdraw();
   log.Close();
   builder.reset();
-  platform::StopElement(pipeline.get());
-  pipeline.reset();
+  LetPipelineGo();
   active = false;
+}
+
+void TFilterGraph::Impl::LetPipelineGo() noexcept {
+  // Done at once as a rule, so nothing of the pipeline outlives this call; a pipeline given
+  // up is not waited for again.
+  if (driver)
+    driver->Release(givenUp ? milliseconds(0) : kAtOnce);
+  driver.reset();
+  pipeline.reset();
+  givenUp = false;
 }
 
 void TFilterGraph::Impl::ApplyLogFile() {
@@ -143,10 +179,10 @@ void TFilterGraph::Impl::AddLinked(ILinkedFilter* component) {
   component->NotifyFilterOperation(FilterOperation::Added, 0);
 }
 
-void TFilterGraph::Impl::RemoveLinked(ILinkedFilter* component) {
+void TFilterGraph::Impl::RemoveLinked(ILinkedFilter* component, bool takeOut) {
   component->NotifyFilterOperation(FilterOperation::AboutToRemove, 0);
   GstElement* filter = component->GetBaseFilter();
-  if (platform::RemoveElement(pipeline.get(), filter)) {
+  if (takeOut && platform::RemoveElement(pipeline.get(), filter)) {
     log.Note("REMOVE " + component->GetFilterName());
   }
   component->NotifyFilterOperation(FilterOperation::Removed, 0);
@@ -157,6 +193,12 @@ void TFilterGraph::Impl::Broadcast(ControlEvent event, int param) {
                 [&](IGraphListener* listener) { listener->ControlEventReceived(event, param); });
 }
 
+ElementState TFilterGraph::Impl::Reported() const {
+  if (const std::optional<ElementState> pending = driver->Pending())
+    return *pending;
+  return platform::ReportedState(pipeline.get());
+}
+
 bool TFilterGraph::Impl::Control(ControlEvent event, ElementState target, bool acceptAsync) {
   if (!pipeline)
     return false;
@@ -164,12 +206,23 @@ bool TFilterGraph::Impl::Control(ControlEvent event, ElementState target, bool a
   if (!pipeline)
     return false;  // a listener deactivated the graph
   // A stopped pipeline holds its devices closed; raising it to READY to "stop" it would open
-  // them again, a lost one included.
-  if (target == ElementState::Ready &&
-      platform::ReportedState(pipeline.get()) == ElementState::Null) {
+  // them again, a lost one included. One given up is stopped for good.
+  if (target == ElementState::Ready && (givenUp || Reported() == ElementState::Null))
     return true;
+  if (givenUp)
+    return false;
+  const std::optional<platform::StateChange> change =
+      driver->Change(target, driver->Held() ? milliseconds(0) : kAtOnce);
+  if (!change) {
+    // Still under way: a start goes on (State reports its target); a stop that cannot be made
+    // at once gives the pipeline up, which then counts as stopped.
+    if (target == ElementState::Ready) {
+      givenUp = true;
+      driver->Change(ElementState::Null, milliseconds(0));
+    }
+    return target == ElementState::Playing;
   }
-  switch (platform::SetState(pipeline.get(), target)) {
+  switch (*change) {
     case platform::StateChange::Success:
     case platform::StateChange::NoPreroll:  // reached; a live source just holds no frame
       return true;
@@ -179,6 +232,41 @@ bool TFilterGraph::Impl::Control(ControlEvent event, ElementState target, bool a
       break;
   }
   return false;
+}
+
+bool TFilterGraph::Impl::StopAtOnce() {
+  if (!driver->Pending() && platform::ReportedState(pipeline.get()) == ElementState::Null &&
+      platform::SettledState(pipeline.get())) {
+    givenUp = false;
+    return true;  // nothing holds it: stopped already, or given up and stopped since
+  }
+  if (!givenUp && driver->Change(ElementState::Null, driver->Held() ? milliseconds(0) : kAtOnce))
+    return true;
+  givenUp = true;
+  return false;
+}
+
+void TFilterGraph::Impl::Renew() {
+  ForEachLinked(filters, [&](ILinkedFilter* component) { RemoveLinked(component, false); });
+  bus.Detach();
+  registry.Withdraw();
+  LetPipelineGo();
+  auto created = platform::NewPipeline(self.Name());
+  if (!created) {
+    // Nothing to go on with: the graph ends inactive.
+    log.Close();
+    builder.reset();
+    active = false;
+    RaiseError("Cannot create the capture graph");
+  }
+  pipeline = std::move(created);
+  driver = std::make_unique<platform::PipelineDriver>(pipeline.get());
+  errorShown = false;
+  bus.Attach(pipeline.get());
+  if (graphEdit)
+    registry.Enter(pipeline.get());
+  log.Note("the graph's former pipeline could not stop at once; it goes on its own");
+  ForEachLinked(filters, [this](ILinkedFilter* component) { AddLinked(component); });
 }
 
 void TFilterGraph::Impl::HandleMessage(GstMessage* message) {
@@ -199,8 +287,9 @@ void TFilterGraph::Impl::HandleMessage(GstMessage* message) {
     // An error, or the end of a live stream, ends it for good (an unplugged camera, a busy one,
     // a format nobody can convert). Stopping makes State say so, so nothing keeps saving the
     // last picture as if it were live; the user hears of it once, not once per element that
-    // complains after it. NULL closes the device; Stop and ResetGraph leave it closed.
-    platform::StopElement(current);
+    // complains after it. NULL closes the device; Stop and ResetGraph leave it closed. A
+    // pipeline an element holds is given up instead, and counts as stopped at once.
+    StopAtOnce();
     if (!errorShown)
       failure = GraphFailureText(event.failure, event.message);
     errorShown = true;
@@ -225,6 +314,9 @@ void TFilterGraph::Impl::Dispatch(int code, intptr_t param1, intptr_t param2) {
 HRESULT TCaptureGraphBuilder::RenderStream(GstElement* source, GstElement* intermediate,
                                            GstElement* sink) {
   AssertMainThread();
+  // A pipeline given up is left alone: an element of it may be held in a state change.
+  if (graph_.impl_->givenUp)
+    return E_FAIL;
   return platform::RenderPreviewStream(graph_.Pipeline(), source, intermediate, sink) ? S_OK
                                                                                       : E_FAIL;
 }
@@ -347,7 +439,9 @@ GraphState TFilterGraph::State() const {
   AssertMainThread();
   if (!impl_->pipeline)
     return GraphState::Uninitialized;
-  switch (platform::ReportedState(impl_->pipeline.get())) {
+  if (impl_->givenUp)
+    return GraphState::Stopped;
+  switch (impl_->Reported()) {
     case ElementState::Null:
     case ElementState::Ready:
       return GraphState::Stopped;
@@ -369,8 +463,12 @@ void TFilterGraph::ResetGraph() {
   if (!impl_->pipeline)
     return;
   // Nothing may stream while the graph is taken apart: an element cut off mid-stream fails
-  // the whole pipeline with "not-linked".
-  platform::StopElement(impl_->pipeline.get());
+  // the whole pipeline with "not-linked". One an element holds is not taken apart but
+  // replaced.
+  if (!impl_->StopAtOnce()) {
+    impl_->Renew();
+    return;
+  }
   DisconnectAllPins();
   std::vector<GstElement*> linked;
   for (auto* component : impl_->filters)
@@ -384,7 +482,7 @@ void TFilterGraph::ResetGraph() {
 
 void TFilterGraph::DisconnectAllPins() {
   AssertMainThread();
-  if (!impl_->pipeline)
+  if (!impl_->pipeline || impl_->givenUp)
     return;
   for (const auto& element : platform::Elements(impl_->pipeline.get())) {
     platform::DisconnectPads(element.get());
@@ -407,7 +505,7 @@ void TFilterGraph::UnlinkFilter(ILinkedFilter* component) {
     return;
   EraseFirst(filters, component);
   if (impl_->active)
-    impl_->RemoveLinked(component);
+    impl_->RemoveLinked(component, !impl_->givenUp && !impl_->driver->Held());
 }
 
 void TFilterGraph::LinkListener(IGraphListener* listener) {

@@ -3,6 +3,14 @@
 // filters as it becomes active and inactive, runs it, and hands its events to listeners on
 // the main thread. Every operation runs on the main thread.
 //
+// The pipeline's state changes run on a thread of its own (platform::PipelineDriver), and the
+// main thread waits for each only a moment (kAtOnce, half a second): an element may hold a
+// change for as long as it likes (pipewiresrc waits for PipeWire up to 30 s, several times
+// over). A pipeline that cannot stop at once is given up: the graph reports it Stopped, never
+// raises it again, and lets it go (its elements with it) when it has finished on its own;
+// ResetGraph then carries on with a new pipeline holding the components' filters afresh.
+
+//
 // Public entries assert the main thread (platform::AssertMainThread).
 //
 // Lifetime of the graph and its components (either may be destroyed first):
@@ -44,7 +52,7 @@ class TCaptureGraphBuilder {
   // Links source -> (decoder) -> converter -> intermediate -> converter -> sink, adding
   // decoders and converters only where a direct link fails. The three elements must already
   // be in the graph; intermediate may be null. S_OK, or E_FAIL with whatever links were made
-  // left in place (ResetGraph strips them).
+  // left in place (ResetGraph strips them); E_FAIL at once for a pipeline given up.
   HRESULT RenderStream(GstElement* source, GstElement* intermediate, GstElement* sink);
 
  private:
@@ -77,18 +85,22 @@ class TFilterGraph {
   std::function<void(TFilterGraph& sender, int code, intptr_t param1, intptr_t param2)> OnDSEvent;
 
   // False without broadcasting while inactive. Play: true when the pipeline starts or is
-  // starting; Pause, Stop: true when the pipeline reached the state at once (a live source's
-  // "no preroll" answer counts: the state is reached, it just carries no frames). Stop leaves a
-  // pipeline that is stopped already (never started, or stopped by an error) closed, so it
-  // never opens a device again.
+  // starting (also when the start is still under way after the wait); Pause, Stop: true when
+  // the pipeline reached the state at once (a live source's "no preroll" answer counts: the
+  // state is reached, it just carries no frames). Stop leaves a pipeline that is stopped
+  // already (never started, stopped by an error, or given up) closed, so it never opens a
+  // device again; a stop not made at once gives the pipeline up. Play and Pause of a pipeline
+  // given up: false.
   bool Play();
   bool Pause();
   bool Stop();
   // A change still in progress reports its target state; one that failed, the state the
-  // pipeline stayed in.
+  // pipeline stayed in; a pipeline given up, Stopped.
   GraphState State() const;
   // Stops (to NULL, so nothing streams), unlinks every pad and removes every element that is
-  // not a linked component's filter.
+  // not a linked component's filter. A pipeline that cannot stop at once is given up and
+  // replaced by a new one with the components' filters added afresh (Removed, then
+  // AboutToAdd).
   void ResetGraph();
   void DisconnectAllPins();
 
@@ -104,6 +116,7 @@ class TFilterGraph {
   TCaptureGraphBuilder& CaptureGraphBuilder();
 
  private:
+  friend class TCaptureGraphBuilder;
   struct Impl;
   std::string name_;
   std::unique_ptr<Impl> impl_;
