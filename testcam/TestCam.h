@@ -24,13 +24,16 @@
 //   nothing at all, the stream just goes quiet (a camera unplugged behind PipeWire 0.3.65).
 // - With modes-hidden, the element's pad offers anything (ANY) until the camera streams, as
 //   pipewiresrc does; the device still lists every mode (gst_device_get_caps).
+// - start-delay holds READY -> PAUSED that many milliseconds on the thread that asks for it,
+//   as pipewiresrc's start waits for PipeWire (up to 30 s when the camera cannot start).
 // - Each device's properties structure (gst_device_get_properties) carries the identity hints
 //   "device.api" = "stillwicktestcam", "device.serial" (when the camera has one),
 //   "device.bus_path" (when set) and "device.path" = "/dev/stillwicktestcam<N>". N is kept while
 //   a camera stays in the list; a new camera takes the lowest free N, as device nodes do.
 // - gst_device_create_element gives a "stillwicktestcam" whose properties "device" (the node),
 //   "device-name", "serial", "width", "height", "framerate", "format", "modes", "pattern",
-//   "open-error", "fail-after-frames", "end" and "modes-hidden" are the camera's settings.
+//   "open-error", "fail-after-frames", "end", "modes-hidden" and "start-delay" are the camera's
+//   settings.
 // - With no list set from code, the cameras come from the environment variable STILLWICK_TESTCAM
 //   when it is set (structures separated by ";", e.g.
 //   `camera, name="Cam A", format=MJPEG, width=1280, height=720, fps=30, fail-after-frames=100`
@@ -61,6 +64,7 @@ struct TestCameraSpec {
   int failAfterFrames = -1;       // >= 0: the device goes away after N frames
   std::string end = "error";  // how a camera whose device went away ends: "error", "eos", "silent"
   bool modesHidden = false;   // its element offers no modes until it streams
+  int startDelayMs = 0;       // how long its start (READY -> PAUSED) is held
   // Plugging in and out while a program runs, counted from when the list was set: the camera
   // is listed from arriveAfterMs on, and leaves the list (unplugged, if open) at leaveAfterMs
   // (< 0: never). Open cameras and probes see it at once; started monitors are not told.

@@ -14,6 +14,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestCamModes.h"
@@ -38,6 +39,7 @@ enum {
   PROP_FAIL_AFTER_FRAMES,
   PROP_END,
   PROP_MODES_HIDDEN,
+  PROP_START_DELAY,
 };
 
 constexpr int kDefaultWidth = 640;
@@ -96,8 +98,9 @@ struct CameraState {
   // Read by the streaming thread for every buffer.
   std::atomic<int> failAfterFrames{-1};
   std::atomic<int> end{0};  // an index into kEnds
-  // Read by caps queries from any thread.
+  // Read by caps queries and state changes, from any thread.
   std::atomic<bool> modesHidden{false};
+  std::atomic<int> startDelayMs{0};
   std::atomic<long long> delivered{0};
   std::atomic<bool> ended{false};
   // Set when the camera leaves the list while open (any thread), read by the streaming thread.
@@ -347,6 +350,10 @@ void stillwick_test_cam_set_property(GObject* object, guint id, const GValue* va
     st.modesHidden = g_value_get_boolean(value);
     return;
   }
+  if (id == PROP_START_DELAY) {
+    st.startDelayMs = g_value_get_int(value);
+    return;
+  }
   if (StreamingStarted(self)) {
     GST_WARNING_OBJECT(self, "'%s' can only be changed while the camera is stopped", pspec->name);
     return;
@@ -472,6 +479,9 @@ void stillwick_test_cam_get_property(GObject* object, guint id, GValue* value, G
     case PROP_MODES_HIDDEN:
       g_value_set_boolean(value, st.modesHidden.load());
       break;
+    case PROP_START_DELAY:
+      g_value_set_int(value, st.startDelayMs.load());
+      break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
       break;
@@ -505,6 +515,7 @@ GstStateChangeReturn stillwick_test_cam_change_state(GstElement* element,
                         ("Call to S_FMT failed: Device or resource busy"));
       return GST_STATE_CHANGE_FAILURE;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(st.startDelayMs.load()));
     ChooseChain(self);
     // Each run of the camera delivers its frames afresh.
     st.delivered = 0;
@@ -580,6 +591,8 @@ static void stillwick_test_cam_class_init(StillwickTestCamClass* klass) {
       g_param_spec_boolean("modes-hidden", "modes-hidden",
                            "The pad offers anything until the camera streams", FALSE,
                            kMutableReady));
+  InstallInt(object_class, PROP_START_DELAY, "start-delay",
+             "Milliseconds the start (READY to PAUSED) is held", 0, 600000, 0);
 
   gst_element_class_add_static_pad_template(element_class, &src_template);
   gst_element_class_set_static_metadata(element_class, "Stillwick test camera", "Source/Video",

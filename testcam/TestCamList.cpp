@@ -152,6 +152,7 @@ bool CamerasFromEnvironment(const char* text, std::vector<TestCameraSpec>& camer
          ReadString(s, "open-error", spec.openError) &&
          ReadInt(s, "fail-after-frames", spec.failAfterFrames) && ReadString(s, "end", spec.end) &&
          ReadBool(s, "modes-hidden", spec.modesHidden) &&
+         ReadInt(s, "start-delay", spec.startDelayMs) &&
          ReadInt(s, "arrive-after", spec.arriveAfterMs) &&
          ReadInt(s, "leave-after", spec.leaveAfterMs);
     if (!ok)

@@ -1,10 +1,14 @@
 #include "capture/TFilterGraph.h"
 
+#include <QTimer>
+
 #include <algorithm>
 #include <chrono>
 
 #include "capture/CaptureLog.h"
 #include "capture/GraphFailureText.h"
+#include "platform/media/DeviceNode.h"
+#include "platform/media/GrabberElement.h"
 #include "platform/media/GraphBus.h"
 #include "platform/media/GraphEvent.h"
 #include "platform/media/GraphLog.h"
@@ -19,6 +23,7 @@
 
 using platform::AssertMainThread;
 using platform::ElementState;
+using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 namespace {
@@ -27,6 +32,15 @@ namespace {
 // A change takes milliseconds unless an element holds it (pipewiresrc's start waits for
 // PipeWire up to 30 s), which costs the window this long once, not again while it is held.
 constexpr milliseconds kAtOnce{500};
+// A playing graph whose grabber sees no frame for this long, and for five of the mode's frame
+// intervals, has lost its device: some sources go quiet without a word (a camera unplugged
+// behind PipeWire, a capture card whose input went away, a hub that lost power).
+constexpr milliseconds kSilenceAllowed{3000};
+constexpr int kFrameIntervalsAllowed = 5;
+// A start that has brought no frame this long is worth asking the kernel whether another
+// program holds the device.
+constexpr milliseconds kAskWhetherBusyAfter{1000};
+constexpr milliseconds kWatchEvery{250};
 
 // Calls `f` for each item of `live` as it was on entry, skipping items that an earlier call
 // took out of the list (a component may unlink itself or another one from a notification).
@@ -51,7 +65,12 @@ void EraseFirst(std::vector<T*>& list, T* item) {
 
 struct TFilterGraph::Impl {
   explicit Impl(TFilterGraph& owner)
-      : self(owner), bus([this](GstMessage* message) { HandleMessage(message); }) {}
+      : self(owner), bus([this](GstMessage* message) { HandleMessage(message); }) {
+    watch.setTimerType(Qt::PreciseTimer);
+    watch.setInterval(kWatchEvery);
+    GuardedConnect(
+        &watch, &QTimer::timeout, &watch, [this] { WatchFrames(); }, BoxTiming::AfterModalWindows);
+  }
 
   void Activate();
   void Deactivate();
@@ -74,6 +93,7 @@ struct TFilterGraph::Impl {
   // ResetGraph's answer to a pipeline given up: a new, empty pipeline that holds the
   // components' filters afresh.
   void Renew();
+  void WatchFrames();
   void HandleMessage(GstMessage* message);
   void Dispatch(int code, intptr_t param1, intptr_t param2);
 
@@ -98,6 +118,12 @@ struct TFilterGraph::Impl {
   platform::GraphLog log;
   // The pipeline's first error has been shown; its later ones only go to the listeners.
   bool errorShown = false;
+
+  // The watch on a playing graph's frames: since when it plays, and whether the kernel has
+  // been asked about its device in this run.
+  QTimer watch;
+  Clock::time_point playingSince;
+  bool askedWhetherBusy = false;
 };
 
 void TFilterGraph::Impl::Activate() {
@@ -126,6 +152,7 @@ void TFilterGraph::Impl::Activate() {
   if (graphEdit)
     registry.Enter(pipeline.get());
   ApplyLogFile();
+  watch.start();
   ForEachLinked(filters, [this](ILinkedFilter* component) { AddLinked(component); });
   if (self.OnActivate)
     self.OnActivate(self);
@@ -144,6 +171,7 @@ void TFilterGraph::Impl::Deactivate() {
 void TFilterGraph::Impl::ReleasePlatform() noexcept {
   if (!pipeline)
     return;
+  watch.stop();
   bus.Detach();
   registry.Withdraw();
   log.Close();
@@ -211,6 +239,10 @@ bool TFilterGraph::Impl::Control(ControlEvent event, ElementState target, bool a
     return true;
   if (givenUp)
     return false;
+  if (target == ElementState::Playing) {
+    playingSince = Clock::now();
+    askedWhetherBusy = false;
+  }
   const std::optional<platform::StateChange> change =
       driver->Change(target, driver->Held() ? milliseconds(0) : kAtOnce);
   if (!change) {
@@ -254,6 +286,7 @@ void TFilterGraph::Impl::Renew() {
   auto created = platform::NewPipeline(self.Name());
   if (!created) {
     // Nothing to go on with: the graph ends inactive.
+    watch.stop();
     log.Close();
     builder.reset();
     active = false;
@@ -267,6 +300,29 @@ void TFilterGraph::Impl::Renew() {
     registry.Enter(pipeline.get());
   log.Note("the graph's former pipeline could not stop at once; it goes on its own");
   ForEachLinked(filters, [this](ILinkedFilter* component) { AddLinked(component); });
+}
+
+void TFilterGraph::Impl::WatchFrames() {
+  if (!pipeline || self.State() != GraphState::Playing)
+    return;
+  const std::optional<platform::FrameArrivals> arrivals =
+      platform::GrabberFrameArrivals(pipeline.get());
+  if (!arrivals)
+    return;  // nothing to judge by
+  const Clock::time_point now = Clock::now();
+  const bool framesCame = arrivals->last && *arrivals->last > playingSince;
+  const Clock::time_point since = framesCame ? *arrivals->last : playingSince;
+  // The kernel knows when another program holds a V4L2 camera that PipeWire cannot start.
+  std::string nodeInUse;
+  if (!framesCame && !askedWhetherBusy && now - since >= kAskWhetherBusyAfter) {
+    askedWhetherBusy = true;
+    nodeInUse = platform::SourceNodeInUse(pipeline.get());
+  }
+  if (nodeInUse.empty() && now - since < FrameSilenceAllowed(arrivals->fpsN, arrivals->fpsD))
+    return;
+  log.Note(nodeInUse.empty() ? "no frames came" : "the device is in use: " + nodeInUse);
+  const auto message = platform::SilentSourceMessage(pipeline.get(), nodeInUse);
+  HandleMessage(message.get());
 }
 
 void TFilterGraph::Impl::HandleMessage(GstMessage* message) {
@@ -310,6 +366,14 @@ void TFilterGraph::Impl::Dispatch(int code, intptr_t param1, intptr_t param2) {
 }
 
 // ---------------------------------------------------------------------------------------------
+
+milliseconds FrameSilenceAllowed(int fpsN, int fpsD) {
+  if (fpsN <= 0 || fpsD <= 0)
+    return kSilenceAllowed;
+  const auto intervals =
+      milliseconds(static_cast<long long>(kFrameIntervalsAllowed) * 1000 * fpsD / fpsN);
+  return std::max(kSilenceAllowed, intervals);
+}
 
 HRESULT TCaptureGraphBuilder::RenderStream(GstElement* source, GstElement* intermediate,
                                            GstElement* sink) {

@@ -9,7 +9,10 @@
 // over). A pipeline that cannot stop at once is given up: the graph reports it Stopped, never
 // raises it again, and lets it go (its elements with it) when it has finished on its own;
 // ResetGraph then carries on with a new pipeline holding the components' filters afresh.
-
+//
+// While it plays, the graph watches its grabber's frames: none for 3 s, and for five frame
+// intervals of the mode, is a lost device ("no frames came"), or, before the first frame, a
+// device another program holds when the kernel says so. Some sources go quiet without a word.
 //
 // Public entries assert the main thread (platform::AssertMainThread).
 //
@@ -23,6 +26,7 @@
 //   graph reference there WITHOUT unlinking (the graph is going away). A component that keeps
 //   a TFilterGraph* must implement IGraphFreeNotification.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,6 +38,11 @@
 #include "platform/media/GraphEvent.h"  // the graph event codes EC_...
 
 enum class TGraphMode { gmNormal = 0, gmCapture = 1, gmDVD = 2 };
+
+// How long a playing graph may go without a frame before its device counts as lost: 3 s, or
+// five frame intervals of a mode of fpsN/fpsD frames a second when that is longer (a 1/4 fps
+// microscope camera: 20 s). 0/1: the rate is not known.
+std::chrono::milliseconds FrameSilenceAllowed(int fpsN, int fpsD);
 
 class TFilterGraph;
 

@@ -4,6 +4,7 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <limits>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/media/Pipeline.h"
 #include "platform/runtime/Diagnostics.h"
 #include "platform/runtime/Threads.h"
 
@@ -36,6 +38,10 @@ struct GrabberState {
   uint64_t framesFinished = 0;
   std::thread::id frameThread;
   bool keepLast = false;
+  // When the last frame came in (steady clock, ns; 0: none yet). Written by the streaming
+  // thread as each frame enters, read by the main thread's watch: one relaxed atomic, since
+  // it orders nothing else.
+  std::atomic<std::int64_t> lastFrameNs{0};
   bool connected = false;
   GrabberConnection connection;
 
@@ -241,6 +247,8 @@ GstFlowReturn FrameFailed_Streaming(GstVideoFilter* filter, const char* why) noe
 // finished, or a setter waiting for it (SetCallback) would never return.
 GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* frame) noexcept {
   GrabberState& s = ReceiveState(filter);
+  s.lastFrameNs.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                      std::memory_order_relaxed);
   GrabberCallback callback;
   void* userData;
   bool keepLast;
@@ -382,6 +390,25 @@ VideoFrame GrabberElement::HeldFrame() const noexcept {
   GrabberState& s = StateOf(element_.get());
   std::lock_guard guard(s.heldLock);
   return s.held;
+}
+
+std::optional<FrameArrivals> GrabberFrameArrivals(GstElement* pipeline) {
+  for (const auto& element : Elements(pipeline)) {
+    if (!IsGrabber(element.get()))
+      continue;
+    GrabberState& s = StateOf(element.get());
+    FrameArrivals arrivals;
+    if (const std::int64_t last = s.lastFrameNs.load(std::memory_order_relaxed)) {
+      arrivals.last = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(last));
+    }
+    std::lock_guard guard(s.lock);
+    if (s.connected) {
+      arrivals.fpsN = s.connection.fpsN;
+      arrivals.fpsD = s.connection.fpsD;
+    }
+    return arrivals;
+  }
+  return std::nullopt;
 }
 
 bool GrabberElement::Connected(GrabberConnection& connection) const noexcept {

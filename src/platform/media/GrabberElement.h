@@ -12,7 +12,9 @@
 
 #include <gst/gst.h>
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "platform/media/GstRef.h"
 #include "platform/media/VideoFrame.h"
@@ -53,6 +55,16 @@ struct GrabberConnection {
 
 // Whether `element` is a grabber.
 bool IsGrabber(GstElement* element) noexcept;
+
+// When the grabber among `pipeline`'s own children last saw a frame enter (stamped on the
+// streaming thread as each arrives, whoever takes it), and the frame rate it was linked for:
+// what a watch on a source that goes quiet reads. Nothing when the pipeline holds no grabber.
+struct FrameArrivals {
+  std::optional<std::chrono::steady_clock::time_point> last;
+  int32_t fpsN = 0;  // 0 while unlinked or when the rate is variable
+  int32_t fpsD = 1;
+};
+std::optional<FrameArrivals> GrabberFrameArrivals(GstElement* pipeline);
 
 // How many frames the application may hold on to at once, which the grabber asks its source to
 // have buffers for on top of its own needs.
