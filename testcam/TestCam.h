@@ -67,7 +67,7 @@ struct TestCameraSpec {
   int startDelayMs = 0;       // how long its start (READY -> PAUSED) is held
   // Plugging in and out while a program runs, counted from when the list was set: the camera
   // is listed from arriveAfterMs on, and leaves the list (unplugged, if open) at leaveAfterMs
-  // (< 0: never). Open cameras and probes see it at once; started monitors are not told.
+  // (< 0: never). Open cameras, probes and started providers all see it.
   int arriveAfterMs = 0;
   int leaveAfterMs = -1;
 

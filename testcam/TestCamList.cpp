@@ -236,6 +236,23 @@ std::vector<CameraEntry> SetCurrentCameras(const std::vector<TestCameraSpec>& ca
   return ListedNow(list.entries);
 }
 
+std::optional<std::chrono::steady_clock::time_point> NextScheduledChange() {
+  CurrentList& list = Current();
+  std::lock_guard lock(list.mutex);
+  FillOnceLocked(list);
+  const auto now = std::chrono::steady_clock::now();
+  std::optional<std::chrono::steady_clock::time_point> next;
+  for (const CameraEntry& e : list.entries) {
+    for (const auto due :
+         {e.listedAt + std::chrono::milliseconds(e.spec.arriveAfterMs), e.LeavesAt()}) {
+      if (due > now && due != std::chrono::steady_clock::time_point::max() &&
+          (!next || due < *next))
+        next = due;
+    }
+  }
+  return next;
+}
+
 std::string DevicePath(int slot) {
   return "/dev/stillwicktestcam" + std::to_string(slot);
 }

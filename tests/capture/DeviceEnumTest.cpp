@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "HarnessEventLoop.h"
 #include "TestCam.h"
 #include "platform/media/DeviceMonitor.h"
 #include "platform/media/Moniker.h"
@@ -174,6 +175,21 @@ TEST_F(DeviceEnumTest, BindingAVanishedDeviceFallsBackToItsFactory) {
   const auto orphan = Moniker::Load({missing.begin(), missing.end()});
   ASSERT_TRUE(orphan);
   EXPECT_FALSE(orphan->BindToObject());
+}
+
+// The listing follows cameras plugged in and out as they come, as a started V4L2 provider does.
+TEST_F(DeviceEnumTest, ListingFollowsCamerasThatArriveAndLeave) {
+  TestCameraSpec leaving = Camera("Leaving", "l");
+  leaving.leaveAfterMs = 300;
+  TestCameraSpec arriving = Camera("Arriving", "a");
+  arriving.arriveAfterMs = 300;
+  TestCamSetCameras({leaving, arriving});
+  EXPECT_EQ(Names(TSysDevEnum(CLSID_VideoInputDeviceCategory)),
+            std::vector<std::string>{"Leaving"});
+  EXPECT_TRUE(harness::WaitFor([] {
+    return Names(TSysDevEnum(CLSID_VideoInputDeviceCategory)) ==
+           std::vector<std::string>{"Arriving"};
+  }));
 }
 
 }  // namespace
