@@ -38,6 +38,7 @@ struct GrabberState {
   uint64_t framesFinished = 0;
   std::thread::id frameThread;
   bool keepLast = false;
+  bool copyFrames = false;  // the source lends its buffers: hand out copies
   // When the last frame came in (steady clock, ns; 0: none yet). Written by the streaming
   // thread as each frame enters, read by the main thread's watch: one relaxed atomic, since
   // it orders nothing else.
@@ -142,13 +143,21 @@ gboolean SetInfo_Streaming(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in, G
   }
 
   GrabberState& s = ReceiveState(filter);
-  std::lock_guard guard(s.lock);
-  if (s.format == GrabberFormat::None)
-    return FALSE;
-  connection.format = s.format;
-  connection.stride = PackedStride(connection.width, BitCountOf(s.format) / 8);
-  s.connection = connection;
-  s.connected = true;
+  bool copyFrames = false;
+  {
+    std::lock_guard guard(s.lock);
+    if (s.format == GrabberFormat::None)
+      return FALSE;
+    copyFrames = s.copyFrames;
+    connection.format = s.format;
+    connection.stride = PackedStride(connection.width, BitCountOf(s.format) / 8);
+    s.connection = connection;
+    s.connected = true;
+  }
+  // Set here, after the base class chose pass-through for equal caps: frames a source only
+  // lends go on as copies in buffers of the grabber's own (TransformFrame_Streaming).
+  gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(filter), !copyFrames);
+  gst_base_transform_set_in_place(GST_BASE_TRANSFORM(filter), !copyFrames);
   return TRUE;
 }
 
@@ -280,6 +289,15 @@ GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* 
   return result;
 }
 
+// Streaming thread, for a source that lends its buffers: the frame goes on as a copy in memory
+// of our own, and that copy is the frame the application sees and may hold.
+GstFlowReturn TransformFrame_Streaming(GstVideoFilter* filter, GstVideoFrame* in,
+                                       GstVideoFrame* out) noexcept {
+  if (!gst_video_frame_copy(out, in))
+    return FrameFailed_Streaming(filter, "the frame could not be copied");
+  return TransformFrameIp_Streaming(filter, out);
+}
+
 // After a setting changed, waits until the frame that may have read the old one is done:
 // that one frame, not a pause of the stream, which a steady stream never makes. A call from
 // inside that frame's callback does not wait for itself.
@@ -332,6 +350,7 @@ void stillwick_grabber_class_init(StillwickGrabberClass* klass) {
   auto* filterClass = GST_VIDEO_FILTER_CLASS(klass);
   filterClass->set_info = SetInfo_Streaming;
   filterClass->transform_frame_ip = TransformFrameIp_Streaming;
+  filterClass->transform_frame = TransformFrame_Streaming;
 }
 
 }  // namespace
@@ -390,6 +409,13 @@ VideoFrame GrabberElement::HeldFrame() const noexcept {
   GrabberState& s = StateOf(element_.get());
   std::lock_guard guard(s.heldLock);
   return s.held;
+}
+
+void SetGrabberCopiesFrames(GstElement* element, bool copy) noexcept {
+  g_return_if_fail(IsGrabber(element));
+  GrabberState& s = StateOf(element);
+  std::lock_guard guard(s.lock);
+  s.copyFrames = copy;
 }
 
 std::optional<FrameArrivals> GrabberFrameArrivals(GstElement* pipeline) {

@@ -1,6 +1,9 @@
 #include "platform/media/PreviewStreamBuilder.h"
 
+#include <string_view>
+
 #include "platform/media/CaptureMode.h"
+#include "platform/media/GrabberElement.h"
 #include "platform/media/GstRef.h"
 #include "platform/media/Moniker.h"
 #include "platform/media/Pipeline.h"
@@ -110,6 +113,13 @@ bool RenderPreviewStream(GstElement* pipeline, GstElement* source, GstElement* i
                          GstElement* sink) {
   if (!pipeline || !source || !sink)
     return false;
+  // pipewiresrc's frames lie in memory PipeWire lends and takes back when the stream's buffers
+  // go, also on an unplug; whatever the program holds on to must be a copy.
+  if (IsGrabber(intermediate)) {
+    GstElementFactory* factory = gst_element_get_factory(source);
+    SetGrabberCopiesFrames(intermediate,
+                           factory && std::string_view(GST_OBJECT_NAME(factory)) == "pipewiresrc");
+  }
   // A device's element offers every format it might have until it is opened; opened (READY),
   // it offers what the device really delivers, which is what the links must be checked against.
   if (ReportedState(source) == ElementState::Null)
