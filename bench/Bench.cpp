@@ -181,10 +181,6 @@ std::unique_ptr<TFrmMain> OpenWindow() {
   return harness::OpenWindow();
 }
 
-TestCameraSpec Camera(int width, int height, int fps, const char* format) {
-  return harness::Camera(format, width, height, fps);
-}
-
 void StartCamera(TFrmMain& window, const TestCameraSpec& camera) {
   const std::string failed = harness::StartCamera(window, camera);
   if (!failed.empty())

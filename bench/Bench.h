@@ -80,7 +80,6 @@ void WaitFor(const std::function<bool()>& done, const std::string& what, int ms 
 std::unique_ptr<TFrmMain> OpenWindow();
 // Lists `camera` alone, picks it, presses "启动采集" and waits for its first frame in the display.
 void StartCamera(TFrmMain& window, const TestCameraSpec& camera);
-TestCameraSpec Camera(int width, int height, int fps, const char* format = "YUY2");
 
 // A child process with extra environment, its output in `logFile`.
 class ChildProcess {

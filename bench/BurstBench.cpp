@@ -140,7 +140,7 @@ void BurstBench(Context& context) {
   w.spNumLen->SetValue(3);
   w.spPicNum->SetValue(kPerSecond);
   w.spPicTime->SetValue(kSeconds);
-  StartCamera(w, Camera(1920, 1080, 30));
+  StartCamera(w, {.width = 1920, .height = 1080});
   Pump(1000);
   // The process's CPU rate with the camera live and no burst.
   std::vector<double> idleRate;

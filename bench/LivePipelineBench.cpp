@@ -8,7 +8,7 @@
 // (`gst-launch-1.0`, CPU from wait4's resource usage of the child, all its threads), each run
 // between two slices of the window so both meet the same machine:
 //   full BGR  <camera> [! jpegdec] ! videoconvert n-threads=2 ! video/x-raw,format=BGR ! fakesink
-//             (today's per-frame work: every frame converted whole, two threads as the window)
+//             (the former per-frame conversion: every frame whole, on two threads as it was)
 //   507x418   <camera> [! jpegdec] ! videoscale method=nearest-neighbour
 //             ! video/x-raw,width=507,height=418 ! videoconvert ! video/x-raw,format=BGR
 //             ! fakesink  (the least that shows a frame: scaled without smoothing, as the
@@ -393,10 +393,10 @@ void LivePipelineBench(Context& context) {
     return withDecoder;
   };
   const TestCameraSpec cameras[] = {
-      Camera(1280, 720, 30),
-      Camera(1920, 1080, 60),
-      Camera(3840, 2160, 30),
-      Camera(1920, 1080, 30, "MJPEG"),
+      {.width = 1280, .height = 720},
+      {.width = 1920, .height = 1080, .fps = 60},
+      {.width = 3840, .height = 2160},
+      {.width = 1920, .height = 1080, .format = "MJPEG"},
   };
   constexpr double kFullLimit = 0.5;
   constexpr double kScaledLimit = 1.2;
@@ -532,7 +532,8 @@ void BusyBench(Context& context) {
       last = cpu;
   }
   Report& report = context.report;
-  for (const TestCameraSpec& camera : {Camera(1920, 1080, 60), Camera(3840, 2160, 30)}) {
+  for (const TestCameraSpec& camera : {TestCameraSpec{.width = 1920, .height = 1080, .fps = 60},
+                                       TestCameraSpec{.width = 3840, .height = 2160}}) {
     const std::string name = "busy " + Name(camera);
     // 10 s of frames in one slice: 600 at 1080p60, 300 at 4K30.
     WindowRun run;

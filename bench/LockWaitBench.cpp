@@ -50,7 +50,7 @@ void LockWaitBench(Context& context) {
   TFrmMain& w = *window;
   w.edFileDir->setText(folder);
   w.edPreText->setText("wait-");
-  StartCamera(w, Camera(3840, 2160, 30));
+  StartCamera(w, {.width = 3840, .height = 2160});
 
   w.SampleGrabber.SetOnBuffer(
       [&](TSampleGrabber& sender, double time, const void* buffer, int32_t length) {

@@ -18,13 +18,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <tuple>
 #include <vector>
 
 #include "Bench.h"
+#include "HarnessFiles.h"
 #include "capture/LinkedFilter.h"
 #include "platform/media/GstRef.h"
 #include "platform/picture/BmpFile.h"
@@ -34,11 +33,6 @@
 
 namespace bench {
 namespace {
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 constexpr double kGoalMs = 10;
 
@@ -54,7 +48,7 @@ constexpr Before kBefore[] = {
     {3840, 10.1, 0.69, 39.4, 1.61},
 };
 
-double PlainWrite(const std::string& path, const std::vector<uint8_t>& bytes) {
+double PlainWrite(const std::string& path, const std::string& bytes) {
   const auto start = Clock::now();
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0)
@@ -123,7 +117,7 @@ void SingleCaptureBench(Context& context) {
     w.edFileDir->setText(folder);
     w.edPreText->setText("bench-");
     w.spStartNum->SetValue(1);
-    StartCamera(w, Camera(size.width, size.height, 30));
+    StartCamera(w, {.width = size.width, .height = size.height});
     std::atomic<int> grabberFrames{0};
     auto grabberIn = platform::GstRef<GstPad>::Adopt(
         gst_element_get_static_pad(BaseFilterOf(w.SampleGrabber), "sink"));
@@ -138,7 +132,7 @@ void SingleCaptureBench(Context& context) {
     const std::string product = w.BuildPictureFileName(1);
     const std::string plain = (folder + "/plain-01.bmp").toStdString();
     Capture(w);
-    const std::vector<uint8_t> bytes = ReadFile(product);
+    const std::string bytes = harness::ReadFile(product);
     const size_t expected = 54 + static_cast<size_t>(size.width) * 3 * size.height;
     if (bytes.size() != expected)
       throw BenchError("the picture file has an unexpected size");

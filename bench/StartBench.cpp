@@ -105,9 +105,8 @@ double PipelineStart(const TestCameraSpec& camera, const std::string& mode) {
 }
 
 void StartBench(Context& context) {
-  TestCameraSpec camera = Camera(1920, 1080, 30);
-  camera.name = "Webcam";
-  camera.modes = TestCamProfileModes("usb-webcam");
+  const TestCameraSpec camera{
+      .name = "Webcam", .width = 1920, .height = 1080, .modes = TestCamProfileModes("usb-webcam")};
   const std::string mode = "image/jpeg,width=1920,height=1080,framerate=30/1";
 
   auto window = OpenWindow();

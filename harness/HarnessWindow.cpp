@@ -11,16 +11,6 @@
 
 namespace harness {
 
-TestCameraSpec Camera(const char* format, int width, int height, int fps, const char* pattern) {
-  TestCameraSpec camera;
-  camera.format = format;
-  camera.width = width;
-  camera.height = height;
-  camera.fps = fps;
-  camera.pattern = pattern;
-  return camera;
-}
-
 std::unique_ptr<TFrmMain> OpenWindow() {
   auto window = std::make_unique<TFrmMain>();
   window->show();

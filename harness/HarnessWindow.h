@@ -13,10 +13,6 @@ class TFrmMain;
 
 namespace harness {
 
-// A test camera with one mode, showing colour bars.
-TestCameraSpec Camera(const char* format, int width, int height, int fps = 30,
-                      const char* pattern = "smpte");
-
 // A main window, shown and active; its settings file is whatever the process chose.
 std::unique_ptr<TFrmMain> OpenWindow();
 

@@ -48,9 +48,10 @@
 
 struct TestCameraSpec {
   std::string name = "Stillwick Test Camera";  // the device's display name
-  std::string serial;  // identity hint; empty: derived from the name and its place among namesakes
+  // Identity hint; empty: derived from the name and its place among namesakes.
+  std::string serial{};
   bool hasSerial = true;  // false: the device offers no serial, as many cheap cameras do
-  std::string busPath;    // identity hint "device.bus_path"; empty: none
+  std::string busPath{};  // identity hint "device.bus_path"; empty: none
   // The one mode of a simple camera.
   int width = 640;
   int height = 480;
@@ -58,9 +59,9 @@ struct TestCameraSpec {
   std::string format = "YUY2";  // "YUY2", "NV12", "I420", "GRAY8", "BGR" or "MJPEG"
   // A list of modes in the device's order, e.g. "YUY2 640x480@30, MJPEG 1920x1080@30"; it
   // replaces the one mode above. Empty: that one mode.
-  std::string modes;
+  std::string modes{};
   std::string pattern = "smpte";  // a videotestsrc pattern nick
-  std::string openError;          // "busy" or "not-found": opening the device fails so
+  std::string openError{};        // "busy" or "not-found": opening the device fails so
   int failAfterFrames = -1;       // >= 0: the device goes away after N frames
   std::string end = "error";  // how a camera whose device went away ends: "error", "eos", "silent"
   bool modesHidden = false;   // its element offers no modes until it streams

@@ -9,14 +9,9 @@
 #include "capture/TFilterGraph.h"
 #include "capture/TSysDevEnum.h"
 #include "platform/runtime/Error.h"
+#include "support/ElementState.h"
 
 namespace {
-
-GstState CurrentState(GstElement* element) {
-  GstState state = GST_STATE_VOID_PENDING;
-  gst_element_get_state(element, &state, nullptr, 0);
-  return state;
-}
 
 class TFilterTest : public ::testing::Test {
  protected:

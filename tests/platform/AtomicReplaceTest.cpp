@@ -9,26 +9,15 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
+#include "HarnessFiles.h"
 #include "support/FileSystemFixtures.h"
 
+using harness::ReadFile;
+using harness::WriteFile;
 using platform::AtomicReplace;
 
 namespace {
-
-void Put(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
-  std::ofstream(path, std::ios::binary) << bytes;
-  ::chmod(path.c_str(), mode);
-}
-
-std::string Get(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 int Replace(const std::string& path, const std::string& bytes,
             AtomicReplace::Owner owner = AtomicReplace::Owner::KeepWherePermitted) {
@@ -50,10 +39,9 @@ class AtomicReplaceTest : public ::testing::Test {
   // Everything in the folder, hidden files and one level of subfolders included.
   QStringList Listing() const {
     QStringList all;
-    const auto filters = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    for (const QString& name : QDir(dir_.path()).entryList(filters, QDir::Name)) {
+    for (const QString& name : testfs::Entries(dir_.path())) {
       all << name;
-      for (const QString& inner : QDir(dir_.filePath(name)).entryList(filters, QDir::Name))
+      for (const QString& inner : testfs::Entries(dir_.filePath(name)))
         all << name + "/" + inner;
     }
     return all;
@@ -69,9 +57,9 @@ TEST_F(AtomicReplaceTest, FailuresKeepTheOldFileAndLeaveNothingBehind) {
   ASSERT_EQ(::chmod(Path("locked").c_str(), 0555), 0);
   ASSERT_TRUE(QDir(dir_.path()).mkpath("disk"));
   testfs::SmallDisk disk(Path("disk"), std::size_t{64} * 1024);
-  Put(Path("read-only"), "old", 0444);
-  Put(Path("theirs"), "old", 0666);  // another user's, writable by all: root's to the child
-  Put(Path("disk/pic"), "old");
+  WriteFile(Path("read-only"), "old", 0444);
+  WriteFile(Path("theirs"), "old", 0666);  // another user's, writable by all: root's to the child
+  WriteFile(Path("disk/pic"), "old");
   ASSERT_EQ(::symlink("loop", Path("loop").c_str()), 0);
 
   struct Case {
@@ -105,14 +93,14 @@ TEST_F(AtomicReplaceTest, FailuresKeepTheOldFileAndLeaveNothingBehind) {
         << std::strerror(c.expected);
     EXPECT_EQ(Listing(), before);
     if (QFileInfo(QString::fromStdString(path)).isFile()) {
-      EXPECT_EQ(Get(path), "old");
+      EXPECT_EQ(ReadFile(path), "old");
     }
   }
 }
 
 TEST_F(AtomicReplaceTest, ReplacesTheFileALinkNamesKeepingModeAndOwner) {
   ASSERT_TRUE(QDir(dir_.path()).mkpath("elsewhere"));
-  Put(Path("elsewhere/real"), "old", 0640);
+  WriteFile(Path("elsewhere/real"), "old", 0640);
   ASSERT_EQ(::symlink("elsewhere/real", Path("link").c_str()), 0);
   ASSERT_EQ(::symlink(Path("elsewhere/new").c_str(), Path("dangling").c_str()), 0);
 
@@ -120,15 +108,12 @@ TEST_F(AtomicReplaceTest, ReplacesTheFileALinkNamesKeepingModeAndOwner) {
   EXPECT_EQ(Replace(Path("dangling"), "made"), 0);
   EXPECT_EQ(QFileInfo(QString::fromStdString(Path("link"))).symLinkTarget(),
             QString::fromStdString(Path("elsewhere/real")));
-  EXPECT_EQ(Get(Path("link")), "new");
-  EXPECT_EQ(Get(Path("elsewhere/new")), "made");
+  EXPECT_EQ(ReadFile(Path("link")), "new");
+  EXPECT_EQ(ReadFile(Path("elsewhere/new")), "made");
   struct stat st {};
   ASSERT_EQ(::stat(Path("elsewhere/real").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(QDir(dir_.path())
-                .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
-                           QDir::Name),
-            (QStringList{"dangling", "elsewhere", "link"}));
+  EXPECT_EQ(testfs::Entries(dir_.path()), (QStringList{"dangling", "elsewhere", "link"}));
 
   if (::geteuid() != 0) {
     std::printf("  skipped the owner cases: they need root\n");
@@ -136,19 +121,19 @@ TEST_F(AtomicReplaceTest, ReplacesTheFileALinkNamesKeepingModeAndOwner) {
   }
   // Root keeps another user's file theirs; a user replacing a file others may write makes it
   // their own only where they are not asked to keep the owner.
-  Put(Path("theirs"), "old", 0666);
+  WriteFile(Path("theirs"), "old", 0666);
   ASSERT_EQ(::chown(Path("theirs").c_str(), testfs::kNobody, testfs::kNogroup), 0);
   EXPECT_EQ(Replace(Path("theirs"), "root's", AtomicReplace::Owner::MustKeep), 0);
   ASSERT_EQ(::stat(Path("theirs").c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, testfs::kNobody);
   EXPECT_EQ(st.st_gid, testfs::kNogroup);
 
-  Put(Path("root's"), "old", 0666);
+  WriteFile(Path("root's"), "old", 0666);
   EXPECT_EQ(testfs::RunUnprivileged([&] { return Replace(Path("root's"), "nobody's"); }), 0);
   ASSERT_EQ(::stat(Path("root's").c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, testfs::kNobody);
   EXPECT_EQ(st.st_mode & 07777, 0666u);
-  EXPECT_EQ(Get(Path("root's")), "nobody's");
+  EXPECT_EQ(ReadFile(Path("root's")), "nobody's");
 }
 
 }  // namespace

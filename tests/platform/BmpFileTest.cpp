@@ -14,12 +14,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include "HarnessFiles.h"
 #include "platform/runtime/Error.h"
 #include "support/FileSystemFixtures.h"
+#include "support/ReadBmp.h"
+
+using harness::ReadFile;
 
 // Readable failure messages.
 static void PrintTo(const QString& text, std::ostream* out) {
@@ -70,33 +73,6 @@ std::shared_ptr<Dib> MakeDib(int width, int height, int bitCount, uint32_t compr
   return dib;
 }
 
-QStringList Listing(const QTemporaryDir& dir) {
-  return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
-QByteArray Contents(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Reads the file back with an independent decoder: "width height mode", then "r,g,b" for each
-// requested pixel.
-QStringList ReadBack(const QString& path, const QStringList& pixels) {
-  static const char* script =
-      "import sys\n"
-      "from PIL import Image\n"
-      "im = Image.open(sys.argv[1]); im.load()\n"
-      "print(im.size[0], im.size[1], im.mode)\n"
-      "rgb = im.convert('RGB')\n"
-      "for p in sys.argv[2:]:\n"
-      "    print('%d,%d,%d' % rgb.getpixel(tuple(map(int, p.split(',')))))\n";
-  QProcess python;
-  python.start(STILLWICK_PYTHON, QStringList{"-c", script, path} + pixels);
-  EXPECT_TRUE(python.waitForFinished(30000));
-  EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-  return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-}
-
 QString Rgb(const std::array<uint8_t, 3>& bgr) {
   return QString("%1,%2,%3").arg(bgr[2]).arg(bgr[1]).arg(bgr[0]);
 }
@@ -108,7 +84,7 @@ struct Case {
   const char* mode;
 };
 
-TEST(BmpFile, WritesBottomUpFileThatReadsBackPixelForPixel) {
+TEST(BmpFileTest, WritesBottomUpFileThatReadsBackPixelForPixel) {
   for (const Case& c : {Case{"24 top-down", 321, -7, 24, BI_RGB, "RGB"},
                         Case{"24 bottom-up", 321, 7, 24, BI_RGB, "RGB"},
                         Case{"32 top-down", 33, -5, 32, BI_RGB, "RGB"},
@@ -122,25 +98,25 @@ TEST(BmpFile, WritesBottomUpFileThatReadsBackPixelForPixel) {
 
     const int w = c.width, h = dib->Height();
     const std::array<std::pair<int, int>, 4> probes = {{{0, 0}, {w - 1, 0}, {0, h - 1}, {5, 2}}};
-    QStringList want = {QString("%1 %2 %3").arg(w).arg(h).arg(c.mode)}, ask;
+    QStringList want = {QString("BMP %1 %2 %3").arg(w).arg(h).arg(c.mode)}, ask;
     for (const auto& [x, y] : probes) {
       ask << QString("%1,%2").arg(x).arg(y);
       want << Rgb(Expected(c.bitCount, x, y));
     }
-    EXPECT_EQ(ReadBack(path, ask), want);
+    EXPECT_EQ(ReadBmp(path, ask), want);
 
     // Header fields a strict reader relies on.
-    const QByteArray bytes = Contents(path);
-    ASSERT_GE(bytes.size(), 54);
+    const std::string bytes = ReadFile(path.toStdString());
+    ASSERT_GE(bytes.size(), 54u);
     BITMAPINFOHEADER info;
-    std::memcpy(&info, bytes.constData() + 14, sizeof info);
-    EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.constData() + 2), uint32_t(bytes.size()));
+    std::memcpy(&info, bytes.data() + 14, sizeof info);
+    EXPECT_EQ(qFromLittleEndian<uint32_t>(bytes.data() + 2), uint32_t(bytes.size()));
     EXPECT_EQ(info.biHeight, h);
     EXPECT_EQ(info.biSizeImage, dib->ImageSize());
   }
 }
 
-TEST(BmpFile, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
+TEST(BmpFileTest, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
   QTemporaryDir dir;
   const QString path = dir.filePath("pic.bmp");
   const mode_t oldMask = umask(027);
@@ -154,21 +130,21 @@ TEST(BmpFile, NewFileTakesTheUsualModeAReplacedOneKeepsItsOwnAndLinksStay) {
   ASSERT_TRUE(QFile::link("pic.bmp", dir.filePath("link.bmp")));
   platform::WriteBmpFile(dir.filePath("link.bmp").toStdString(), *MakeDib(9, -4, 24));
 
-  EXPECT_EQ(ReadBack(path, {"8,3"}), (QStringList{"9 4 RGB", Rgb(Colour(8, 3))}));
-  EXPECT_EQ(Listing(dir), (QStringList{"link.bmp", "pic.bmp"}));
+  EXPECT_EQ(ReadBmp(path, {"8,3"}), (QStringList{"BMP 9 4 RGB", Rgb(Colour(8, 3))}));
+  EXPECT_EQ(testfs::Entries(dir.path()), (QStringList{"link.bmp", "pic.bmp"}));
   EXPECT_TRUE(QFileInfo(dir.filePath("link.bmp")).isSymLink());
   ASSERT_EQ(stat(path.toLocal8Bit().constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0604u);
 }
 
 // "Emptied and overwritten": a picture this user could not open for writing stays as it is.
-TEST(BmpFile, PictureThisUserMayNotWriteIsNotReplaced) {
+TEST(BmpFileTest, PictureThisUserMayNotWriteIsNotReplaced) {
   QTemporaryDir dir;
   ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0777), 0);
   const std::string path = dir.filePath("pic.bmp").toStdString();
   platform::WriteBmpFile(path, *MakeDib(3, 2, 24));
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-  const QByteArray before = Contents(QString::fromStdString(path));
+  const std::string before = ReadFile(path);
 
   const int result = testfs::RunUnprivileged([&] {
     try {
@@ -179,18 +155,18 @@ TEST(BmpFile, PictureThisUserMayNotWriteIsNotReplaced) {
     return 2;
   });
   EXPECT_EQ(result, 0) << "1: another message, 2: written";
-  EXPECT_EQ(Contents(QString::fromStdString(path)), before);
-  EXPECT_EQ(Listing(dir), QStringList{"pic.bmp"});
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(testfs::Entries(dir.path()), QStringList{"pic.bmp"});
 }
 
 // Killed at any moment, the writer leaves the picture whole or not there at all.
-TEST(BmpFile, KillLeavesAWholePictureOrNone) {
+TEST(BmpFileTest, KillLeavesAWholePictureOrNone) {
   QTemporaryDir dir;
   const QString reference = dir.filePath("reference.bmp");
   const std::string path = dir.filePath("pic.bmp").toStdString();
   const auto dib = MakeDib(1920, -1080, 24);
   platform::WriteBmpFile(reference.toStdString(), *dib);
-  const QByteArray whole = Contents(reference);
+  const std::string whole = ReadFile(reference.toStdString());
   for (int round = 0; round < 8; ++round) {
     QFile::remove(QString::fromStdString(path));
     const pid_t writer = fork();
@@ -203,16 +179,14 @@ TEST(BmpFile, KillLeavesAWholePictureOrNone) {
     kill(writer, SIGKILL);
     waitpid(writer, nullptr, 0);
     if (QFile::exists(QString::fromStdString(path))) {
-      EXPECT_TRUE(Contents(QString::fromStdString(path)) == whole) << "round " << round;
+      EXPECT_TRUE(ReadFile(path) == whole) << "round " << round;
     }
   }
 }
 
-TEST(BmpFile, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
+TEST(BmpFileTest, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
   QTemporaryDir dir;
-  QFile plain(dir.filePath("plain"));
-  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
-  plain.close();
+  ASSERT_TRUE(harness::WriteFile(dir.filePath("plain").toStdString(), ""));
   ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
   const auto dib = MakeDib(321, 7, 24);
 
@@ -231,17 +205,17 @@ TEST(BmpFile, FailureNamesFileAndReasonAndLeavesFolderAsItWas) {
     } catch (const EStillwickError& e) {
       EXPECT_EQ(e.what(), "Cannot create file \"" + path + "\". " + f.reason);
     }
-    EXPECT_EQ(Listing(dir), (QStringList{"folder", "plain"}));
+    EXPECT_EQ(testfs::Entries(dir.path()), (QStringList{"folder", "plain"}));
     EXPECT_TRUE(QDir(dir.filePath("folder")).isEmpty());
   }
 }
 
 // A write cut short (a full disk does the same) fails and keeps the old picture.
-TEST(BmpFile, ShortWriteFailsAndKeepsOldPicture) {
+TEST(BmpFileTest, ShortWriteFailsAndKeepsOldPicture) {
   QTemporaryDir dir;
   const QString path = dir.filePath("pic.bmp");
   platform::WriteBmpFile(path.toStdString(), *MakeDib(3, 2, 24));
-  const QByteArray before = Contents(path);
+  const std::string before = ReadFile(path.toStdString());
 
   rlimit old{};
   getrlimit(RLIMIT_FSIZE, &old);
@@ -259,8 +233,8 @@ TEST(BmpFile, ShortWriteFailsAndKeepsOldPicture) {
   signal(SIGXFSZ, oldHandler);
 
   EXPECT_EQ(message, "Cannot create file \"" + path.toStdString() + "\". File too large");
-  EXPECT_EQ(Contents(path), before);
-  EXPECT_EQ(Listing(dir), QStringList{"pic.bmp"});
+  EXPECT_EQ(ReadFile(path.toStdString()), before);
+  EXPECT_EQ(testfs::Entries(dir.path()), QStringList{"pic.bmp"});
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace {
 using platform::LogRateLimiter;
 using namespace std::chrono_literals;
 
-TEST(Diagnostics, SilentUntilStillwickDebugTurnsItOn) {
+TEST(DiagnosticsTest, SilentUntilStillwickDebugTurnsItOn) {
   EXPECT_FALSE(platform::lcPlatform().isDebugEnabled());
   qputenv("STILLWICK_DEBUG", "1");
   platform::InitializeDiagnostics();
@@ -21,7 +21,7 @@ TEST(Diagnostics, SilentUntilStillwickDebugTurnsItOn) {
   QLoggingCategory::setFilterRules(QString());
 }
 
-TEST(Diagnostics, EachSourceGetsItsLinesASecondAndHearsWhatWasDropped) {
+TEST(DiagnosticsTest, EachSourceGetsItsLinesASecondAndHearsWhatWasDropped) {
   LogRateLimiter limiter;
   const auto t0 = LogRateLimiter::Clock::now();
   std::uint64_t dropped = 99;
@@ -39,7 +39,7 @@ TEST(Diagnostics, EachSourceGetsItsLinesASecondAndHearsWhatWasDropped) {
   EXPECT_EQ(dropped, 0u);
 }
 
-TEST(Diagnostics, SourcesBeyondThoseTrackedShareOneAllowanceUntilOldOnesGoQuiet) {
+TEST(DiagnosticsTest, SourcesBeyondThoseTrackedShareOneAllowanceUntilOldOnesGoQuiet) {
   LogRateLimiter limiter;
   const auto t0 = LogRateLimiter::Clock::now();
   std::uint64_t dropped = 0;

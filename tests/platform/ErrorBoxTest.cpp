@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
-#include <QTest>
 #include <QTimer>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "HarnessEventLoop.h"
 #include "platform/runtime/Error.h"
 #include "platform/runtime/ErrorBox.h"
 
@@ -83,13 +83,13 @@ TEST_F(ErrorBoxTest, ABoxThatArrivesWaitsForAModalWindowItsOwnBoxDoesNot) {
   QTimer::singleShot(0, &dialog, [&] {
     ShowErrorBox("the device was lost", BoxTiming::AfterModalWindows);
     ShowErrorBox("the dialog's own");
-    QTest::qWait(50);
+    EXPECT_TRUE(harness::WaitForPostedEvents());  // a box that did not wait would be here
     whileOpen = shown;
     dialog.reject();
   });
   dialog.exec();
   EXPECT_EQ(whileOpen, std::vector<std::string>{"the dialog's own."});
-  QTest::qWait(50);
+  EXPECT_TRUE(harness::WaitFor([&] { return shown.size() == 2; }));
   EXPECT_EQ(shown, (std::vector<std::string>{"the dialog's own.", "the device was lost."}));
 }
 

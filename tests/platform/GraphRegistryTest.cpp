@@ -10,6 +10,7 @@
 
 #include <functional>
 
+#include "HarnessFiles.h"
 #include "platform/media/Pipeline.h"
 #include "support/FileSystemFixtures.h"
 
@@ -41,11 +42,7 @@ TEST(GraphRegistryTest, FallbackFolderIsThisUsersOwnOrNotUsed) {
   };
   const Case refused[] = {
       {"a link", [&] { return QFile::link(elsewhere, own); }},
-      {"a file",
-       [&] {
-         QFile file(own);
-         return file.open(QIODevice::WriteOnly);
-       }},
+      {"a file", [&] { return harness::WriteFile(own.toStdString(), ""); }},
       {"another user's folder",
        [&] {
          return QDir().mkdir(own) &&

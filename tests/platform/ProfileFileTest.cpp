@@ -10,30 +10,15 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
+#include "HarnessFiles.h"
 #include "support/FileSystemFixtures.h"
 
+using harness::ReadFile;
+using harness::WriteFile;
 using platform::ProfileFile;
 
 namespace {
-
-void Put(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string Get(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-QStringList Entries(const QTemporaryDir& dir) {
-  return QDir(dir.path())
-      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 class ProfileFileTest : public ::testing::Test {
  protected:
@@ -42,24 +27,24 @@ class ProfileFileTest : public ::testing::Test {
 };
 
 TEST_F(ProfileFileTest, ReadsByTheProfileRules) {
-  Put(path_,
-      "; head=comment\r\n"
-      "[Other]\r\n"
-      "k=other\r\n"
-      "[ start ]\r\n"
-      "Plain=value\r\n"
-      "  Spaced \t=   padded value  \t\r\n"
-      "Quoted=\" keep blanks \"\r\n"
-      "Single='x'\r\n"
-      "Mismatch=\"x'\r\n"
-      "Empty=\r\n"
-      "NoEquals\r\n"
-      "  ; note=x\r\n"
-      "k=first\r\n"
-      "K=second\r\n"
-      "#hash=yes\r\n"
-      "[START]\r\n"
-      "late=second section\r\n");
+  WriteFile(path_,
+            "; head=comment\r\n"
+            "[Other]\r\n"
+            "k=other\r\n"
+            "[ start ]\r\n"
+            "Plain=value\r\n"
+            "  Spaced \t=   padded value  \t\r\n"
+            "Quoted=\" keep blanks \"\r\n"
+            "Single='x'\r\n"
+            "Mismatch=\"x'\r\n"
+            "Empty=\r\n"
+            "NoEquals\r\n"
+            "  ; note=x\r\n"
+            "k=first\r\n"
+            "K=second\r\n"
+            "#hash=yes\r\n"
+            "[START]\r\n"
+            "late=second section\r\n");
   const ProfileFile file(path_);
   const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"plain", "value"},
@@ -101,7 +86,7 @@ TEST_F(ProfileFileTest, ReadsFilesInTheirEncodingAndLineEnds) {
       {"\xEF\xBB\xBF[S]\nk=\xE6\xB5\x8B", "测"},
   };
   for (const auto& [bytes, expected] : cases) {
-    Put(path_, bytes);
+    WriteFile(path_, bytes);
     EXPECT_EQ(ProfileFile(path_).Read("S", "k"), expected) << bytes;
     const std::vector<std::string> keys = ProfileFile(path_).Keys("S");
     EXPECT_EQ(std::count(keys.begin(), keys.end(), "k"), 1) << bytes;
@@ -109,7 +94,7 @@ TEST_F(ProfileFileTest, ReadsFilesInTheirEncodingAndLineEnds) {
 }
 
 TEST_F(ProfileFileTest, LongValuesAreCutToWholeCharacters) {
-  Put(path_, "[S]\nascii=" + std::string(3000, 'a') + "\n");
+  WriteFile(path_, "[S]\nascii=" + std::string(3000, 'a') + "\n");
   std::string wide;
   for (int i = 0; i < 2100; ++i)
     wide += "图";
@@ -127,7 +112,7 @@ TEST_F(ProfileFileTest, ValuesRoundTrip) {
     EXPECT_EQ(file.Read("START", "edFileDir"), value);
   }
   ASSERT_TRUE(file.Write("START", "edFileDir", "/home/user/pictures"));
-  EXPECT_EQ(Get(path_), "[START]\r\nedFileDir=/home/user/pictures\r\n");
+  EXPECT_EQ(ReadFile(path_), "[START]\r\nedFileDir=/home/user/pictures\r\n");
 }
 
 TEST_F(ProfileFileTest, WritesChangeOnlyTheirEntry) {
@@ -170,16 +155,16 @@ TEST_F(ProfileFileTest, WritesChangeOnlyTheirEntry) {
        std::string("\xFF\xFE[\0S\0]\0\n\0[\0T\0]\0\n\0k\0=\0\n\0", 24)},
   };
   for (const Case& c : cases) {
-    Put(path_, c.before);
+    WriteFile(path_, c.before);
     EXPECT_TRUE(ProfileFile(path_).Write(c.section, c.key, c.value)) << c.before;
-    EXPECT_EQ(Get(path_), c.after) << c.before;
+    EXPECT_EQ(ReadFile(path_), c.after) << c.before;
   }
-  EXPECT_EQ(Entries(dir_), (QStringList{".参数设置.INI.lock", "参数设置.INI"}));
+  EXPECT_EQ(testfs::Entries(dir_.path()), (QStringList{".参数设置.INI.lock", "参数设置.INI"}));
   EXPECT_EQ(ProfileFile(path_).Read("T", "k"), "");
 }
 
 TEST_F(ProfileFileTest, StoredValueIsNotRewritten) {
-  Put(path_, "[S]\nk =  \"v \"  \n");
+  WriteFile(path_, "[S]\nk =  \"v \"  \n");
   ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
   struct stat before {
   }, after{};
@@ -188,7 +173,7 @@ TEST_F(ProfileFileTest, StoredValueIsNotRewritten) {
   ASSERT_EQ(::stat(path_.c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-  EXPECT_EQ(Get(path_), "[S]\nk =  \"v \"  \n");
+  EXPECT_EQ(ReadFile(path_), "[S]\nk =  \"v \"  \n");
 
   // A real change replaces the file but keeps its mode.
   EXPECT_TRUE(ProfileFile(path_).Write("S", "K", "w"));
@@ -199,12 +184,13 @@ TEST_F(ProfileFileTest, StoredValueIsNotRewritten) {
 
 TEST_F(ProfileFileTest, FailedWritesLeaveEverythingAsItWas) {
   const std::string original = "[S]\r\nk=v\r\n";
-  Put(path_, original);
+  WriteFile(path_, original);
   const std::string plainFile = dir_.filePath("plain").toStdString();
-  Put(plainFile, "x");
+  WriteFile(plainFile, "x");
   ASSERT_TRUE(QDir(dir_.path()).mkdir("folder"));
-  Put(dir_.filePath(".参数设置.INI.lock").toStdString(), "");  // stays from any write, by design
-  const QStringList entries = Entries(dir_);
+  WriteFile(dir_.filePath(".参数设置.INI.lock").toStdString(),
+            "");  // stays from any write, by design
+  const QStringList entries = testfs::Entries(dir_.path());
 
   const std::string underFile = plainFile + "/settings.ini";
   const std::string folder = dir_.filePath("folder").toStdString();
@@ -235,25 +221,26 @@ TEST_F(ProfileFileTest, FailedWritesLeaveEverythingAsItWas) {
     EXPECT_EQ(testfs::RunUnprivileged([&] { return file.Write("S", "k", "changed") ? 1 : 0; }), 0)
         << std::oct << mode;
   }
-  EXPECT_EQ(Get(path_), original);
-  EXPECT_EQ(Entries(dir_), entries);
+  EXPECT_EQ(ReadFile(path_), original);
+  EXPECT_EQ(testfs::Entries(dir_.path()), entries);
 }
 
 TEST_F(ProfileFileTest, ALinkStaysALinkAndItsTargetIsReplacedBesideItsLock) {
   QTemporaryDir dotfiles;
   const std::string target = dotfiles.filePath("stillwick.ini").toStdString();
-  Put(target, "[S]\r\nk=1\r\n");
+  WriteFile(target, "[S]\r\nk=1\r\n");
   ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
   ASSERT_EQ(::symlink(target.c_str(), path_.c_str()), 0);
 
   EXPECT_TRUE(ProfileFile(path_).Write("S", "k", "2"));
   EXPECT_TRUE(QFileInfo(QString::fromStdString(path_)).isSymLink());
-  EXPECT_EQ(Get(target), "[S]\r\nk=2\r\n");
+  EXPECT_EQ(ReadFile(target), "[S]\r\nk=2\r\n");
   struct stat st {};
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
-  EXPECT_EQ(Entries(dir_), QStringList{"参数设置.INI"});
-  EXPECT_EQ(Entries(dotfiles), (QStringList{".stillwick.ini.lock", "stillwick.ini"}));
+  EXPECT_EQ(testfs::Entries(dir_.path()), QStringList{"参数设置.INI"});
+  EXPECT_EQ(testfs::Entries(dotfiles.path()),
+            (QStringList{".stillwick.ini.lock", "stillwick.ini"}));
 }
 
 // Without the lock, each of two copies writing at once loses some of its keys to the other's

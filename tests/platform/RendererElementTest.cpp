@@ -9,9 +9,11 @@
 #include <QTest>
 #include <QWidget>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
+#include "HarnessEventLoop.h"
 #include "platform/media/GstRef.h"
 #include "platform/media/RendererElement.h"
 
@@ -45,6 +47,12 @@ VideoRendererSurface* SurfaceOf(RendererElement& renderer) {
   return qobject_cast<VideoRendererSurface*>(renderer.VideoWindow().Window());
 }
 
+// A pad probe on a streaming thread: counts the buffers that pass.
+GstPadProbeReturn CountBuffer_Streaming(GstPad*, GstPadProbeInfo*, gpointer count) {
+  ++*static_cast<std::atomic<int>*>(count);
+  return GST_PAD_PROBE_OK;
+}
+
 bool WaitForFrame(RendererElement& renderer) {
   return QTest::qWaitFor([&] { return SurfaceOf(renderer) && SurfaceOf(renderer)->HasFrame(); },
                          5000);
@@ -52,7 +60,7 @@ bool WaitForFrame(RendererElement& renderer) {
 
 }  // namespace
 
-TEST(RendererElement, DrawsEveryAcceptedFormatInItsColours) {
+TEST(RendererElementTest, DrawsEveryAcceptedFormatInItsColours) {
   struct Case {
     const char* format;
     const char* pattern;
@@ -87,7 +95,7 @@ TEST(RendererElement, DrawsEveryAcceptedFormatInItsColours) {
   }
 }
 
-TEST(RendererElement, StaysHiddenWhenHiddenBeforeTheFirstFrame) {
+TEST(RendererElementTest, StaysHiddenWhenHiddenBeforeTheFirstFrame) {
   RendererElement renderer;
   renderer.VideoWindow().PutVisible(false);
   GstRef<GstElement> pipeline = StartPipeline(renderer, "red", "BGR");
@@ -98,12 +106,13 @@ TEST(RendererElement, StaysHiddenWhenHiddenBeforeTheFirstFrame) {
   gst_element_set_state(pipeline.get(), GST_STATE_NULL);
 }
 
-TEST(RendererElement, TeardownWhileStreamingTouchesNoDestroyedWidget) {
+TEST(RendererElementTest, TeardownWhileStreamingTouchesNoDestroyedWidget) {
   // The owner window goes first while frames keep coming; then the element is destroyed while
   // its pipeline still plays, and the pipeline is stopped after it.
   auto owner = std::make_unique<QWidget>();
   owner->resize(80, 60);
   owner->show();
+  std::atomic<int> arrived{0};  // counted until the pipeline stops
   GstRef<GstElement> pipeline;
   {
     RendererElement renderer;
@@ -113,7 +122,11 @@ TEST(RendererElement, TeardownWhileStreamingTouchesNoDestroyedWidget) {
     owner.reset();
     EXPECT_EQ(renderer.VideoWindow().Window(), nullptr);
     // Frames still arrive and are handed over to a surface that no longer exists.
-    QTest::qWait(100);
+    auto input = GstRef<GstPad>::Adopt(gst_element_get_static_pad(renderer.Element(), "sink"));
+    gst_pad_add_probe(input.get(), GST_PAD_PROBE_TYPE_BUFFER, CountBuffer_Streaming, &arrived,
+                      nullptr);
+    ASSERT_TRUE(harness::WaitFor([&] { return arrived >= 3; }));
+    ASSERT_TRUE(harness::WaitForPostedEvents());
     renderer.VideoWindow().PutCaption("gone");  // no effect, no crash
     renderer.VideoWindow().SetWindowPosition(0, 0, 10, 10);
   }

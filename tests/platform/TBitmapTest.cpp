@@ -14,7 +14,7 @@ BITMAPINFOHEADER Header(int width, int height, int bits = 24) {
   return h;
 }
 
-TEST(DibTest, RowsArePaddedAndScanLinesCountFromTheTop) {
+TEST(TBitmapTest, DibRowsArePaddedAndScanLinesCountFromTheTop) {
   auto bottomUp = Dib::Create(Header(321, 3));
   ASSERT_TRUE(bottomUp);
   EXPECT_EQ(bottomUp->Stride(), 964u);  // 963 bytes padded to 4
@@ -25,7 +25,7 @@ TEST(DibTest, RowsArePaddedAndScanLinesCountFromTheTop) {
   EXPECT_EQ(topDown->Height(), 3);
 }
 
-TEST(DibTest, RefusesHeadersThatDescribeNoBitmap) {
+TEST(TBitmapTest, DibRefusesHeadersThatDescribeNoBitmap) {
   EXPECT_FALSE(Dib::Create(Header(0, 10)));
   EXPECT_FALSE(Dib::Create(Header(10, 0)));
   EXPECT_FALSE(Dib::Create(Header(10, 10, 12)));
@@ -35,7 +35,7 @@ TEST(DibTest, RefusesHeadersThatDescribeNoBitmap) {
   EXPECT_FALSE(Dib::Create(compressed));
 }
 
-TEST(BitmapTest, RetiredPicturesAreReusedOnlyOnceNobodyHoldsThem) {
+TEST(TBitmapTest, RetiredPicturesAreReusedOnlyOnceNobodyHoldsThem) {
   TBitmap bitmap;
   std::lock_guard lock(bitmap);
   auto first = bitmap.Reusable(Header(4, -4));
@@ -59,7 +59,7 @@ TEST(BitmapTest, RetiredPicturesAreReusedOnlyOnceNobodyHoldsThem) {
   EXPECT_EQ(other->Width(), 8);
 }
 
-TEST(BitmapTest, AdoptionRunsTheChangeCallback) {
+TEST(TBitmapTest, AdoptionRunsTheChangeCallback) {
   TBitmap bitmap;
   int changes = 0;
   bitmap.SetOnChanged([&] { ++changes; });

@@ -11,6 +11,7 @@
 #include "TestCam.h"
 #include "TestCamList.h"
 #include "platform/media/GstRef.h"
+#include "support/ElementState.h"
 
 using platform::GCharPtr;
 using platform::GstRef;
@@ -64,11 +65,6 @@ struct Running {
     return GstRef<GstMessage>::Adopt(gst_bus_timed_pop_filtered(
         bus.get(), kWait, static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS)));
   }
-  GstState CameraState() const {
-    GstState state = GST_STATE_VOID_PENDING;
-    gst_element_get_state(camera.get(), &state, nullptr, 0);
-    return state;
-  }
 };
 
 // The message is an ERROR of the camera with this code, its text containing `text`.
@@ -95,13 +91,6 @@ std::string Property(GstDevice* device, const char* key) {
   platform::GstStructurePtr props(gst_device_get_properties(device));
   const char* value = props ? gst_structure_get_string(props.get(), key) : nullptr;
   return value ? value : "";
-}
-
-TestCameraSpec Camera(std::string name, std::string format = "YUY2") {
-  TestCameraSpec spec;
-  spec.name = std::move(name);
-  spec.format = std::move(format);
-  return spec;
 }
 
 struct Monitor {
@@ -137,7 +126,7 @@ struct Monitor {
   }
 };
 
-TEST(TestCamElement, DeliversTheModeDownstreamAccepts) {
+TEST(TestCamTest, ElementDeliversTheModeDownstreamAccepts) {
   const std::string modes = "modes=\"YUY2 640x360@30, MJPEG 1280x720@30, GRAY8 322x242@15\"";
   struct Case {
     std::string props;
@@ -185,7 +174,7 @@ TEST(TestCamElement, DeliversTheModeDownstreamAccepts) {
   }
 }
 
-TEST(TestCamElement, BusyOrMissingDeviceFailsToOpenAsV4l2srcDoes) {
+TEST(TestCamTest, ElementBusyOrMissingDeviceFailsToOpenAsV4l2srcDoes) {
   struct Case {
     const char* openError;
     gint code;
@@ -200,12 +189,12 @@ TEST(TestCamElement, BusyOrMissingDeviceFailsToOpenAsV4l2srcDoes) {
     SCOPED_TRACE(c.openError);
     Running run(std::string("open-error=") + c.openError, "", GST_STATE_CHANGE_FAILURE);
     ExpectCameraError(run.End().get(), run.camera.get(), c.code, c.text);
-    EXPECT_EQ(run.CameraState(), c.reached);
+    EXPECT_EQ(CurrentState(run.camera.get()), c.reached);
     EXPECT_FALSE(run.Pull(100 * GST_MSECOND));
   }
 }
 
-TEST(TestCamElement, LostDeviceStopsFramesAndEndsAsSet) {
+TEST(TestCamTest, ElementLostDeviceStopsFramesAndEndsAsSet) {
   struct Case {
     int frames;
     const char* end;
@@ -233,15 +222,17 @@ TEST(TestCamElement, LostDeviceStopsFramesAndEndsAsSet) {
   }
 }
 
-TEST(TestCamProvider, MonitorListsCamerasInOrderByProbeAndWhileStarted) {
+TEST(TestCamTest, ProviderMonitorListsCamerasInOrderByProbeAndWhileStarted) {
   std::string longName;
   while (longName.size() < 320)
     longName += "长名字摄像头";
-  TestCameraSpec serialless = Camera("USB Camera");
-  serialless.hasSerial = false;
-  serialless.busPath = "pci-0000:00:14.0-usb-0:2:1.0";
-  TestCamSetCameras({Camera("USB Camera"), Camera("摄像头"), Camera("USB Camera", "MJPEG"),
-                     Camera(longName), serialless});
+  const TestCameraSpec serialless{
+      .name = "USB Camera", .hasSerial = false, .busPath = "pci-0000:00:14.0-usb-0:2:1.0"};
+  TestCamSetCameras({{.name = "USB Camera"},
+                     {.name = "摄像头"},
+                     {.name = "USB Camera", .format = "MJPEG"},
+                     {.name = longName},
+                     serialless});
   const std::vector<std::string> expected = {"USB Camera", "摄像头", "USB Camera", longName,
                                              "USB Camera"};
 
@@ -277,15 +268,15 @@ TEST(TestCamProvider, MonitorListsCamerasInOrderByProbeAndWhileStarted) {
   }
 }
 
-TEST(TestCamProvider, DeviceCreatesCameraWithItsSettings) {
-  TestCameraSpec spec = Camera("Bench Camera", "BGR");
-  spec.serial = "SN-0042";
-  spec.width = 800;
-  spec.height = 600;
-  spec.fps = 15;
-  spec.pattern = "ball";
-  spec.failAfterFrames = 7;
-  TestCamSetCameras({spec});
+TEST(TestCamTest, ProviderDeviceCreatesCameraWithItsSettings) {
+  TestCamSetCameras({{.name = "Bench Camera",
+                      .serial = "SN-0042",
+                      .width = 800,
+                      .height = 600,
+                      .fps = 15,
+                      .format = "BGR",
+                      .pattern = "ball",
+                      .failAfterFrames = 7}});
   Monitor m;
   GList* devices = m.Devices();
   ASSERT_EQ(g_list_length(devices), 1u);
@@ -310,13 +301,13 @@ TEST(TestCamProvider, DeviceCreatesCameraWithItsSettings) {
   EXPECT_EQ(failAfter, 7);
 }
 
-TEST(TestCamProvider, StartedMonitorReportsCamerasComingAndGoing) {
-  TestCamSetCameras({Camera("A"), Camera("B")});
+TEST(TestCamTest, ProviderStartedMonitorReportsCamerasComingAndGoing) {
+  TestCamSetCameras({{.name = "A"}, {.name = "B"}});
   Monitor m;
   ASSERT_TRUE(gst_device_monitor_start(m.monitor.get()));
   m.Changes();  // the initial devices
 
-  TestCamSetCameras({Camera("B"), Camera("C")});
+  TestCamSetCameras({{.name = "B"}, {.name = "C"}});
   EXPECT_EQ(m.Changes(), (std::vector<std::string>{"-A", "+C"}));
   GList* devices = m.Devices();
   ASSERT_EQ(Names(devices), (std::vector<std::string>{"B", "C"}));
@@ -324,7 +315,7 @@ TEST(TestCamProvider, StartedMonitorReportsCamerasComingAndGoing) {
   EXPECT_EQ(Property(GST_DEVICE(devices->data), "device.path"), "/dev/stillwicktestcam1");
   EXPECT_EQ(Property(GST_DEVICE(devices->next->data), "device.path"), "/dev/stillwicktestcam0");
 
-  TestCamSetCameras({Camera("B"), Camera("X"), Camera("C")});
+  TestCamSetCameras({{.name = "B"}, {.name = "X"}, {.name = "C"}});
   m.Changes();
   EXPECT_EQ(Names(m.Devices()), (std::vector<std::string>{"B", "X", "C"}));
 
@@ -333,10 +324,8 @@ TEST(TestCamProvider, StartedMonitorReportsCamerasComingAndGoing) {
   EXPECT_EQ(m.Devices(), nullptr);
 }
 
-TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAgain) {
-  TestCameraSpec spec = Camera("Webcam");
-  spec.modes = TestCamProfileModes("usb-webcam");
-  TestCamSetCameras({spec});
+TEST(TestCamTest, ProviderOpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAgain) {
+  TestCamSetCameras({{.name = "Webcam", .modes = TestCamProfileModes("usb-webcam")}});
   Monitor m;
   GList* devices = m.Devices();
   ASSERT_EQ(g_list_length(devices), 1u);
@@ -347,7 +336,7 @@ TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAga
   ASSERT_TRUE(run.Pull());
 
   // Another camera takes its node: it is still another device.
-  TestCamSetCameras({Camera("Another")});
+  TestCamSetCameras({{.name = "Another"}});
   ExpectCameraError(run.End().get(), run.camera.get(), GST_RESOURCE_ERROR_READ,
                     kTestCamDeviceLostText);
   gst_element_set_state(run.pipeline.get(), GST_STATE_NULL);
@@ -357,12 +346,9 @@ TEST(TestCamProvider, OpenCameraThatLeavesTheListIsUnpluggedAndCannotBeOpenedAga
                     "Cannot identify device '/dev/stillwicktestcam0'.");
 }
 
-TEST(TestCamProvider, CamerasArriveAndLeaveOnTheirSchedule) {
-  TestCameraSpec leaving = Camera("Leaving");
-  leaving.leaveAfterMs = 300;
-  TestCameraSpec arriving = Camera("Arriving");
-  arriving.arriveAfterMs = 300;
-  TestCamSetCameras({leaving, arriving});
+TEST(TestCamTest, ProviderCamerasArriveAndLeaveOnTheirSchedule) {
+  TestCamSetCameras(
+      {{.name = "Leaving", .leaveAfterMs = 300}, {.name = "Arriving", .arriveAfterMs = 300}});
   Monitor m;
   GList* devices = m.Devices();
   ASSERT_EQ(Names(devices), std::vector<std::string>{"Leaving"});
@@ -374,7 +360,7 @@ TEST(TestCamProvider, CamerasArriveAndLeaveOnTheirSchedule) {
   TestCamSetCameras({});
 }
 
-TEST(TestCamList, CamerasFromEnvironmentText) {
+TEST(TestCamTest, ListCamerasFromEnvironmentText) {
   std::vector<TestCameraSpec> cameras;
   std::string error;
   ASSERT_TRUE(testcam::CamerasFromEnvironment(

@@ -19,7 +19,7 @@ bool IsMainThreadOn(bool anotherThread) {
   return result;
 }
 
-TEST(Threads, OnlyTheApplicationsThreadIsTheMainThread) {
+TEST(ThreadsTest, OnlyTheApplicationsThreadIsTheMainThread) {
   EXPECT_TRUE(IsMainThreadOn(false));
   EXPECT_FALSE(IsMainThreadOn(true));
 #if defined(STILLWICK_THREAD_CHECKS)
@@ -29,7 +29,7 @@ TEST(Threads, OnlyTheApplicationsThreadIsTheMainThread) {
 #endif
 }
 
-TEST(CoalescingWakeup, ManyRequestsWakeOnceAndOneMadeWhileItRunsWakesAgain) {
+TEST(ThreadsTest, ManyWakeupRequestsWakeOnceAndOneMadeWhileItRunsWakesAgain) {
   int runs = 0;
   std::unique_ptr<platform::CoalescingWakeup> wakeup;
   wakeup = std::make_unique<platform::CoalescingWakeup>([&] {

@@ -1,14 +1,12 @@
 // Frames as delivered, converted only when asked: against videoconvert, the converter that ran
 // on every frame before, for formats beyond the test cameras' own.
 #include <gst/app/gstappsink.h>
-#include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 #include <gtest/gtest.h>
 
 #include <QImage>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,72 +14,29 @@
 #include "platform/media/GstRef.h"
 #include "platform/media/VideoFrame.h"
 #include "platform/picture/Dib.h"
+#include "support/Videoconvert.h"
 
 namespace {
 
 using platform::GstRef;
 using platform::VideoFrame;
 
-// The first sample `description` (a pipeline ending in "appsink name=sink") delivers.
-GstRef<GstSample> FirstSample(const std::string& description, GstBuffer* push = nullptr,
-                              GstCaps* pushCaps = nullptr) {
-  auto pipeline = GstRef<GstElement>::Adopt(gst_parse_launch(description.c_str(), nullptr));
-  if (!pipeline)
-    return {};
-  auto sink = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
-  if (push) {
-    auto source = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "source"));
-    g_object_set(source.get(), "caps", pushCaps, "format", GST_FORMAT_TIME, nullptr);
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-    gst_app_src_push_buffer(GST_APP_SRC(source.get()), gst_buffer_ref(push));
-    gst_app_src_end_of_stream(GST_APP_SRC(source.get()));
-  } else {
-    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
-  }
-  auto sample = GstRef<GstSample>::Adopt(
-      gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 10 * GST_SECOND));
-  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-  return sample;
-}
-
+// The first frame of colour bars in `format`.
 VideoFrame TestFrame(const char* format, int width, int height) {
   const std::string description =
       "videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,format=" + std::string(format) +
       ",width=" + std::to_string(width) + ",height=" + std::to_string(height) +
       " ! appsink name=sink";
-  auto sample = FirstSample(description);
+  auto pipeline = GstRef<GstElement>::Adopt(gst_parse_launch(description.c_str(), nullptr));
+  auto sink = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+  gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+  auto sample = GstRef<GstSample>::Adopt(
+      gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 10 * GST_SECOND));
+  gst_element_set_state(pipeline.get(), GST_STATE_NULL);
   return VideoFrame::FromSample(sample.get());
 }
 
-// DIB rows (top-down, padded with zeros) of the frame through videoconvert, as the pipeline
-// converted every frame before.
-std::vector<uint8_t> Videoconvert(const VideoFrame& frame, const char* to, int bytesPerPixel) {
-  auto caps = GstRef<GstCaps>::Adopt(gst_video_info_to_caps(&frame.Info()));
-  const std::string description =
-      "appsrc name=source ! videoconvert n-threads=2 ! video/x-raw,format=" + std::string(to) +
-      " ! appsink name=sink";
-  auto sample = FirstSample(description, frame.Buffer(), caps.get());
-  std::vector<uint8_t> rows;
-  GstVideoInfo info;
-  if (!sample || !gst_video_info_from_caps(&info, gst_sample_get_caps(sample.get())))
-    return rows;
-  GstVideoFrame converted;
-  if (!gst_video_frame_map(&converted, &info, gst_sample_get_buffer(sample.get()), GST_MAP_READ))
-    return rows;
-  const size_t rowBytes = static_cast<size_t>(frame.Width()) * bytesPerPixel;
-  const size_t stride = (rowBytes + 3) / 4 * 4;
-  rows.assign(stride * static_cast<size_t>(frame.Height()), 0);
-  for (int y = 0; y < frame.Height(); ++y) {
-    std::memcpy(rows.data() + y * stride,
-                static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&converted, 0)) +
-                    std::ptrdiff_t{y} * GST_VIDEO_FRAME_PLANE_STRIDE(&converted, 0),
-                rowBytes);
-  }
-  gst_video_frame_unmap(&converted);
-  return rows;
-}
-
-TEST(VideoFrame, ConvertsEveryCameraLikeFormatAsVideoconvertDid) {
+TEST(VideoFrameTest, ConvertsEveryCameraLikeFormatAsVideoconvertDid) {
   const char* formats[] = {"YUY2", "UYVY", "YVYU", "NV12",  "NV21",      "NV16",     "I420",
                            "YV12", "Y42B", "Y444", "GRAY8", "GRAY16_LE", "RGB",      "BGR",
                            "BGRx", "RGBx", "xRGB", "RGB16", "v210",      "P010_10LE"};
@@ -102,7 +57,7 @@ TEST(VideoFrame, ConvertsEveryCameraLikeFormatAsVideoconvertDid) {
   }
 }
 
-TEST(VideoFrame, ADibForFramesComputesItsPixelsOnceWhenAskedFor) {
+TEST(VideoFrameTest, ADibForFramesComputesItsPixelsOnceWhenAskedFor) {
   const VideoFrame frame = TestFrame("YUY2", 64, 48);
   BITMAPINFOHEADER header;
   header.biWidth = 64;
@@ -135,7 +90,7 @@ TEST(VideoFrame, ADibForFramesComputesItsPixelsOnceWhenAskedFor) {
   EXPECT_FALSE(dib->ComputeFramePixels());
 }
 
-TEST(FrameScaler, ScalesOncePerFrameAndSize) {
+TEST(VideoFrameTest, ScalerScalesOncePerFrameAndSize) {
   platform::FrameScaler scaler;
   const VideoFrame frame = TestFrame("YUY2", 320, 240);
   const QImage& first = scaler.Scale(frame, QSize(160, 120));

@@ -1,12 +1,14 @@
 #pragma once
 // Stand-ins for the file systems users have: a small full disk, and a user who is not root
-// (tests run as root, which writes through permission bits).
+// (tests run as root, which writes through permission bits); and what a folder holds.
 
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <QDir>
 
 #include <functional>
 #include <string>
@@ -15,6 +17,12 @@ namespace testfs {
 
 inline constexpr uid_t kNobody = 65534;
 inline constexpr gid_t kNogroup = 65534;
+
+// Everything in `folder`, hidden files and dangling links included, by name.
+inline QStringList Entries(const QString& folder) {
+  return QDir(folder).entryList(
+      QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
 
 // Runs `body` in a child process, as the user nobody when we are root (else as ourselves, who is
 // no more privileged), and returns its result; -1 when the child could not run or drop its

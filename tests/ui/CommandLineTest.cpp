@@ -5,7 +5,7 @@
 namespace {
 
 // Qt's own options must reach the application; the program's own are --help and --version.
-TEST(CommandLine, QtOptionsPassAndOthersEndTheProgram) {
+TEST(CommandLineTest, QtOptionsPassAndOthersEndTheProgram) {
   const struct {
     QStringList arguments;
     int status;

@@ -13,7 +13,7 @@
 
 namespace {
 
-using LanguageTest = MainWindowFixture;
+using LanguageCheck = MainWindowFixture;
 
 // Room for text inside a control, as the style lays it out.
 int TextRoom(QWidget* control) {
@@ -28,7 +28,7 @@ int TextRoom(QWidget* control) {
   return control->width() - 4;  // a flat tool button: its one-pixel frame and a pixel of margin
 }
 
-TEST_F(LanguageTest, LocalePicksTheCaptionsAndTheyFitTheirControls) {
+TEST_F(LanguageCheck, LocalePicksTheCaptionsAndTheyFitTheirControls) {
   const QString language = qEnvironmentVariable("STILLWICK_EXPECT_LANGUAGE");
   ASSERT_TRUE(language == "en" || language == "zh") << "run through ctest";
   const bool english = language == "en";

@@ -12,7 +12,6 @@
 #include <QWindow>
 
 #include "app/StorageFolder.h"
-#include "app/WindowPlacement.h"
 #include "support/MainWindowFixture.h"
 #include "uFrmSelDir.h"
 #include "widgets/TImage.h"
@@ -20,6 +19,8 @@
 #include "widgets/TSpinEdit.h"
 
 namespace {
+
+using harness::WaitFor;
 
 using MainWindowTest = MainWindowFixture;
 
@@ -98,20 +99,6 @@ TEST_F(MainWindowTest, LaysOutEveryControlWhereTheWindowPutsIt) {
   EXPECT_EQ(w.VWCap->VMROptions().Streams(), 1u);
   EXPECT_EQ(w.VWCap->VMROptions().Preferences(), TVMRPreferences());
   EXPECT_FALSE(w.windowIcon().pixmap(32).isNull());
-}
-
-TEST(StorageFolder, PicturesFolderWhenItExistsElseHome) {
-  QTemporaryDir home;
-  const QByteArray oldHome = qgetenv("HOME");
-  const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
-  qputenv("HOME", home.path().toUtf8());
-  qunsetenv("XDG_CONFIG_HOME");  // no user-dirs.dirs: pictures are ~/Pictures
-  EXPECT_EQ(DefaultStorageFolder(), home.path() + "/");
-  QDir(home.path()).mkdir("Pictures");
-  EXPECT_EQ(DefaultStorageFolder(), home.path() + "/Pictures/");
-  qputenv("HOME", oldHome);
-  if (!oldConfig.isNull())
-    qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 // The number fields have the two-pixel sunken frame of a number field; the text fields and the
@@ -238,22 +225,6 @@ TEST_F(MainWindowTest, MaximizeOrFullScreenRequestLeavesTheWindowAtItsSize) {
   }
 }
 
-TEST(WindowPlacement, CentredButNeverBeyondTheTopOrLeftEdge) {
-  const struct {
-    QSize frame;
-    QRect available;
-    QPoint expected;
-  } cases[] = {
-      {{791, 422}, {0, 0, 1280, 1024}, {244, 301}},
-      {{1582, 844}, {0, 0, 1280, 800}, {0, 0}},      // scale 2 on a small screen
-      {{1582, 844}, {0, 32, 1280, 1024}, {0, 122}},  // a panel above: wider than the screen only
-      {{791, 422}, {1280, 0, 1920, 1080}, {1844, 329}},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(CentredPosition(c.frame, c.available), c.expected) << c.frame.width();
-  }
-}
-
 TEST_F(MainWindowTest, NoSettingsFileLeavesDefaultsAndWritesNothing) {
   TFrmMain& w = Open();
   EXPECT_EQ(w.edFileDir->text(), DefaultStorageFolder());
@@ -327,12 +298,8 @@ TEST_F(MainWindowTest, FailedSettingsWriteShowsTheErrorAndKeepsTheText) {
 }
 
 TEST_F(MainWindowTest, DeviceListReselectsTheStoredNameIgnoringCase) {
-  TestCameraSpec a;
-  a.name = "Desk Cam";
-  TestCameraSpec b = a;  // same name twice
-  TestCameraSpec c;
-  c.name = "Other";
-  TestCamSetCameras({c, a, b});
+  const TestCameraSpec deskCam{.name = "Desk Cam"};
+  TestCamSetCameras({{.name = "Other"}, deskCam, deskCam});  // the same name twice
   WriteIni("[VideoCapture]\r\nVideoCaptureName=desk cam\r\n");
   TFrmMain& w = Open();
   ASSERT_EQ(w.cbVCap->count(), 3);
@@ -342,7 +309,7 @@ TEST_F(MainWindowTest, DeviceListReselectsTheStoredNameIgnoringCase) {
   w.cbVCap->setCurrentIndex(0);
   Q_EMIT w.cbVCap->activated(0);
   EXPECT_NE(ReadIni().find("VideoCaptureName=Other"), std::string::npos);
-  TestCamSetCameras({a});
+  TestCamSetCameras({deskCam});
   QTest::mouseClick(w.btnGetVCap, Qt::LeftButton);
   EXPECT_EQ(w.cbVCap->count(), 1);
   EXPECT_EQ(w.cbVCap->currentIndex(), -1);
@@ -350,8 +317,7 @@ TEST_F(MainWindowTest, DeviceListReselectsTheStoredNameIgnoringCase) {
 }
 
 TEST_F(MainWindowTest, LongDeviceNameIsListedAndStoredCutOnACharacterBoundary) {
-  TestCameraSpec camera;
-  camera.name.clear();
+  TestCameraSpec camera{.name = ""};
   for (int i = 0; i < 100; ++i)
     camera.name += "摄";  // 3 bytes each: 300 bytes
   TestCamSetCameras({camera});

@@ -13,6 +13,7 @@
 
 namespace {
 
+using harness::WaitFor;
 using platform::StreamFailure;
 using PipeWireCameraTest = MainWindowFixture;
 
@@ -52,7 +53,7 @@ TEST_F(PipeWireCameraTest, RefreshWhileCapturingThenUnplugIsOneBox) {
   ASSERT_TRUE(camera);
   Open();
   ASSERT_NO_FATAL_FAILURE(StartListed(*window));
-  ASSERT_TRUE(WaitFor([&] { return PictureSize() == QSize(320, 240); }, 15000));
+  ASSERT_TRUE(WaitFor([&] { return harness::PictureSize(*window) == QSize(320, 240); }, 15000));
   for (int i = 0; i < 3; ++i) {
     window->btnGetVCap->click();
     EXPECT_EQ(window->cbVCap->count(), 1);

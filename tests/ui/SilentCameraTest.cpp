@@ -13,6 +13,7 @@
 
 namespace {
 
+using harness::WaitFor;
 using platform::StreamFailure;
 using SilentCameraTest = MainWindowFixture;
 
@@ -22,9 +23,7 @@ TEST_F(SilentCameraTest, HeldStartKeepsTheWindowAnsweringAndEndsInOneBox) {
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
   ticker.start(50);
-  TestCameraSpec camera = harness::Camera("YUY2", 320, 240);
-  camera.startDelayMs = 8000;
-  TestCamSetCameras({camera});
+  TestCamSetCameras({{.width = 320, .height = 240, .startDelayMs = 8000}});
   window->btnGetVCap->click();
   window->cbVCap->setCurrentIndex(0);
   window->OpenPlay->click();
@@ -46,22 +45,19 @@ TEST_F(SilentCameraTest, HeldStartKeepsTheWindowAnsweringAndEndsInOneBox) {
 
 TEST_F(SilentCameraTest, CameraGoneQuietIsOneLostDeviceBoxAndNothingIsSaved) {
   Open();
-  window->edFileDir->setText(dir.path());
-  TestCameraSpec camera = harness::Camera("YUY2", 320, 240);
-  camera.failAfterFrames = 10;
-  camera.end = "silent";
-  StartCamera(camera);
+  window->edFileDir->setText(pictures);
+  StartCamera({.width = 320, .height = 240, .failAfterFrames = 10, .end = "silent"});
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
   EXPECT_TRUE(SaysFailure(errors[0], StreamFailure::NoFrames)) << errors[0];
   EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
-  EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
+  EXPECT_TRUE(QDir(pictures).entryList({"*.bmp"}).isEmpty());
   EXPECT_EQ(errors.size(), 1u);
 }
 
 TEST_F(SilentCameraTest, SlowCameraAndPausedGraphAreNotCutOff) {
   Open();
-  StartCamera(harness::Camera("YUY2", 320, 240, 2));
+  StartCamera({.width = 320, .height = 240, .fps = 2});
   QTest::qWait(4000);
   window->btnPause->click();
   ASSERT_EQ(window->FGVCap.State(), GraphState::Paused);

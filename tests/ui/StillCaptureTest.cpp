@@ -4,35 +4,25 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 
 #include <climits>
 
 #include "support/FileSystemFixtures.h"
 #include "support/MainWindowFixture.h"
+#include "support/ReadBmp.h"
 #include "widgets/TSpinEdit.h"
 
 namespace {
 
+using harness::WaitFor;
+
 class StillCaptureTest : public MainWindowFixture {
  protected:
-  void SetUp() override {
-    MainWindowFixture::SetUp();
-    pictures = dir.filePath("pictures");
-    QDir().mkpath(pictures);
-  }
-
   void Start(const char* pattern = "smpte") {
     Open();
     window->edFileDir->setText(pictures);
-    TestCameraSpec camera;
-    camera.name = "Still Cam";
-    camera.width = 320;
-    camera.height = 240;
-    camera.format = "YUY2";
-    camera.pattern = pattern;
-    StartCamera(camera);
+    StartCamera({.name = "Still Cam", .width = 320, .height = 240, .pattern = pattern});
   }
 
   QStringList Listed() const {
@@ -45,23 +35,6 @@ class StillCaptureTest : public MainWindowFixture {
     return QDir(pictures).entryList(QDir::Files | QDir::Hidden, QDir::Name);
   }
   QString Path(const QString& name) const { return pictures + "/" + name; }
-
-  // Width, height, mode and the top-left and bottom-left pixels as PIL reads the file.
-  static QString ReadWithPil(const QString& file) {
-    QProcess python;
-    python.start(STILLWICK_PYTHON,
-                 {"-c",
-                  "import sys; from PIL import Image\n"
-                  "im = Image.open(sys.argv[1]); im.load(); w, h = im.size\n"
-                  "rgb = im.convert('RGB')\n"
-                  "print(im.format, w, h, im.mode, rgb.getpixel((0, 0)), rgb.getpixel((0, h - 1)))",
-                  file});
-    python.waitForFinished(20000);
-    return QString::fromUtf8(python.readAllStandardOutput()).trimmed() +
-           QString::fromUtf8(python.readAllStandardError()).trimmed();
-  }
-
-  QString pictures;
 };
 
 TEST_F(StillCaptureTest, PictureNamesFollowTheNamingRule) {
@@ -105,17 +78,16 @@ TEST_F(StillCaptureTest, SingleCaptureWritesTheFrameAsAnUprightBmp) {
   EXPECT_EQ(Listed(), QStringList{Path("voZU-01.bmp")});
   EXPECT_TRUE(window->lstFn->hasFocus());
   EXPECT_EQ(Files(), QStringList{"voZU-01.bmp"});
-  const QStringList read = ReadWithPil(Path("voZU-01.bmp")).split(' ');
-  ASSERT_GE(read.size(), 4) << read.join(' ').toStdString();
-  EXPECT_EQ(read.mid(0, 4), (QStringList{"BMP", "320", "240", "RGB"}));
+  const QStringList read = ReadBmp(Path("voZU-01.bmp"), {"0,0", "0,239"});
+  ASSERT_EQ(read.size(), 3) << read.join('\n').toStdString();
+  EXPECT_EQ(read[0], "BMP 320 240 RGB");
   // Light bar at the top left, dark band at the bottom left: not upside down.
-  const QString pixels = read.mid(4).join(' ');
-  const QStringList topLeft = pixels.section(") (", 0, 0).remove('(').split(", ");
-  const QStringList bottomLeft = pixels.section(") (", 1, 1).remove(')').split(", ");
-  ASSERT_EQ(topLeft.size(), 3);
-  ASSERT_EQ(bottomLeft.size(), 3);
-  EXPECT_GT(topLeft[0].toInt() + topLeft[1].toInt() + topLeft[2].toInt(), 3 * 150);
-  EXPECT_LT(bottomLeft[0].toInt() + bottomLeft[1].toInt() + bottomLeft[2].toInt(), 3 * 110);
+  const auto sum = [](const QString& rgb) {
+    const QStringList channels = rgb.split(',');
+    return channels[0].toInt() + channels[1].toInt() + channels[2].toInt();
+  };
+  EXPECT_GT(sum(read[1]), 3 * 150);
+  EXPECT_LT(sum(read[2]), 3 * 110);
 
   // A second capture with the same start number replaces the file whole.
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
@@ -127,12 +99,11 @@ TEST_F(StillCaptureTest, CaptureBeforeTheFirstFrameWritesTheStartUpPicture) {
   Open();
   window->edFileDir->setText(pictures);
   window->CallBack->setChecked(false);
-  TestCameraSpec camera;
-  StartCamera(camera);
+  StartCamera(TestCameraSpec{});
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
   EXPECT_TRUE(errors.empty());
-  const QString read = ReadWithPil(Path("voZU-01.bmp"));
-  EXPECT_TRUE(read.startsWith("BMP 507 418 RGB (0, 0, 0) (0, 0, 0)")) << read.toStdString();
+  EXPECT_EQ(ReadBmp(Path("voZU-01.bmp"), {"0,0", "0,417"}),
+            (QStringList{"BMP 507 418 RGB", "0,0,0", "0,0,0"}));
 }
 
 TEST_F(StillCaptureTest, FailedWritesReportTheFileAndLeaveNothingBehind) {
@@ -257,9 +228,7 @@ TEST_F(StillCaptureTest, BurstReadsTheNamingFieldsAtEveryTick) {
 
 TEST_F(StillCaptureTest, BurstNeedsAnExistingFolder) {
   Start();
-  QFile file(dir.filePath("a-file"));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.close();
+  ASSERT_TRUE(harness::WriteFile(dir.filePath("a-file").toStdString(), ""));
   for (const QString& folder : {dir.filePath("a-file"), dir.filePath("missing"), QString()}) {
     window->edFileDir->setText(folder);
     window->lstFn->addItem("kept");
@@ -291,7 +260,7 @@ TEST_F(StillCaptureTest, FailedWriteEndsTheBurstWithOneError) {
   // The next tick as the timer delivers it, through the error-box guard.
   window->Timer1.setInterval(1);
   ASSERT_TRUE(WaitFor([&] { return !window->Timer1.isActive(); }));
-  QTest::qWait(20);
+  ASSERT_TRUE(harness::WaitForPostedEvents());  // the timer stopped: a second box would be there
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_TRUE(QString::fromStdString(errors[0]).startsWith("Cannot create file \"" +
                                                            Path("voZU-03.bmp") + "\". "));
@@ -312,7 +281,7 @@ TEST_F(StillCaptureTest, FullDiskEndsTheBurstWithOneErrorAndNoHalfPicture) {
   QTest::mouseClick(window->btnGetMorePic, Qt::LeftButton);
   window->Timer1.setInterval(1);
   ASSERT_TRUE(WaitFor([&] { return !window->Timer1.isActive(); }));
-  QTest::qWait(20);
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   EXPECT_EQ(errors,
             std::vector<std::string>{"Cannot create file \"" + Path("voZU-03.bmp").toStdString() +
                                      "\". No space left on device."});

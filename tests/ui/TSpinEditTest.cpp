@@ -43,7 +43,7 @@ struct Form {
   void LeaveField() { other.setFocus(Qt::TabFocusReason); }
 };
 
-TEST(TSpinEdit, TypedTextReadsAsNumberAndIsClampedOnlyWhenFocusLeaves) {
+TEST(TSpinEditTest, TypedTextReadsAsNumberAndIsClampedOnlyWhenFocusLeaves) {
   struct Case {
     int32_t min, max;  // max 0: no maximum
     const char* typed;
@@ -70,7 +70,7 @@ TEST(TSpinEdit, TypedTextReadsAsNumberAndIsClampedOnlyWhenFocusLeaves) {
 
 // An error box shown from a change handler takes the focus too; clamping then would raise the
 // next change (and the next box) from inside the first.
-TEST(TSpinEdit, AnotherWindowTakingTheFocusLeavesTheTextAlone) {
+TEST(TSpinEditTest, AnotherWindowTakingTheFocusLeavesTheTextAlone) {
   Form form(1, 5, 3);
   form.Retype("9");
   QWidget box;
@@ -81,7 +81,7 @@ TEST(TSpinEdit, AnotherWindowTakingTheFocusLeavesTheTextAlone) {
   EXPECT_EQ(form.spin.Text(), "9");
 }
 
-TEST(TSpinEdit, KeysOtherThanNumberCharactersAndControlKeysAreDropped) {
+TEST(TSpinEditTest, KeysOtherThanNumberCharactersAndControlKeysAreDropped) {
   Form form(1, 5, 3);
   form.spin.Editor()->end(false);
   for (const auto key : {Qt::Key_A, Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_X}) {
@@ -96,7 +96,7 @@ TEST(TSpinEdit, KeysOtherThanNumberCharactersAndControlKeysAreDropped) {
   EXPECT_EQ(form.spin.Text(), "4");
 }
 
-TEST(TSpinEdit, ArrowsStepByOneWithinLimits) {
+TEST(TSpinEditTest, ArrowsStepByOneWithinLimits) {
   Form form(1, 5, 4);
   const auto buttons = form.spin.findChildren<QToolButton*>();
   ASSERT_EQ(buttons.size(), 2);
@@ -122,7 +122,7 @@ TEST(TSpinEdit, ArrowsStepByOneWithinLimits) {
   EXPECT_EQ(form.spin.Text(), "2");
 }
 
-TEST(TSpinEdit, ProgramValuesAreClampedAndNotifyOnlyOnChange) {
+TEST(TSpinEditTest, ProgramValuesAreClampedAndNotifyOnlyOnChange) {
   Form form(1, 6, 2);
   form.spin.SetValue(9);
   form.spin.SetValue(7);
@@ -136,7 +136,7 @@ TEST(TSpinEdit, ProgramValuesAreClampedAndNotifyOnlyOnChange) {
   EXPECT_EQ(form.spin.Value(), INT32_MAX);
 }
 
-TEST(TSpinEdit, LengthLimitStopsTypingButNotTheProgram) {
+TEST(TSpinEditTest, LengthLimitStopsTypingButNotTheProgram) {
   Form form(1, 0, 1);
   form.spin.SetMaxLength(4);
   form.Retype("123456");

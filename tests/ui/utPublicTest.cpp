@@ -10,9 +10,9 @@
 #include <QTemporaryDir>
 
 #include <climits>
-#include <fstream>
 #include <optional>
 
+#include "HarnessFiles.h"
 #include "platform/runtime/Error.h"
 
 namespace {
@@ -117,7 +117,7 @@ TEST(utPublicTest, SettingsFileLocation) {
 
   // The real check tries a file, and leaves none behind.
   const std::string plainFile = dir.filePath("plain").toStdString();
-  std::ofstream(plainFile) << "x";
+  ASSERT_TRUE(harness::WriteFile(plainFile, "x"));
   EXPECT_TRUE(FolderWritable(dir.path().toStdString()));
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList{"plain"});

@@ -6,10 +6,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <algorithm>
 #include <functional>
@@ -18,20 +16,19 @@
 #include <vector>
 
 #include "HarnessEventLoop.h"
+#include "HarnessFiles.h"
 #include "capture/TFilterGraph.h"
 #include "platform/media/GraphRegistry.h"
 #include "platform/media/Pipeline.h"
 #include "platform/runtime/Error.h"
 #include "platform/runtime/ErrorBox.h"
+#include "support/ElementState.h"
 #include "support/GraphFailures.h"
 
 namespace {
 
+using harness::WaitFor;
 using platform::GstRef;
-
-bool WaitFor(const std::function<bool()>& done) {
-  return harness::WaitFor(done, 15000);
-}
 
 // Hands every message still on its way to the main thread to its receiver.
 void DrainEvents() {
@@ -171,19 +168,7 @@ int LinkedPads(GstElement* pipeline) {
   return linked;
 }
 
-GstState CurrentState(GstElement* element) {
-  GstState current = GST_STATE_VOID_PENDING;
-  gst_element_get_state(element, &current, nullptr, 0);
-  return current;
-}
-
-bool RunningNow(GstElement* pipeline) {
-  GstState current = GST_STATE_VOID_PENDING;
-  gst_element_get_state(pipeline, &current, nullptr, 0);
-  return current == GST_STATE_PLAYING;
-}
-
-class FilterGraphTest : public ::testing::Test {
+class TFilterGraphTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(runtime_.isValid());
@@ -205,14 +190,17 @@ class FilterGraphTest : public ::testing::Test {
     grabber_.SetFilterGraph(&graph_);
     renderer_.SetFilterGraph(&graph_);
   }
+  // The preview stream through the three components.
+  HRESULT RenderStream() {
+    return graph_.CaptureGraphBuilder().RenderStream(
+        source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter());
+  }
   // Activates, renders the preview stream and plays, the way the start button does.
   void StartCapture() {
     graph_.SetActive(true);
-    ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
-                  source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
-              S_OK);
+    ASSERT_EQ(RenderStream(), S_OK);
     ASSERT_TRUE(graph_.Play());
-    ASSERT_TRUE(WaitFor([&] { return RunningNow(graph_.Pipeline()); }));
+    ASSERT_TRUE(WaitFor([&] { return CurrentState(graph_.Pipeline()) == GST_STATE_PLAYING; }));
   }
   QStringList RegistryEntries() const {
     return QDir(runtime_.path() + "/stillwick").entryList(QDir::Files);
@@ -229,7 +217,7 @@ class FilterGraphTest : public ::testing::Test {
   Recorder recorder_{graph_, journal_};
 };
 
-TEST_F(FilterGraphTest, InactiveGraphRefusesControlAndSendsNothing) {
+TEST_F(TFilterGraphTest, InactiveGraphRefusesControlAndSendsNothing) {
   LinkAll();
   EXPECT_EQ(graph_.State(), GraphState::Uninitialized);
   EXPECT_FALSE(graph_.Play());
@@ -242,7 +230,7 @@ TEST_F(FilterGraphTest, InactiveGraphRefusesControlAndSendsNothing) {
   EXPECT_THROW(graph_.CaptureGraphBuilder(), EStillwickError);
 }
 
-TEST_F(FilterGraphTest, ActivationAddsFiltersInLinkOrderAndDeactivationRemovesThem) {
+TEST_F(TFilterGraphTest, ActivationAddsFiltersInLinkOrderAndDeactivationRemovesThem) {
   FakeFilter empty{"Empty", nullptr, journal_};  // no filter: the graph passes over it
   LinkAll();
   empty.SetFilterGraph(&graph_);
@@ -265,7 +253,7 @@ TEST_F(FilterGraphTest, ActivationAddsFiltersInLinkOrderAndDeactivationRemovesTh
   EXPECT_EQ(graph_.Pipeline(), nullptr);
 }
 
-TEST_F(FilterGraphTest, LinkingWhileActiveAddsAndUnlinkingRemoves) {
+TEST_F(TFilterGraphTest, LinkingWhileActiveAddsAndUnlinkingRemoves) {
   graph_.SetActive(true);
   LinkAll();
   EXPECT_EQ(ElementNames(graph_.Pipeline()),
@@ -276,7 +264,7 @@ TEST_F(FilterGraphTest, LinkingWhileActiveAddsAndUnlinkingRemoves) {
   EXPECT_EQ(ElementNames(graph_.Pipeline()), (std::set<std::string>{"SampleGrabber", "VWCap"}));
 }
 
-TEST_F(FilterGraphTest, PlayPauseAndResetLeaveOnlyTheLinkedFiltersUnconnected) {
+TEST_F(TFilterGraphTest, PlayPauseAndResetLeaveOnlyTheLinkedFiltersUnconnected) {
   LinkAll();
   ASSERT_NO_FATAL_FAILURE(StartCapture());
   EXPECT_EQ(graph_.State(), GraphState::Playing);
@@ -299,7 +287,7 @@ TEST_F(FilterGraphTest, PlayPauseAndResetLeaveOnlyTheLinkedFiltersUnconnected) {
   EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(FilterGraphTest, SecondStartKeepsNothingOfTheFirstGraph) {
+TEST_F(TFilterGraphTest, SecondStartKeepsNothingOfTheFirstGraph) {
   LinkAll();
   ASSERT_NO_FATAL_FAILURE(StartCapture());
   std::vector<std::unique_ptr<GWeakRef, void (*)(GWeakRef*)>> first;
@@ -332,15 +320,14 @@ TEST_F(FilterGraphTest, SecondStartKeepsNothingOfTheFirstGraph) {
   EXPECT_EQ(recorder_.foreign, 0);
 }
 
-TEST_F(FilterGraphTest, RegistryHoldsOneEntryWhileActive) {
+TEST_F(TFilterGraphTest, RegistryHoldsOneEntryWhileActive) {
   LinkAll();
   graph_.SetGraphEdit(true);
   EXPECT_TRUE(RegistryEntries().isEmpty());
   // Left behind by a process that no longer exists (beyond any pid the kernel hands out).
-  ASSERT_TRUE(QDir().mkpath(runtime_.path() + "/stillwick"));
-  QFile stale(runtime_.path() + "/stillwick/FilterGraph 0000ABCD pid 7FFFFFFE.dot");
-  ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-  stale.close();
+  const std::string folder = runtime_.path().toStdString() + "/stillwick/";
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+  ASSERT_TRUE(harness::WriteFile(folder + "FilterGraph 0000ABCD pid 7FFFFFFE.dot", ""));
   graph_.SetActive(true);
   const QString expected = QString::fromStdString(
       platform::GraphRegistry::EntryName(graph_.Pipeline(), static_cast<long>(getpid())));
@@ -348,23 +335,16 @@ TEST_F(FilterGraphTest, RegistryHoldsOneEntryWhileActive) {
                   .match(expected)
                   .hasMatch());
   ASSERT_EQ(RegistryEntries(), QStringList{expected});
-  QFile entry(runtime_.path() + "/stillwick/" + expected);
-  ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-  const QByteArray stopped = entry.readAll();
-  entry.close();
-  EXPECT_TRUE(stopped.startsWith("digraph"));
+  const std::string entry = folder + expected.toStdString();
+  const std::string stopped = harness::ReadFile(entry);
+  EXPECT_EQ(stopped.rfind("digraph", 0), 0u);
 
   // Every state change of the pipeline rewrites it.
-  ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
-                source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
-            S_OK);
+  ASSERT_EQ(RenderStream(), S_OK);
   ASSERT_TRUE(graph_.Play());
   EXPECT_TRUE(WaitFor([&] {
-    if (!entry.open(QIODevice::ReadOnly))
-      return false;
-    const bool changed = entry.readAll() != stopped;
-    entry.close();
-    return changed;
+    const std::string now = harness::ReadFile(entry);
+    return !now.empty() && now != stopped;
   }));
 
   graph_.SetGraphEdit(false);
@@ -376,7 +356,7 @@ TEST_F(FilterGraphTest, RegistryHoldsOneEntryWhileActive) {
   EXPECT_TRUE(RegistryEntries().isEmpty());
 }
 
-TEST_F(FilterGraphTest, MissingElementLeavesTheGraphInactive) {
+TEST_F(TFilterGraphTest, MissingElementLeavesTheGraphInactive) {
   LinkAll();
   GstRegistry* registry = gst_registry_get();
   for (const char* name : {"videoconvert", "jpegdec"}) {
@@ -403,7 +383,7 @@ TEST_F(FilterGraphTest, MissingElementLeavesTheGraphInactive) {
   EXPECT_TRUE(graph_.Active());
 }
 
-TEST_F(FilterGraphTest, MjpegCameraIsDecodedToBgr) {
+TEST_F(TFilterGraphTest, MjpegCameraIsDecodedToBgr) {
   LinkAll({"format=MJPEG"});
   ASSERT_NO_FATAL_FAILURE(StartCapture());
   EXPECT_TRUE(FactoryNames(graph_.Pipeline()).count("jpegdec"));
@@ -413,12 +393,10 @@ TEST_F(FilterGraphTest, MjpegCameraIsDecodedToBgr) {
   EXPECT_STREQ(gst_structure_get_string(gst_caps_get_structure(caps.get(), 0), "format"), "BGR");
 }
 
-TEST_F(FilterGraphTest, LostDeviceStopsTheGraphAndIsShownOnce) {
+TEST_F(TFilterGraphTest, LostDeviceStopsTheGraphAndIsShownOnce) {
   LinkAll({"fail-after-frames=10"});
   graph_.SetActive(true);
-  ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
-                source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
-            S_OK);
+  ASSERT_EQ(RenderStream(), S_OK);
   ASSERT_TRUE(graph_.Play());
   ASSERT_TRUE(WaitFor([&] { return graph_.State() == GraphState::Stopped; }));
   DrainEvents();
@@ -439,7 +417,7 @@ TEST_F(FilterGraphTest, LostDeviceStopsTheGraphAndIsShownOnce) {
   EXPECT_EQ(errors_.size(), 1u);
 }
 
-TEST_F(FilterGraphTest, FailedStartReportsTheStateReachedAndOneCouldNotOpenBox) {
+TEST_F(TFilterGraphTest, FailedStartReportsTheStateReachedAndOneCouldNotOpenBox) {
   struct Case {
     const char* openError;
     platform::StreamFailure failure;
@@ -451,8 +429,7 @@ TEST_F(FilterGraphTest, FailedStartReportsTheStateReachedAndOneCouldNotOpenBox) 
     recorder_.codes.clear();
     LinkAll({std::string("open-error=") + c.openError});
     graph_.SetActive(true);
-    graph_.CaptureGraphBuilder().RenderStream(source_->GetBaseFilter(), grabber_.GetBaseFilter(),
-                                              renderer_.GetBaseFilter());
+    RenderStream();
     EXPECT_FALSE(graph_.Play());
     EXPECT_EQ(graph_.State(), GraphState::Stopped);
     EXPECT_FALSE(graph_.Pause());
@@ -467,7 +444,7 @@ TEST_F(FilterGraphTest, FailedStartReportsTheStateReachedAndOneCouldNotOpenBox) 
   }
 }
 
-TEST_F(FilterGraphTest, DeviceGoneStopsTheGraphOnceAndNeitherStopNorResetReopensIt) {
+TEST_F(TFilterGraphTest, DeviceGoneStopsTheGraphOnceAndNeitherStopNorResetReopensIt) {
   auto errorEvents = [&] {
     return std::count_if(recorder_.codes.begin(), recorder_.codes.end(),
                          [](int code) { return code == EC_ERRORABORT || code == EC_DEVICE_LOST; });
@@ -477,9 +454,7 @@ TEST_F(FilterGraphTest, DeviceGoneStopsTheGraphOnceAndNeitherStopNorResetReopens
     errors_.clear();
     LinkAll({"fail-after-frames=5", std::string("end=") + end});
     graph_.SetActive(true);
-    ASSERT_EQ(graph_.CaptureGraphBuilder().RenderStream(
-                  source_->GetBaseFilter(), grabber_.GetBaseFilter(), renderer_.GetBaseFilter()),
-              S_OK);
+    ASSERT_EQ(RenderStream(), S_OK);
     ASSERT_TRUE(graph_.Play());
     ASSERT_TRUE(WaitFor([&] { return !errors_.empty(); }));
     EXPECT_EQ(graph_.State(), GraphState::Stopped);
@@ -504,33 +479,25 @@ TEST_F(FilterGraphTest, DeviceGoneStopsTheGraphOnceAndNeitherStopNorResetReopens
   }
 }
 
-TEST_F(FilterGraphTest, LogFileRecordsThePipelineAndABadPathKeepsTheOldName) {
+TEST_F(TFilterGraphTest, LogFileRecordsThePipelineAndABadPathKeepsTheOldName) {
   LinkAll();
   const std::string log = (runtime_.path() + "/graph.log").toStdString();
-  {
-    QFile old(QString::fromStdString(log));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("left from before\n");
-  }
+  ASSERT_TRUE(harness::WriteFile(log, "left from before\n"));
   graph_.SetLogFile(log);
   ASSERT_NO_FATAL_FAILURE(StartCapture());
-  QFile file(QString::fromStdString(log));
-  QByteArray text;
+  std::string text;
   EXPECT_TRUE(WaitFor([&] {
-    if (!file.open(QIODevice::ReadOnly))
-      return false;
-    text = file.readAll();
-    file.close();
-    return text.contains("STATE FGVCap: PAUSED -> PLAYING");
-  })) << text.toStdString();
-  EXPECT_FALSE(text.contains("left from before"));
+    text = harness::ReadFile(log);
+    return text.find("STATE FGVCap: PAUSED -> PLAYING") != std::string::npos;
+  })) << text;
+  EXPECT_EQ(text.find("left from before"), std::string::npos);
 
   EXPECT_NO_THROW(graph_.SetLogFile(runtime_.path().toStdString() + "/missing/graph.log"));
   EXPECT_EQ(graph_.LogFile(), log);
   EXPECT_TRUE(errors_.empty());
 }
 
-TEST(FilterGraphLifetime, EitherMayBeDestroyedFirst) {
+TEST_F(TFilterGraphTest, EitherMayBeDestroyedFirst) {
   Journal journal;
   FakeFilter component{"Filter", MakeSink, journal};
   {

@@ -152,7 +152,7 @@ bool AllBytes(const uint8_t* bytes, size_t size, uint8_t value) {
   return std::all_of(bytes, bytes + size, [value](uint8_t b) { return b == value; });
 }
 
-TEST(SampleGrabber, InactiveGrabberHasNoFilterAndCopiesNothing) {
+TEST(TSampleGrabberTest, InactiveGrabberHasNoFilterAndCopiesNothing) {
   TSampleGrabber grabber("SampleGrabber");
   EXPECT_EQ(grabber.GetFilterName(), "SampleGrabber");
   EXPECT_EQ(grabber.GetBaseFilter(), nullptr);
@@ -172,7 +172,7 @@ TEST(SampleGrabber, InactiveGrabberHasNoFilterAndCopiesNothing) {
   EXPECT_TRUE(picture.Empty());
 }
 
-TEST(SampleGrabber, InputAcceptsEveryRawFormatForAnRgbTypeAndNothingElse) {
+TEST(TSampleGrabberTest, InputAcceptsEveryRawFormatForAnRgbTypeAndNothingElse) {
   struct Case {
     GUID subtype;
     GUID formatType;
@@ -211,10 +211,9 @@ TEST(SampleGrabber, InputAcceptsEveryRawFormatForAnRgbTypeAndNothingElse) {
   }
 }
 
-class OddWidth : public testing::TestWithParam<bool> {};
-
-TEST_P(OddWidth, FramesArriveWholeAndUprightInThePicture) {
-  const bool videoInfo2 = GetParam();
+// An I420 frame of odd width through a grabber whose type has the VIDEOINFOHEADER block or the
+// VIDEOINFOHEADER2 one.
+void ExpectOddWidthFrameWholeAndUpright(bool videoInfo2) {
   TSampleGrabber grabber("SampleGrabber");
   if (videoInfo2)
     grabber.MediaType().SetFormatType(FORMAT_VideoInfo2);
@@ -267,9 +266,12 @@ TEST_P(OddWidth, FramesArriveWholeAndUprightInThePicture) {
   EXPECT_TRUE(std::all_of(bottom, bottom + 963, [](uint8_t b) { return b < 15; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(SampleGrabber, OddWidth, testing::Bool(), [](const auto& param) {
-  return param.param ? "VideoInfo2" : "VideoInfo";
-});
+TEST(TSampleGrabberTest, FramesOfOddWidthArriveWholeAndUprightInThePicture) {
+  for (const bool videoInfo2 : {false, true}) {
+    SCOPED_TRACE(videoInfo2 ? "VideoInfo2" : "VideoInfo");
+    ExpectOddWidthFrameWholeAndUpright(videoInfo2);
+  }
+}
 
 // A 321x4 BGR frame whose rows lie 1000 bytes apart (row y all 10 + y), to be repacked to DIB
 // rows of 964 bytes.
@@ -286,29 +288,30 @@ GstBuffer* StridedFrame() {
   return frame;
 }
 
-// A grabber copying its frames into a picture, playing in a rig that is to be fed strided frames.
-class StridedFrames : public testing::Test {
- protected:
-  void SetUp() override {
-    CopyIntoPicture(grabber_, picture_, &log_);
-    ASSERT_TRUE(rig_.Linked());
-    ASSERT_TRUE(rig_.Play());
+// A grabber copying its frames into a picture, in a rig that is to be fed strided frames.
+struct StridedRig {
+  void Play() {
+    CopyIntoPicture(grabber, picture, &log);
+    ASSERT_TRUE(rig.Linked());
+    ASSERT_TRUE(rig.Play());
   }
 
-  TSampleGrabber grabber_{"SampleGrabber"};
-  TBitmap picture_;
-  FrameLog log_;
-  Rig rig_{grabber_, kStridedCaps};
+  TSampleGrabber grabber{"SampleGrabber"};
+  TBitmap picture;
+  FrameLog log;
+  Rig rig{grabber, kStridedCaps};
 };
 
-TEST_F(StridedFrames, ArriveAsDeliveredAndArePackedInThePicture) {
-  rig_.Push(StridedFrame());
-  ASSERT_TRUE(log_.WaitFor(1));
+TEST(TSampleGrabberTest, StridedFramesArriveAsDeliveredAndArePackedInThePicture) {
+  StridedRig strided;
+  ASSERT_NO_FATAL_FAILURE(strided.Play());
+  strided.rig.Push(StridedFrame());
+  ASSERT_TRUE(strided.log.WaitFor(1));
   {
-    std::lock_guard guard(log_.lock);
-    EXPECT_EQ(log_.lastBytes.size(), 4000u);  // the frame's own memory, rows 1000 bytes apart
+    std::lock_guard guard(strided.log.lock);
+    EXPECT_EQ(strided.log.lastBytes.size(), 4000u);  // the frame's own memory, rows 1000 apart
   }
-  TBitmap::Ref shown = picture_.Snapshot();
+  TBitmap::Ref shown = strided.picture.Snapshot();
   ASSERT_TRUE(shown && shown->ComputeFramePixels());
   ASSERT_EQ(shown->ImageSize(), 964u * 4u);
   for (int y = 0; y < 4; ++y) {
@@ -319,19 +322,21 @@ TEST_F(StridedFrames, ArriveAsDeliveredAndArePackedInThePicture) {
   }
 }
 
-TEST_F(StridedFrames, NoPixelMemoryOnTheStreamingThreadAndAPictureWithoutItIsNotWritten) {
+TEST(TSampleGrabberTest, StridedFramesNeedNoPixelMemoryWhileStreamingAndAReaderWithoutItGetsNone) {
+  StridedRig strided;
+  ASSERT_NO_FATAL_FAILURE(strided.Play());
   // The first frames bring the picture objects into being; later ones recycle them.
   for (int i = 0; i < 5; ++i)
-    rig_.Push(StridedFrame());
-  ASSERT_TRUE(log_.WaitFor(5));
+    strided.rig.Push(StridedFrame());
+  ASSERT_TRUE(strided.log.WaitFor(5));
   const int before = ArrayAllocationsCounted();
   CountArrayAllocations(std::size_t{964} * 4);
   for (int i = 0; i < 20; ++i)
-    rig_.Push(StridedFrame());
-  ASSERT_TRUE(log_.WaitFor(25));
+    strided.rig.Push(StridedFrame());
+  ASSERT_TRUE(strided.log.WaitFor(25));
   EXPECT_EQ(ArrayAllocationsCounted(), before);
 
-  TBitmap::Ref shown = picture_.Snapshot();
+  TBitmap::Ref shown = strided.picture.Snapshot();
   ASSERT_TRUE(shown && shown->Frame());
   // Its pixels exist only once asked for. Without memory for them the request fails; the next
   // one makes them, once.
@@ -353,7 +358,7 @@ TEST_F(StridedFrames, NoPixelMemoryOnTheStreamingThreadAndAPictureWithoutItIsNot
   EXPECT_EQ(ArrayAllocationsCounted(), before + 1);
 }
 
-TEST(SampleGrabber, AsksItsSourceForBuffersForTheFramesTheProgramHolds) {
+TEST(TSampleGrabberTest, AsksItsSourceForBuffersForTheFramesTheProgramHolds) {
   // videotestsrc ! grabber ! fakesink: the sink proposes no buffers of its own.
   auto pipeline = GstRef<GstElement>::Adopt(gst_pipeline_new(nullptr));
   GstElement* source = gst_element_factory_make("videotestsrc", nullptr);
@@ -401,7 +406,7 @@ TEST(SampleGrabber, AsksItsSourceForBuffersForTheFramesTheProgramHolds) {
   EXPECT_GE(seen.minBuffers.load(), platform::kGrabberFramesHeld);
 }
 
-TEST(SampleGrabber, CopyToBitmapCutsPadsAndRefuses) {
+TEST(TSampleGrabberTest, CopyToBitmapCutsPadsAndRefuses) {
   TSampleGrabber grabber("SampleGrabber");
   FrameLog log;
   LogFrames(grabber, log);
@@ -434,7 +439,7 @@ TEST(SampleGrabber, CopyToBitmapCutsPadsAndRefuses) {
   EXPECT_TRUE(AllBytes(picture.Handle()->Bits() + 40, 56, 0));
 }
 
-TEST(SampleGrabber, BitmapHeaderOnlyInPlainVideoInfoBlocks) {
+TEST(TSampleGrabberTest, BitmapHeaderOnlyInPlainVideoInfoBlocks) {
   struct Case {
     GUID majortype;
     GUID formatType;
@@ -461,7 +466,7 @@ TEST(SampleGrabber, BitmapHeaderOnlyInPlainVideoInfoBlocks) {
   }
 }
 
-TEST(SampleGrabber, FramesReuseRetiredPicturesButNeverOneInUse) {
+TEST(TSampleGrabberTest, FramesReuseRetiredPicturesButNeverOneInUse) {
   TSampleGrabber grabber("SampleGrabber");
   FrameLog log;
   LogFrames(grabber, log);
@@ -500,7 +505,7 @@ TEST(SampleGrabber, FramesReuseRetiredPicturesButNeverOneInUse) {
   }
 }
 
-TEST(SampleGrabber, SnapshotsTakenWhileFramesStreamAreWholeFrames) {
+TEST(TSampleGrabberTest, SnapshotsTakenWhileFramesStreamAreWholeFrames) {
   TSampleGrabber grabber("SampleGrabber");
   TBitmap picture;
   FrameLog log;
@@ -539,7 +544,7 @@ TEST(SampleGrabber, SnapshotsTakenWhileFramesStreamAreWholeFrames) {
   EXPECT_GE(snapshots.load(), kFrames / 10);
 }
 
-TEST(SampleGrabber, HandlerErrorsEndOnlyTheirFrame) {
+TEST(TSampleGrabberTest, HandlerErrorsEndOnlyTheirFrame) {
   TSampleGrabber grabber("SampleGrabber");
   FrameLog log;
   grabber.SetOnBuffer([&log](TSampleGrabber&, double time, const void* buffer, int32_t length) {
@@ -555,7 +560,7 @@ TEST(SampleGrabber, HandlerErrorsEndOnlyTheirFrame) {
   EXPECT_TRUE(log.WaitFor(3));
 }
 
-TEST(SampleGrabber, EachActivationMakesAFreshFilterSetUpAgain) {
+TEST(TSampleGrabberTest, EachActivationMakesAFreshFilterSetUpAgain) {
   TSampleGrabber grabber("SampleGrabber");
   GstRef<GstElement> first;
   bool frameFreed = false;
@@ -601,7 +606,7 @@ TEST(SampleGrabber, EachActivationMakesAFreshFilterSetUpAgain) {
   EXPECT_TRUE(log.WaitFor(1));
 }
 
-TEST(SampleGrabber, JoinsAndLeavesTheGraphWithItsName) {
+TEST(TSampleGrabberTest, JoinsAndLeavesTheGraphWithItsName) {
   auto graph = std::make_unique<TFilterGraph>("FGVCap");
   TSampleGrabber grabber("SampleGrabber");
   grabber.SetFilterGraph(graph.get());
@@ -623,7 +628,7 @@ TEST(SampleGrabber, JoinsAndLeavesTheGraphWithItsName) {
   EXPECT_EQ(grabber.GetBaseFilter(), nullptr);
 }
 
-TEST(SampleGrabber, PreviewStreamFromCamerasBringsFramesIntoThePicture) {
+TEST(TSampleGrabberTest, PreviewStreamFromCamerasBringsFramesIntoThePicture) {
   for (const char* format : {"YUY2", "MJPEG"}) {
     SCOPED_TRACE(format);
     TFilterGraph graph("FGVCap");

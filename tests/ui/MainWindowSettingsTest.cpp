@@ -17,9 +17,9 @@ std::string Utf16Le(std::u16string_view text) {
   return bytes;
 }
 
-using SettingsFileTest = MainWindowFixture;
+using MainWindowSettingsTest = MainWindowFixture;
 
-TEST_F(SettingsFileTest, ForeignEncodingsLoadUnchangedAndStayWhenWritten) {
+TEST_F(MainWindowSettingsTest, ForeignEncodingsLoadUnchangedAndStayWhenWritten) {
   struct Case {
     std::string before;        // as found
     std::string afterStartUp;  // after the window restored it

@@ -14,10 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "HarnessEventLoop.h"
 #include "capture/TFilterGraph.h"
 #include "capture/TVideoWindow.h"
 #include "platform/media/GstRef.h"
 #include "platform/media/VideoRendererSurface.h"
+#include "support/ElementState.h"
 
 using platform::GstRef;
 using platform::VideoRendererSurface;
@@ -69,9 +71,9 @@ std::vector<QWidget*> RendererWindows() {
   return found;
 }
 
-class VideoWindowTest : public ::testing::Test {
+class TVideoWindowTest : public ::testing::Test {
  protected:
-  VideoWindowTest() {
+  TVideoWindowTest() {
     panel_.resize(278, 189);
     QPalette palette = panel_.palette();
     palette.setColor(QPalette::Window, kPanelColour);
@@ -81,7 +83,7 @@ class VideoWindowTest : public ::testing::Test {
     panel_.show();
   }
 
-  ~VideoWindowTest() override {
+  ~TVideoWindowTest() override {
     if (pipeline_)
       gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
   }
@@ -136,7 +138,7 @@ class VideoWindowTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(VideoWindowTest, ShowsTheVideoExactlyOverItselfWhilePlaying) {
+TEST_F(TVideoWindowTest, ShowsTheVideoExactlyOverItselfWhilePlaying) {
   EXPECT_EQ(vw_.VideoHandle(), &vw_);
   EXPECT_EQ(PanelPixel(kControl.center()), QColor(Qt::black));
 
@@ -157,7 +159,8 @@ TEST_F(VideoWindowTest, ShowsTheVideoExactlyOverItselfWhilePlaying) {
 
   // A live source sends nothing while paused: the last frame stays.
   gst_element_set_state(pipeline_.get(), GST_STATE_PAUSED);
-  QTest::qWait(100);
+  ASSERT_TRUE(harness::WaitFor([&] { return CurrentState(pipeline_.get()) == GST_STATE_PAUSED; }));
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   EXPECT_TRUE(Near(PanelPixel(kControl.center()), Qt::red));
 
   // The video follows the control when it is resized or moved.
@@ -175,7 +178,7 @@ TEST_F(VideoWindowTest, ShowsTheVideoExactlyOverItselfWhilePlaying) {
   EXPECT_TRUE(Near(PanelPixel({50, 30}), Qt::red));
 }
 
-TEST_F(VideoWindowTest, ClicksAndKeysOnTheVideoReachTheControl) {
+TEST_F(TVideoWindowTest, ClicksAndKeysOnTheVideoReachTheControl) {
   AddRenderer();
   Play();
   ASSERT_TRUE(WaitForFrame());
@@ -191,7 +194,7 @@ TEST_F(VideoWindowTest, ClicksAndKeysOnTheVideoReachTheControl) {
   EXPECT_EQ(recorder.seen[2].key, Qt::Key_A);
 }
 
-TEST_F(VideoWindowTest, PlayWithoutAConnectedRendererPlacesNothing) {
+TEST_F(TVideoWindowTest, PlayWithoutAConnectedRendererPlacesNothing) {
   AddRenderer(/*link=*/false);
   vw_.ControlEventReceived(ControlEvent::PlayRequested, 0);
   EXPECT_EQ(vw_.VideoHandle(), &vw_);
@@ -201,7 +204,7 @@ TEST_F(VideoWindowTest, PlayWithoutAConnectedRendererPlacesNothing) {
   EXPECT_EQ(PanelPixel(kControl.center()), QColor(Qt::black));
 }
 
-TEST_F(VideoWindowTest, GraphEventsPlaceOrTitleTheVideo) {
+TEST_F(TVideoWindowTest, GraphEventsPlaceOrTitleTheVideo) {
   struct Case {
     const char* what;
     int code;
@@ -240,7 +243,7 @@ TEST_F(VideoWindowTest, GraphEventsPlaceOrTitleTheVideo) {
   EXPECT_TRUE(RendererWindows().empty());
 }
 
-TEST(VMROptions, StreamsOutsideOneToSixteenAreStoredAsOne) {
+TEST_F(TVideoWindowTest, VmrOptionsStoreStreamsOutsideOneToSixteenAsOne) {
   TVMROptions options;
   EXPECT_EQ(options.Streams(), 4u);
   for (const unsigned streams : {0u, 17u, 1000u}) {
@@ -274,7 +277,7 @@ class RedSource : public ILinkedFilter {
 
 }  // namespace
 
-TEST_F(VideoWindowTest, PlaysThroughTheGraphAndSurvivesEitherDestructionOrder) {
+TEST_F(TVideoWindowTest, PlaysThroughTheGraphAndSurvivesEitherDestructionOrder) {
   RedSource source;
   auto graph = std::make_unique<TFilterGraph>("FGVCap");
   graph->SetMode(TGraphMode::gmCapture);

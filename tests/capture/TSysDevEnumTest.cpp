@@ -16,14 +16,6 @@ using platform::Moniker;
 
 namespace {
 
-TestCameraSpec Camera(std::string name, std::string serial, int width = 640) {
-  TestCameraSpec spec;
-  spec.name = std::move(name);
-  spec.serial = std::move(serial);
-  spec.width = width;
-  return spec;
-}
-
 std::vector<std::string> Names(const TSysDevEnum& devices) {
   std::vector<std::string> names;
   names.reserve(devices.DeviceCount());
@@ -49,13 +41,15 @@ std::string FactoryName(GstElement* element) {
   return gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(gst_element_get_factory(element)));
 }
 
-class DeviceEnumTest : public ::testing::Test {
+class TSysDevEnumTest : public ::testing::Test {
  protected:
   void TearDown() override { TestCamSetCameras({}); }
 };
 
-TEST_F(DeviceEnumTest, ListsOnlyTheTestCamerasInTheirOrder) {
-  TestCamSetCameras({Camera("Same", "s1"), Camera("Same", "s2"), Camera("Other", "s3")});
+TEST_F(TSysDevEnumTest, ListsOnlyTheTestCamerasInTheirOrder) {
+  TestCamSetCameras({{.name = "Same", .serial = "s1"},
+                     {.name = "Same", .serial = "s2"},
+                     {.name = "Other", .serial = "s3"}});
   const auto records = platform::EnumerateDevices(CLSID_VideoInputDeviceCategory);
   ASSERT_EQ(records.size(), 3u);
   for (const auto& record : records) {
@@ -76,7 +70,7 @@ TEST_F(DeviceEnumTest, ListsOnlyTheTestCamerasInTheirOrder) {
   EXPECT_EQ(TSysDevEnum(CLSID_VideoInputDeviceCategory).DeviceCount(), 0);
 }
 
-TEST_F(DeviceEnumTest, LongNamesAreCutOnACharacterBoundary) {
+TEST_F(TSysDevEnumTest, LongNamesAreCutOnACharacterBoundary) {
   std::string han;
   for (int i = 0; i < 100; ++i)
     han += "中";  // 3 bytes each
@@ -99,19 +93,19 @@ TEST_F(DeviceEnumTest, LongNamesAreCutOnACharacterBoundary) {
     EXPECT_TRUE(g_utf8_validate(cut.data(), static_cast<gssize>(cut.size()), nullptr));
   }
 
-  TestCamSetCameras({Camera("a" + han, "long")});
+  TestCamSetCameras({{.name = "a" + han, .serial = "long"}});
   TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
   ASSERT_EQ(devices.DeviceCount(), 1);
   EXPECT_EQ(devices.DeviceAt(0).FriendlyName, ("a" + han).substr(0, 253));
 }
 
-TEST_F(DeviceEnumTest, MonikerAtIsTheDeviceOfTheListingAndAsksNothing) {
-  TestCamSetCameras({Camera("A", "a"), Camera("B", "b")});
+TEST_F(TSysDevEnumTest, MonikerAtIsTheDeviceOfTheListingAndAsksNothing) {
+  TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b"}});
   TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
   ASSERT_EQ(devices.DeviceCount(), 2);
 
   // Whatever came or went since, an index names what the list shows.
-  TestCamSetCameras({Camera("C", "c"), Camera("B", "b")});
+  TestCamSetCameras({{.name = "C", .serial = "c"}, {.name = "B", .serial = "b"}});
   const auto before = platform::DeviceEnumerationCount();
   EXPECT_FALSE(devices.MonikerAt(-1));
   EXPECT_FALSE(devices.MonikerAt(devices.DeviceCount()));
@@ -119,13 +113,13 @@ TEST_F(DeviceEnumTest, MonikerAtIsTheDeviceOfTheListingAndAsksNothing) {
   ASSERT_TRUE(first);
   EXPECT_EQ(first->DisplayName(), "A");
   EXPECT_EQ(platform::DeviceEnumerationCount(), before) << "MonikerAt enumerated";
-  TestCamSetCameras({Camera("A", "a")});
+  TestCamSetCameras({{.name = "A", .serial = "a"}});
   ASSERT_TRUE(devices.MonikerAt(1));
   EXPECT_EQ(devices.MonikerAt(1)->DisplayName(), "B");
 }
 
-TEST_F(DeviceEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
-  TestCamSetCameras({Camera("Kamera 中", "k1", 320)});
+TEST_F(TSysDevEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
+  TestCamSetCameras({{.name = "Kamera 中", .serial = "k1", .width = 320}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(0);
   ASSERT_TRUE(moniker);
   EXPECT_EQ(moniker->Factory(), "stillwicktestcam");
@@ -143,27 +137,26 @@ TEST_F(DeviceEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
   }
 }
 
-TEST_F(DeviceEnumTest, BindingFindsTheDeviceAgainBySerial) {
-  TestCamSetCameras({Camera("A", "a"), Camera("B", "b", 320)});
+TEST_F(TSysDevEnumTest, BindingFindsTheDeviceAgainBySerial) {
+  TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b", .width = 320}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(1);
   ASSERT_TRUE(moniker);
 
   // B comes back first with other settings; its old device node now belongs to C.
-  TestCameraSpec movedB = Camera("B", "b", 800);
-  TestCamSetCameras({movedB, Camera("C", "c")});
+  TestCamSetCameras({{.name = "B", .serial = "b", .width = 800}, {.name = "C", .serial = "c"}});
   const auto element = moniker->BindToObject();
   ASSERT_TRUE(element);
   EXPECT_EQ(StringProperty(element.get(), "serial"), "b");
   EXPECT_EQ(IntProperty(element.get(), "width"), 800) << "not made from the present device";
 }
 
-TEST_F(DeviceEnumTest, BindingAVanishedDeviceFallsBackToItsFactory) {
-  TestCamSetCameras({Camera("A", "a"), Camera("B", "b", 320)});
+TEST_F(TSysDevEnumTest, BindingAVanishedDeviceFallsBackToItsFactory) {
+  TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b", .width = 320}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(1);
   ASSERT_TRUE(moniker);
 
   // Only a namesake with another serial is left: it is not taken for B.
-  TestCamSetCameras({Camera("B", "other")});
+  TestCamSetCameras({{.name = "B", .serial = "other"}});
   const auto element = moniker->BindToObject();
   ASSERT_TRUE(element);
   EXPECT_EQ(FactoryName(element.get()), "stillwicktestcam");
@@ -178,12 +171,9 @@ TEST_F(DeviceEnumTest, BindingAVanishedDeviceFallsBackToItsFactory) {
 }
 
 // The listing follows cameras plugged in and out as they come, as a started V4L2 provider does.
-TEST_F(DeviceEnumTest, ListingFollowsCamerasThatArriveAndLeave) {
-  TestCameraSpec leaving = Camera("Leaving", "l");
-  leaving.leaveAfterMs = 300;
-  TestCameraSpec arriving = Camera("Arriving", "a");
-  arriving.arriveAfterMs = 300;
-  TestCamSetCameras({leaving, arriving});
+TEST_F(TSysDevEnumTest, ListingFollowsCamerasThatArriveAndLeave) {
+  TestCamSetCameras({{.name = "Leaving", .serial = "l", .leaveAfterMs = 300},
+                     {.name = "Arriving", .serial = "a", .arriveAfterMs = 300}});
   EXPECT_EQ(Names(TSysDevEnum(CLSID_VideoInputDeviceCategory)),
             std::vector<std::string>{"Leaving"});
   EXPECT_TRUE(harness::WaitFor([] {

@@ -36,7 +36,7 @@ std::vector<uint8_t> Block(size_t size, uint8_t first) {
   return block;
 }
 
-TEST(MediaType, ConstructionDefaultsAndStoredForm) {
+TEST(TMediaTypeTest, ConstructionDefaultsAndStoredForm) {
   const TMediaType bare(MEDIATYPE_Video);
   EXPECT_EQ(bare.Record().header.lSampleSize, 1u);
   EXPECT_EQ(bare.Record().header.bFixedSizeSamples, -1);
@@ -51,7 +51,7 @@ TEST(MediaType, ConstructionDefaultsAndStoredForm) {
   EXPECT_EQ(loaded.Record().header.lSampleSize, 1u);
 }
 
-TEST(MediaType, FormatBlockRoundTripStoresNoAddresses) {
+TEST(TMediaTypeTest, FormatBlockRoundTripStoresNoAddresses) {
   TMediaType type = GrabberType();
   SetFormatBlock(type.Record(), Block(88, 7));
   std::vector<uint8_t> data = type.Data();
@@ -77,7 +77,7 @@ TEST(MediaType, FormatBlockRoundTripStoresNoAddresses) {
   EXPECT_EQ(loaded.Data(), kGrabberTypeData);
 }
 
-TEST(MediaType, DamagedDataIsRefusedAndChangesNothing) {
+TEST(TMediaTypeTest, DamagedDataIsRefusedAndChangesNothing) {
   std::vector<uint8_t> announcesBlock = kGrabberTypeData;
   announcesBlock[64] = 16;  // cbFormat 16, no block follows
   std::vector<uint8_t> trailing = kGrabberTypeData;
@@ -96,7 +96,7 @@ TEST(MediaType, DamagedDataIsRefusedAndChangesNothing) {
   }
 }
 
-TEST(MediaType, EqualityComparesTypesAndBlockOnly) {
+TEST(TMediaTypeTest, EqualityComparesTypesAndBlockOnly) {
   struct Case {
     const char* change;
     std::function<void(TMediaType&)> apply;

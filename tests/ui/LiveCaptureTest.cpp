@@ -17,11 +17,9 @@
 
 namespace {
 
-using CaptureTest = MainWindowFixture;
+using harness::WaitFor;
 
-TestCameraSpec Camera(int width = 320, int height = 240, const char* format = "BGR") {
-  return harness::Camera(format, width, height);
-}
+using LiveCaptureTest = MainWindowFixture;
 
 // The colour-bar picture, upright and whole: seven bars across the top two thirds (grey,
 // yellow, cyan, green, magenta, red, blue), the light bar at the top left and a dark band at the
@@ -65,10 +63,10 @@ std::string Delivered(GstElement* source) {
   return std::string(gst_structure_get_name(s)) + (format ? std::string(" ") + format : "");
 }
 
-TEST_F(CaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
+TEST_F(LiveCaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
   Open();
   EXPECT_EQ(window->FGVCap.State(), GraphState::Uninitialized);
-  StartCamera(Camera(321, 241, "YUY2"));
+  StartCamera({.width = 321, .height = 241});
   EXPECT_TRUE(window->btnGetPic->isEnabled());
   EXPECT_TRUE(window->btnGetMorePic->isEnabled());
   EXPECT_TRUE(window->lstFn->hasFocus());
@@ -80,15 +78,15 @@ TEST_F(CaptureTest, FramesOfOddWidthArriveWholeAndUprightInTheDisplay) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(CaptureTest, MjpegCameraIsDecodedIntoTheDisplay) {
+TEST_F(LiveCaptureTest, MjpegCameraIsDecodedIntoTheDisplay) {
   Open();
-  StartCamera(Camera(640, 480, "MJPEG"));
+  StartCamera({.format = "MJPEG"});
   TBitmap::Ref picture = window->Picture.Snapshot();
   ASSERT_TRUE(picture);
   ExpectColourBars(*picture);
 }
 
-TEST_F(CaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
+TEST_F(LiveCaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
   struct Case {
     const char* what;
     const char* profile;  // nullptr: the one mode below
@@ -117,9 +115,10 @@ TEST_F(CaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
   Open();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TestCameraSpec camera = Camera(c.size.width(), c.size.height(), c.format);
-    if (c.profile)
-      camera.modes = TestCamProfileModes(c.profile);
+    const TestCameraSpec camera{.width = c.size.width(),
+                                .height = c.size.height(),
+                                .format = c.format,
+                                .modes = c.profile ? TestCamProfileModes(c.profile) : ""};
     ASSERT_NO_FATAL_FAILURE(StartCamera(camera, c.size));
     EXPECT_EQ(Delivered(BaseFilterOf(window->Filter)), c.delivered);
     TBitmap::Ref picture = window->Picture.Snapshot();
@@ -129,9 +128,9 @@ TEST_F(CaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(CaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
+TEST_F(LiveCaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
   Open();
-  StartCamera(Camera());
+  StartCamera(TestCameraSpec{});
   QTest::mouseClick(window->btnPause, Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
   EXPECT_EQ(window->btnPause->text(), "继续");
@@ -149,22 +148,22 @@ TEST_F(CaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(CaptureTest, UntickingSynchronousDisplayFreezesThePicture) {
+TEST_F(LiveCaptureTest, UntickingSynchronousDisplayFreezesThePicture) {
   Open();
-  StartCamera(Camera());
+  StartCamera(TestCameraSpec{});
   window->CallBack->setChecked(false);
   const Dib* frozen = window->Picture.Snapshot().get();
   // Frames keep flowing (the grabber still sees them) while the picture stays.
-  QTest::qWait(300);
+  ASSERT_TRUE(WaitForPreviewFrames());
   EXPECT_EQ(window->Picture.Snapshot().get(), frozen);
   window->CallBack->setChecked(true);
   EXPECT_TRUE(WaitFor([&] { return window->Picture.Snapshot().get() != frozen; }));
 }
 
-TEST_F(CaptureTest, StreamingMakesNoPixelMemoryAndSavesRecycleIt) {
+TEST_F(LiveCaptureTest, StreamingMakesNoPixelMemoryAndSavesRecycleIt) {
   Open();
   window->edFileDir->setText(dir.path());
-  StartCamera(Camera(320, 240, "YUY2"));
+  StartCamera({.width = 320, .height = 240});
   const size_t pictureBytes = std::size_t{320} * 3 * 240;
   const int before = ArrayAllocationsCounted();
   CountArrayAllocations(pictureBytes);
@@ -185,11 +184,9 @@ TEST_F(CaptureTest, StreamingMakesNoPixelMemoryAndSavesRecycleIt) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(CaptureTest, PreviewShowsTheVideoOverItsControl) {
+TEST_F(LiveCaptureTest, PreviewShowsTheVideoOverItsControl) {
   Open();
-  TestCameraSpec camera = Camera();
-  camera.pattern = "white";
-  StartCamera(camera);
+  StartCamera({.pattern = "white"});
   const QRect area = window->VWCap->geometry();
   ASSERT_TRUE(WaitFor([&] {
     const QImage shot = window->Panel4->grab().toImage();
@@ -203,9 +200,9 @@ TEST_F(CaptureTest, PreviewShowsTheVideoOverItsControl) {
 }
 
 // The list's entry still names the device; opening it finds the node gone.
-TEST_F(CaptureTest, DeviceUnpluggedAfterListingIsOneCouldNotOpenBox) {
+TEST_F(LiveCaptureTest, DeviceUnpluggedAfterListingIsOneCouldNotOpenBox) {
   Open();
-  TestCamSetCameras({Camera()});
+  TestCamSetCameras({TestCameraSpec{}});
   QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
   window->cbVCap->setCurrentIndex(0);
   TestCamSetCameras({});  // unplugged between listing and start
@@ -214,18 +211,17 @@ TEST_F(CaptureTest, DeviceUnpluggedAfterListingIsOneCouldNotOpenBox) {
   EXPECT_TRUE(SaysFailure(errors[0], platform::StreamFailure::DeviceNotFound)) << errors[0];
   EXPECT_TRUE(window->FGVCap.Active());
   EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
-  QTest::qWait(200);
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   EXPECT_EQ(errors.size(), 1u);
 }
 
-TEST_F(CaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
+TEST_F(LiveCaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
   Open();
-  TestCameraSpec camera = Camera();
-  camera.failAfterFrames = 5;
-  StartCamera(camera);
+  StartCamera({.failAfterFrames = 5});
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
   EXPECT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; }));
-  QTest::qWait(200);
+  // The graph has stopped: a second box would be among what it posted before.
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   EXPECT_EQ(errors.size(), 1u);
   // Nothing stale is saved as if it were live.
   window->edFileDir->setText(dir.path());
@@ -234,7 +230,7 @@ TEST_F(CaptureTest, LostDeviceStopsCaptureAndIsReportedOnce) {
   EXPECT_TRUE(QDir(dir.path()).entryList({"*.bmp"}).isEmpty());
 }
 
-TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
+TEST_F(LiveCaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
   struct Case {
     const char* openError;
     platform::StreamFailure failure;
@@ -245,14 +241,12 @@ TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
                         Case{"not-found", platform::StreamFailure::DeviceNotFound}}) {
     SCOPED_TRACE(c.openError);
     errors.clear();
-    TestCameraSpec camera = Camera();
-    camera.openError = c.openError;
-    TestCamSetCameras({camera});
+    TestCamSetCameras({{.openError = c.openError}});
     QTest::mouseClick(window->btnGetVCap, Qt::LeftButton);
     window->cbVCap->setCurrentIndex(0);
     QTest::mouseClick(window->OpenPlay, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
-    QTest::qWait(200);
+    ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));  // the box stopped the graph
+    ASSERT_TRUE(harness::WaitForPostedEvents());
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_TRUE(SaysFailure(errors[0], c.failure)) << errors[0];
     EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
@@ -265,7 +259,7 @@ TEST_F(CaptureTest, BusyOrMissingDeviceAtStartIsOneCouldNotOpenBox) {
   }
 }
 
-TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
+TEST_F(LiveCaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
   struct Case {
     const char* what;
     int failAfterFrames;
@@ -279,14 +273,11 @@ TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
         Case{"ends its stream", 5, "eos", platform::StreamFailure::StreamEnded}}) {
     SCOPED_TRACE(c.what);
     errors.clear();
-    TestCameraSpec camera = Camera();
-    camera.failAfterFrames = c.failAfterFrames;
-    camera.end = c.end;
-    StartCamera(camera);
+    StartCamera({.failAfterFrames = c.failAfterFrames, .end = c.end});
     if (c.failAfterFrames < 0)
       TestCamSetCameras({});
     ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
-    QTest::qWait(200);
+    ASSERT_TRUE(harness::WaitForPostedEvents());
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_TRUE(SaysFailure(errors[0], c.failure)) << errors[0];
     EXPECT_EQ(window->FGVCap.State(), GraphState::Stopped);
@@ -296,9 +287,9 @@ TEST_F(CaptureTest, DeviceGoneWhileStreamingIsOneBoxAndCapturesWriteNothing) {
   }
 }
 
-TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
+TEST_F(LiveCaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   Open();
-  StartCamera(Camera());
+  StartCamera(TestCameraSpec{});
   // The folder chooser is open when the camera is unplugged.
   TFrmSelDir chooser(window.get(), [this] { return QStringList{dir.path()}; });
   FrmSelDir = &chooser;
@@ -306,7 +297,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   QTimer::singleShot(0, &chooser, [&] {
     TestCamSetCameras({});
     WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; });
-    QTest::qWait(200);
+    EXPECT_TRUE(harness::WaitForPostedEvents());
     whileOpen = errors.size();
     chooser.BtnUnLoadReady()->click();
   });
@@ -314,7 +305,7 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
   FrmSelDir = nullptr;
   EXPECT_EQ(whileOpen, 0u);
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
-  QTest::qWait(200);
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_TRUE(SaysFailure(errors[0], platform::StreamFailure::DeviceLost)) << errors[0];
 
@@ -327,24 +318,24 @@ TEST_F(CaptureTest, LostDeviceBoxWaitsForTheModalWindowOpenAndComesOnce) {
     if (errors.size() == 1) {
       TestCamSetCameras({});
       WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; });
-      QTest::qWait(200);
+      EXPECT_TRUE(harness::WaitForPostedEvents());
     }
     --open;
   });
-  StartCamera(Camera());
+  StartCamera(TestCameraSpec{});
   window->edFileDir->setText(dir.filePath("missing"));
   QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return errors.size() == 2; }));
-  QTest::qWait(200);
+  ASSERT_TRUE(harness::WaitForPostedEvents());
   EXPECT_EQ(errors.size(), 2u);
   EXPECT_EQ(errors[0].find("Cannot create file"), 0u) << errors[0];
   EXPECT_TRUE(SaysFailure(errors[1], platform::StreamFailure::DeviceLost)) << errors[1];
   EXPECT_EQ(deepest, 1);
 }
 
-TEST_F(CaptureTest, ClosingWhileStreamingTearsTheGraphDown) {
+TEST_F(LiveCaptureTest, ClosingWhileStreamingTearsTheGraphDown) {
   Open();
-  StartCamera(Camera(1280, 720, "YUY2"));
+  StartCamera({.width = 1280, .height = 720});
   window->close();
   EXPECT_FALSE(window->CallBack->isChecked());
   EXPECT_FALSE(window->FGVCap.Active());

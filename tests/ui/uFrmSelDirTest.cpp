@@ -16,20 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "HarnessEventLoop.h"
+#include "HarnessFiles.h"
 #include "platform/runtime/ErrorBox.h"
 #include "uFrmSelDir.h"
 #include "widgets/ShellFolders.h"
 
 namespace {
 using NodeKind = TShellTreeView::NodeKind;
-
-void ProcessUntil(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(5000);
-  while (!done() && !deadline.hasExpired()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-}
 
 QStringList Captions(const QTreeWidgetItem* node) {
   QStringList captions;
@@ -38,7 +32,7 @@ QStringList Captions(const QTreeWidgetItem* node) {
   return captions;
 }
 
-class FolderChooserTest : public ::testing::Test {
+class uFrmSelDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(temp_.isValid());
@@ -47,8 +41,7 @@ class FolderChooserTest : public ::testing::Test {
          {"vol/Alpha/inner", "vol/beta", "vol/file10", "vol/file9", "vol/.hidden/x", "other"}) {
       ASSERT_TRUE(QDir(temp_.path()).mkpath(folder));
     }
-    QFile file(vol_ + "/plain.txt");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(harness::WriteFile((vol_ + "/plain.txt").toStdString(), ""));
     SetErrorPresenter([this](const std::string& text) { errors_.push_back(text); });
     dialog_ = std::make_unique<TFrmSelDir>(nullptr, [this] {
       return QStringList{vol_, temp_.path() + "/other"};
@@ -86,7 +79,7 @@ class FolderChooserTest : public ::testing::Test {
     ASSERT_NE(editor, nullptr);
     editor->setText(text);
     QTest::keyClick(editor, Qt::Key_Return);
-    ProcessUntil([&] { return tree_->viewport()->findChild<QLineEdit*>() == nullptr; });
+    harness::WaitFor([&] { return tree_->viewport()->findChild<QLineEdit*>() == nullptr; });
   }
 
   QTemporaryDir temp_;
@@ -96,7 +89,7 @@ class FolderChooserTest : public ::testing::Test {
   TShellTreeView* tree_ = nullptr;
 };
 
-TEST_F(FolderChooserTest, StartsOnTheComputerWithVisibleFoldersInNameOrder) {
+TEST_F(uFrmSelDirTest, StartsOnTheComputerWithVisibleFoldersInNameOrder) {
   EXPECT_EQ(dialog_->windowTitle(), "选择目录");
   EXPECT_EQ(dialog_->size(), QSize(545, 257));
   EXPECT_EQ(tree_->SelectedNode(), tree_->ComputerNode());
@@ -111,7 +104,7 @@ TEST_F(FolderChooserTest, StartsOnTheComputerWithVisibleFoldersInNameOrder) {
             QTreeWidgetItem::DontShowIndicatorWhenChildless);
 }
 
-TEST(MountedVolumeRootsTest, FileSystemRootFirstThenDistinctUserFolders) {
+TEST_F(uFrmSelDirTest, MountedVolumesAreTheFileSystemRootFirstThenDistinctUserFolders) {
   const QStringList roots = MountedVolumeRoots();
   ASSERT_FALSE(roots.isEmpty());
   EXPECT_EQ(roots.first(), "/");
@@ -124,7 +117,7 @@ TEST(MountedVolumeRootsTest, FileSystemRootFirstThenDistinctUserFolders) {
   }
 }
 
-TEST_F(FolderChooserTest, FieldTakesThePathTextOfEachSelection) {
+TEST_F(uFrmSelDirTest, FieldTakesThePathTextOfEachSelection) {
   Expanded(vol_ + "/");
   const struct {
     QString pathText;
@@ -143,7 +136,7 @@ TEST_F(FolderChooserTest, FieldTakesThePathTextOfEachSelection) {
   EXPECT_EQ(dialog_->EdFileDirText(), "");
 }
 
-TEST_F(FolderChooserTest, ConfirmHandsBackTypedTextAndCancelKeepsTheState) {
+TEST_F(uFrmSelDirTest, ConfirmHandsBackTypedTextAndCancelKeepsTheState) {
   const int confirmed = OpenAnd([&] {
     EXPECT_EQ(dialog_->Tag(), 0);
     dialog_->EdFileDir()->clear();
@@ -169,7 +162,7 @@ TEST_F(FolderChooserTest, ConfirmHandsBackTypedTextAndCancelKeepsTheState) {
   EXPECT_EQ(dialog_->Tag(), 0);
 }
 
-TEST_F(FolderChooserTest, EscapeAndEnterDoNotCloseTheDialog) {
+TEST_F(uFrmSelDirTest, EscapeAndEnterDoNotCloseTheDialog) {
   bool stayedOpen = false;
   OpenAnd([&] {
     for (QWidget* target : {static_cast<QWidget*>(dialog_->EdFileDir()),
@@ -186,14 +179,13 @@ TEST_F(FolderChooserTest, EscapeAndEnterDoNotCloseTheDialog) {
   EXPECT_EQ(dialog_->Tag(), 0);
 }
 
-TEST_F(FolderChooserTest, FolderThatCannotBeReadLosesItsExpandMark) {
+TEST_F(uFrmSelDirTest, FolderThatCannotBeReadLosesItsExpandMark) {
   Expanded(vol_ + "/");
   QTreeWidgetItem* alpha = Node(vol_ + "/Alpha");
   ASSERT_EQ(alpha->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
   // Gone between the listing of its parent and its own expansion, a file in its place.
   ASSERT_TRUE(QDir(vol_ + "/Alpha").removeRecursively());
-  QFile file(vol_ + "/Alpha");
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(harness::WriteFile((vol_ + "/Alpha").toStdString(), ""));
   alpha->setExpanded(true);
   EXPECT_EQ(alpha->childCount(), 0);
   EXPECT_FALSE(alpha->isExpanded());
@@ -201,7 +193,7 @@ TEST_F(FolderChooserTest, FolderThatCannotBeReadLosesItsExpandMark) {
   EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(FolderChooserTest, RenameInPlaceKeepsTheFieldUntilTheSelectionMoves) {
+TEST_F(uFrmSelDirTest, RenameInPlaceKeepsTheFieldUntilTheSelectionMoves) {
   Expanded(vol_ + "/");
   QTreeWidgetItem* alpha = Expanded(vol_ + "/Alpha");
   tree_->setCurrentItem(alpha);
@@ -216,7 +208,7 @@ TEST_F(FolderChooserTest, RenameInPlaceKeepsTheFieldUntilTheSelectionMoves) {
   EXPECT_FALSE(Node(vol_ + "/")->flags() & Qt::ItemIsEditable);
 }
 
-TEST_F(FolderChooserTest, FailedRenameReportsAndKeepsTheCaption) {
+TEST_F(uFrmSelDirTest, FailedRenameReportsAndKeepsTheCaption) {
   Expanded(vol_ + "/");
   QTreeWidgetItem* beta = Node(vol_ + "/beta");
   for (const QString name : {"plain.txt", "Alpha", "x/y", ".."}) {
@@ -230,7 +222,7 @@ TEST_F(FolderChooserTest, FailedRenameReportsAndKeepsTheCaption) {
   EXPECT_TRUE(QFileInfo(vol_ + "/Alpha/inner").isDir());
 }
 
-TEST_F(FolderChooserTest, RefreshShowsNewFoldersAndRestoresExpansionAndSelection) {
+TEST_F(uFrmSelDirTest, RefreshShowsNewFoldersAndRestoresExpansionAndSelection) {
   QTreeWidgetItem* vol = Expanded(vol_ + "/");
   Expanded(vol_ + "/Alpha");
   tree_->setCurrentItem(Node(vol_ + "/Alpha/inner"));
@@ -243,7 +235,7 @@ TEST_F(FolderChooserTest, RefreshShowsNewFoldersAndRestoresExpansionAndSelection
   EXPECT_EQ(dialog_->EdFileDirText(), "typed");  // the selection did not change
 }
 
-TEST_F(FolderChooserTest, RightClickNeitherSelectsNorTouchesTheField) {
+TEST_F(uFrmSelDirTest, RightClickNeitherSelectsNorTouchesTheField) {
   QTreeWidgetItem* vol = Expanded(vol_ + "/");
   QTreeWidgetItem* beta = Node(vol_ + "/beta");
   dialog_->show();
@@ -284,7 +276,7 @@ TEST_F(FolderChooserTest, RightClickNeitherSelectsNorTouchesTheField) {
   dialog_->hide();
 }
 
-TEST_F(FolderChooserTest, NewFolderTakesAFreeNameAndStartsEditing) {
+TEST_F(uFrmSelDirTest, NewFolderTakesAFreeNameAndStartsEditing) {
   QTreeWidgetItem* vol = Node(vol_ + "/");
   TriggerMenu(vol, "新建文件夹");
   TriggerMenu(vol, "新建文件夹");
@@ -296,7 +288,7 @@ TEST_F(FolderChooserTest, NewFolderTakesAFreeNameAndStartsEditing) {
   EXPECT_NE(tree_->viewport()->findChild<QLineEdit*>(), nullptr);  // editing the new name
 }
 
-TEST_F(FolderChooserTest, DeleteMovesToTheTrashAndKeepsTheNodeWhenItCannot) {
+TEST_F(uFrmSelDirTest, DeleteMovesToTheTrashAndKeepsTheNodeWhenItCannot) {
   QTemporaryDir data;
   const QByteArray oldData = qgetenv("XDG_DATA_HOME");
   qputenv("XDG_DATA_HOME", data.path().toUtf8());
@@ -311,8 +303,7 @@ TEST_F(FolderChooserTest, DeleteMovesToTheTrashAndKeepsTheNodeWhenItCannot) {
 
   // A trash that cannot be made: the folder stays, and so does its node.
   ASSERT_TRUE(QDir(data.path() + "/Trash").removeRecursively());
-  QFile blocker(data.path() + "/Trash");
-  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(harness::WriteFile((data.path() + "/Trash").toStdString(), ""));
   TriggerMenu(Node(vol_ + "/file9"), "删除");
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_EQ(errors_[0], "Cannot move \"" + (vol_ + "/file9").toStdString() + "\" to the trash.");

@@ -14,7 +14,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(PersistentMemoryTest, AllocateGivesZeroedBytesAndAssignmentCopies) {
+TEST(TPersistentMemoryTest, AllocateGivesZeroedBytesAndAssignmentCopies) {
   TPersistentMemory block;
   block.Assign(Bytes{1, 2, 3});
   block.Allocate(5);
@@ -32,7 +32,7 @@ TEST(PersistentMemoryTest, AllocateGivesZeroedBytesAndAssignmentCopies) {
   EXPECT_EQ(copy.Bytes(), (Bytes{9, 8}));
 }
 
-TEST(PersistentMemoryTest, DataPropertyIsLittleEndianLengthThenBytes) {
+TEST(TPersistentMemoryTest, DataPropertyIsLittleEndianLengthThenBytes) {
   TPersistentMemory block;
   EXPECT_EQ(block.WriteData(), (Bytes{0, 0, 0, 0}));
   Bytes payload(0x0102, 0xAB);
@@ -56,7 +56,7 @@ TEST(PersistentMemoryTest, DataPropertyIsLittleEndianLengthThenBytes) {
   }
 }
 
-TEST(PersistentMemoryTest, BaseFilterKeepsOneMoniker) {
+TEST(TPersistentMemoryTest, BaseFilterKeepsOneMoniker) {
   TestCamSetCameras({TestCameraSpec{}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(0);
   ASSERT_TRUE(moniker);
