@@ -40,7 +40,7 @@ std::string FactoryOf(GstElement* element) {
   return element ? GST_OBJECT_NAME(gst_element_get_factory(element)) : "";
 }
 
-TEST(PipeWireListingTest, CameraOfBothProvidersIsListedOnceFromTheFirstFillOn) {
+TEST(TSysDevEnumPipeWireTest, CameraOfBothProvidersIsListedOnceFromTheFirstFillOn) {
   ASSERT_NO_FATAL_FAILURE(StandInForTheV4l2Provider());
   TestCameraSpec vivid;
   vivid.name = "vivid";

@@ -27,7 +27,7 @@ std::string FactoryOf(const platform::DeviceRecord& record) {
   return element ? GST_OBJECT_NAME(gst_element_get_factory(element.get())) : "";
 }
 
-TEST(PipeWireDevice, PublishedCameraIsListedUntilUnplugged) {
+TEST(DeviceMonitorTest, PublishedCameraIsListedUntilUnplugged) {
   pwtest::Session session;
   STILLWICK_REQUIRE_PIPEWIRE(session);
   auto camera = session.PublishCamera({"Desk camera", 320, 240, 15, 1, "YUY2", {}});
@@ -44,7 +44,7 @@ TEST(PipeWireDevice, PublishedCameraIsListedUntilUnplugged) {
   EXPECT_TRUE(harness::WaitFor([] { return Listed().empty(); }));
 }
 
-TEST(PipeWireDevice, FrozenCameraStaysListed) {
+TEST(DeviceMonitorTest, FrozenCameraStaysListed) {
   pwtest::Session session;
   STILLWICK_REQUIRE_PIPEWIRE(session);
   auto camera = session.PublishCamera({"Microscope", 640, 480, 2, 1, "YUY2", {}});
