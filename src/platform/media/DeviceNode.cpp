@@ -16,7 +16,7 @@ namespace platform {
 namespace {
 
 std::string V4l2NodeOf(GstDevice* device) {
-  const std::string pipewireNode = DeviceProperty(device, "api.v4l2.path");
+  std::string pipewireNode = DeviceProperty(device, "api.v4l2.path");
   if (!pipewireNode.empty() || DeviceProperty(device, "device.api") != "v4l2")
     return pipewireNode;
   return DeviceProperty(device, "device.path");
