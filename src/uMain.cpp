@@ -274,7 +274,11 @@ void TFrmMain::FormCreate() {
 void TFrmMain::DrawStartupCaption(const std::shared_ptr<Dib>& dib) {
   const QString line1 = Q(DateText(QDate::currentDate()) + " " + TimeText());
   auto paint = [line1](QPainter& painter) {
-    painter.setFont(SongFont());
+    // Pure red and nothing between, as the original's bitmap font drew it.
+    QFont font = SongFont();
+    font.setStyleStrategy(QFont::NoAntialias);
+    painter.setFont(font);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
     painter.setPen(QColor(255, 0, 0));
     painter.setBackgroundMode(Qt::TransparentMode);
     const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
@@ -555,7 +559,7 @@ int RunStillwick(int argc, char** argv) {
   // Wayland shows no window icons: the compositor finds the icon through the desktop entry.
   QGuiApplication::setDesktopFileName("stillwick");
   SetErrorPresenter([](const std::string& message) {
-    QMessageBox::critical(QApplication::activeWindow(), "Stillwick", Q(message), QMessageBox::Ok);
+    MakeErrorMessageBox(QApplication::activeWindow(), message)->exec();
   });
   const bool ready = InitializePublic(S(QCoreApplication::applicationFilePath()),
                                       HighResolutionCounterPresent, [](const std::string& message) {

@@ -21,7 +21,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/media/GstRef.h"
 #include "platform/media/VideoFrame.h"
 #include "platform/media/VideoRendererSurface.h"
 #include "platform/picture/BmpFile.h"
@@ -35,7 +34,6 @@
 namespace {
 
 using harness::WaitFor;
-using platform::GstRef;
 using platform::VideoFrame;
 
 // A BGR picture, top row first, rows padded to 4 bytes with zeros.

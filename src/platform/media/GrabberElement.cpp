@@ -151,6 +151,10 @@ gboolean SetInfo_Streaming(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in, G
     copyFrames = s.copyFrames;
     connection.format = s.format;
     connection.stride = PackedStride(connection.width, BitCountOf(s.format) / 8);
+    connection.deliveredAsPicture =
+        connection.delivered ==
+            (s.format == GrabberFormat::BGR ? GST_VIDEO_FORMAT_BGR : GST_VIDEO_FORMAT_BGRx) &&
+        GST_VIDEO_INFO_PLANE_STRIDE(in, 0) == connection.stride;
     s.connection = connection;
     s.connected = true;
   }

@@ -45,6 +45,8 @@ using GrabberCallback = void (*)(void* userData, const GrabberFrame& frame) noex
 struct GrabberConnection {
   GrabberFormat format = GrabberFormat::None;
   GstVideoFormat delivered = GST_VIDEO_FORMAT_UNKNOWN;
+  // The frames arrive as pictures already: in the picture format, with DIB rows.
+  bool deliveredAsPicture = false;
   int32_t width = 0;
   int32_t height = 0;
   int32_t stride = 0;
