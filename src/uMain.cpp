@@ -354,16 +354,11 @@ void TFrmMain::FillDeviceList() {
   for (int i = 0; i < DeviceEnumerator->DeviceCount(); ++i) {
     cbVCap->addItem(Q(DeviceEnumerator->DeviceAt(i).FriendlyName));
   }
-  const QString stored = Q(ReadIniValue(IniFileName(), "VideoCapture", "VideoCaptureName"));
-  int selected = -1;
-  for (int i = 0; i < cbVCap->count(); ++i) {
-    if (cbVCap->itemText(i).compare(stored, Qt::CaseInsensitive) == 0) {
-      selected = i;
-      break;
-    }
-  }
-  // activated() is the user's pick only, so this selection writes nothing.
-  cbVCap->setCurrentIndex(selected);
+  // A name stored on a machine where the camera was listed otherwise (V4L2 without PipeWire)
+  // still selects it; the listed name is written at the user's next pick. activated() is the
+  // user's pick only, so this selection writes nothing.
+  cbVCap->setCurrentIndex(DeviceEnumerator->IndexOfName(
+      ReadIniValue(IniFileName(), "VideoCapture", "VideoCaptureName")));
   // Shown only while nothing is selected: an empty list says why.
   cbVCap->setPlaceholderText(cbVCap->count() == 0 ? tr("未找到视频设备") : QString());
 }
