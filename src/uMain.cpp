@@ -276,7 +276,11 @@ void TFrmMain::FormCreate() {
 void TFrmMain::DrawStartupCaption(const std::shared_ptr<Dib>& dib) {
   const QString line1 = Q(DateText(QDate::currentDate()) + " " + TimeText());
   auto paint = [line1](QPainter& painter) {
-    painter.setFont(SongFont());
+    // Pure red and nothing between, as the original's bitmap font drew it.
+    QFont font = SongFont();
+    font.setStyleStrategy(QFont::NoAntialias);
+    painter.setFont(font);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
     painter.setPen(QColor(255, 0, 0));
     painter.setBackgroundMode(Qt::TransparentMode);
     const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
@@ -353,16 +357,11 @@ void TFrmMain::FillDeviceList() {
   for (int i = 0; i < DeviceEnumerator->DeviceCount(); ++i) {
     cbVCap->addItem(Q(DeviceEnumerator->DeviceAt(i).FriendlyName));
   }
-  const QString stored = Q(ReadIniValue(IniFileName(), "VideoCapture", "VideoCaptureName"));
-  int selected = -1;
-  for (int i = 0; i < cbVCap->count(); ++i) {
-    if (cbVCap->itemText(i).compare(stored, Qt::CaseInsensitive) == 0) {
-      selected = i;
-      break;
-    }
-  }
-  // activated() is the user's pick only, so this selection writes nothing.
-  cbVCap->setCurrentIndex(selected);
+  // A name stored on a machine where the camera was listed otherwise (V4L2 without PipeWire)
+  // still selects it; the listed name is written at the user's next pick. activated() is the
+  // user's pick only, so this selection writes nothing.
+  cbVCap->setCurrentIndex(DeviceEnumerator->IndexOfName(
+      ReadIniValue(IniFileName(), "VideoCapture", "VideoCaptureName")));
   // Shown only while nothing is selected: an empty list says why.
   cbVCap->setPlaceholderText(cbVCap->count() == 0 ? tr("未找到视频设备") : QString());
 }
@@ -581,7 +580,7 @@ int RunStillwick(int argc, char** argv) {
   // Wayland shows no window icons: the compositor finds the icon through the desktop entry.
   QGuiApplication::setDesktopFileName("stillwick");
   SetErrorPresenter([](const std::string& message) {
-    QMessageBox::critical(QApplication::activeWindow(), "Stillwick", Q(message), QMessageBox::Ok);
+    MakeErrorMessageBox(QApplication::activeWindow(), message)->exec();
   });
   const bool ready = InitializePublic(S(QCoreApplication::applicationFilePath()),
                                       HighResolutionCounterPresent, [](const std::string& message) {

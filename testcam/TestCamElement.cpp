@@ -8,12 +8,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestCamModes.h"
@@ -37,6 +39,8 @@ enum {
   PROP_OPEN_ERROR,
   PROP_FAIL_AFTER_FRAMES,
   PROP_END,
+  PROP_MODES_HIDDEN,
+  PROP_START_DELAY,
 };
 
 constexpr int kDefaultWidth = 640;
@@ -45,6 +49,9 @@ constexpr int kDefaultFps = 30;
 constexpr char kDefaultFormat[] = "YUY2";
 constexpr char kDefaultPattern[] = "smpte";
 constexpr char kDefaultEnd[] = "error";
+// How a camera whose device went away ends; kEnds[0] is the default.
+constexpr const char* kEnds[] = {kDefaultEnd, "eos", "silent"};
+enum End { kEndError, kEndEos, kEndSilent };
 
 GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
@@ -91,7 +98,10 @@ struct CameraState {
 
   // Read by the streaming thread for every buffer.
   std::atomic<int> failAfterFrames{-1};
-  std::atomic<bool> endWithEos{false};
+  std::atomic<int> end{0};  // an index into kEnds
+  // Read by caps queries and state changes, from any thread.
+  std::atomic<bool> modesHidden{false};
+  std::atomic<int> startDelayMs{0};
   std::atomic<long long> delivered{0};
   std::atomic<bool> ended{false};
   // Set when the camera leaves the list while open (any thread), read by the streaming thread.
@@ -334,9 +344,9 @@ GstPadProbeReturn CountBuffer_Streaming(GstPad* pad, GstPadProbeInfo* info,
     return GST_PAD_PROBE_OK;
   }
   if (!st.ended.exchange(true)) {
-    if (st.endWithEos.load()) {
+    if (st.end.load() == kEndEos) {
       gst_pad_push_event(pad, gst_event_new_eos());
-    } else {
+    } else if (st.end.load() == kEndError) {
       GST_ELEMENT_ERROR_WITH_DETAILS(self, RESOURCE, READ, ("%s", kTestCamDeviceLostText),
                                      ("test camera lost its device"),
                                      (kTestCamDeviceLostField, G_TYPE_BOOLEAN, TRUE, nullptr));
@@ -352,7 +362,10 @@ gboolean SrcQuery(GstPad* pad, GstObject* parent, GstQuery* query) noexcept {
     return gst_pad_query_default(pad, parent, query);
   GstCaps* filter = nullptr;
   gst_query_parse_caps(query, &filter);
-  GstCaps* caps = testcam::ModesCaps(CurrentModes(STILLWICK_TEST_CAM(parent)));
+  auto* self = STILLWICK_TEST_CAM(parent);
+  GstCaps* caps = self->state.modesHidden.load() && !StreamingStarted(self)
+                      ? gst_caps_new_any()
+                      : testcam::ModesCaps(CurrentModes(self));
   if (filter) {
     GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
     gst_caps_unref(caps);
@@ -379,11 +392,20 @@ void stillwick_test_cam_set_property(GObject* object, guint id, const GValue* va
   if (id == PROP_END) {
     const char* end = g_value_get_string(value);
     const std::string wanted = end ? end : kDefaultEnd;
-    if (wanted != "error" && wanted != "eos") {
+    const auto known = std::find(std::begin(kEnds), std::end(kEnds), wanted);
+    if (known == std::end(kEnds)) {
       GST_WARNING_OBJECT(self, "unknown end '%s' ignored", wanted.c_str());
       return;
     }
-    st.endWithEos = wanted == "eos";
+    st.end = static_cast<int>(known - std::begin(kEnds));
+    return;
+  }
+  if (id == PROP_MODES_HIDDEN) {
+    st.modesHidden = g_value_get_boolean(value);
+    return;
+  }
+  if (id == PROP_START_DELAY) {
+    st.startDelayMs = g_value_get_int(value);
     return;
   }
   if (StreamingStarted(self)) {
@@ -506,7 +528,13 @@ void stillwick_test_cam_get_property(GObject* object, guint id, GValue* value, G
       g_value_set_int(value, st.failAfterFrames.load());
       break;
     case PROP_END:
-      g_value_set_string(value, st.endWithEos.load() ? "eos" : kDefaultEnd);
+      g_value_set_string(value, kEnds[st.end.load()]);
+      break;
+    case PROP_MODES_HIDDEN:
+      g_value_set_boolean(value, st.modesHidden.load());
+      break;
+    case PROP_START_DELAY:
+      g_value_set_int(value, st.startDelayMs.load());
       break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -541,6 +569,7 @@ GstStateChangeReturn stillwick_test_cam_change_state(GstElement* element,
                         ("Call to S_FMT failed: Device or resource busy"));
       return GST_STATE_CHANGE_FAILURE;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(st.startDelayMs.load()));
     ChooseChain(self);
     {
       std::lock_guard lock(st.mutex);
@@ -613,8 +642,15 @@ static void stillwick_test_cam_class_init(StillwickTestCamClass* klass) {
              "Frames delivered before the device is lost (-1: never)", -1, G_MAXINT, -1,
              kMutablePlaying);
   InstallString(object_class, PROP_END, "end",
-                "How the camera ends when its device is lost: \"error\" or \"eos\"", kDefaultEnd,
-                kMutablePlaying);
+                "How the camera ends when its device is lost: \"error\", \"eos\" or \"silent\"",
+                kDefaultEnd, kMutablePlaying);
+  g_object_class_install_property(
+      object_class, PROP_MODES_HIDDEN,
+      g_param_spec_boolean("modes-hidden", "modes-hidden",
+                           "The pad offers anything until the camera streams", FALSE,
+                           kMutableReady));
+  InstallInt(object_class, PROP_START_DELAY, "start-delay",
+             "Milliseconds the start (READY to PAUSED) is held", 0, 600000, 0);
 
   gst_element_class_add_static_pad_template(element_class, &src_template);
   gst_element_class_set_static_metadata(element_class, "Stillwick test camera", "Source/Video",

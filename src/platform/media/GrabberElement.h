@@ -1,6 +1,7 @@
 #pragma once
 // The sample grabber element: a pass-through video filter that never changes a frame and hands
-// every frame to a callback on the streaming thread. It is set to the pixel format of the
+// every frame to a callback on the streaming thread (or a copying one, for a source that only
+// lends its buffers: SetGrabberCopiesFrames). It is set to the pixel format of the
 // pictures its frames become (24- or 32-bit RGB); it accepts every raw format that can be
 // converted to it, since a frame is converted only when its pixels are asked for (VideoFrame),
 // never here. It can keep the last frame, and it reports the picture format it was linked for.
@@ -12,7 +13,9 @@
 
 #include <gst/gst.h>
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "platform/media/GstRef.h"
 #include "platform/media/VideoFrame.h"
@@ -42,6 +45,8 @@ using GrabberCallback = void (*)(void* userData, const GrabberFrame& frame) noex
 struct GrabberConnection {
   GrabberFormat format = GrabberFormat::None;
   GstVideoFormat delivered = GST_VIDEO_FORMAT_UNKNOWN;
+  // The frames arrive as pictures already: in the picture format, with DIB rows.
+  bool deliveredAsPicture = false;
   int32_t width = 0;
   int32_t height = 0;
   int32_t stride = 0;
@@ -53,6 +58,23 @@ struct GrabberConnection {
 
 // Whether `element` is a grabber.
 bool IsGrabber(GstElement* element) noexcept;
+
+// Makes the grabber `element` pass each frame on as a copy in memory of its own (recycled, a
+// memcpy a frame) instead of passing it through: for a source that only lends its buffers.
+// pipewiresrc's frames lie in PipeWire's memory, which PipeWire takes back when the stream's
+// buffers go (an unplug, a stop), and a frame the display or the preview holds would then
+// point at nothing. Set it before the stream starts.
+void SetGrabberCopiesFrames(GstElement* element, bool copy) noexcept;
+
+// When the grabber among `pipeline`'s own children last saw a frame enter (stamped on the
+// streaming thread as each arrives, whoever takes it), and the frame rate it was linked for:
+// what a watch on a source that goes quiet reads. Nothing when the pipeline holds no grabber.
+struct FrameArrivals {
+  std::optional<std::chrono::steady_clock::time_point> last;
+  int32_t fpsN = 0;  // 0 while unlinked or when the rate is variable
+  int32_t fpsD = 1;
+};
+std::optional<FrameArrivals> GrabberFrameArrivals(GstElement* pipeline);
 
 // How many frames the application may hold on to at once, which the grabber asks its source to
 // have buffers for on top of its own needs.
