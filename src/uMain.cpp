@@ -392,7 +392,6 @@ void TFrmMain::OpenPlayClick() {
     auto* source = BaseFilterOf(Filter);
     // Neither result is examined: a failure shows in the graph's state, which captures test.
     builder.RenderStream(source, grabber, renderer);
-    refuseFrames_ = false;
     FGVCap.Play();
     btnGetPic->setEnabled(true);
     btnGetMorePic->setEnabled(true);
@@ -425,7 +424,7 @@ void TFrmMain::SampleGrabberBuffer(TSampleGrabber& sender, double, const void* b
     // The grabber's buffer lock is held by our caller; the display lock is always taken inside
     // it.
     std::lock_guard displayLock(Picture);
-    if (refuseFrames_.load(std::memory_order_relaxed))
+    if (sender.StreamRun() == refusedRun_)
       return;
     // `buffer` is the frame being announced: the grabber knows it (by its address, on this
     // thread) and makes the frame itself the picture, by reference, instead of copying bytes.
@@ -446,8 +445,10 @@ void TFrmMain::FGVCapDSEvent(int code) {
 
 void TFrmMain::LetGoOfDeviceFrames() {
   std::lock_guard displayLock(Picture);
-  // Frames still coming from the graph would be held again.
-  refuseFrames_.store(true, std::memory_order_relaxed);
+  // Frames still coming from the stream that runs now (or ran last) would be held again. Only
+  // that stream's: any later start is a run of its own, whose frames are shown, whatever order
+  // the requests, the state changes and the graph's events come in.
+  refusedRun_ = SampleGrabber.StreamRun();
   if (!Picture.LetGoOfFrames())
     platform::LogLimited(lcUi(), "display", QStringLiteral("the picture could not be copied"));
 }

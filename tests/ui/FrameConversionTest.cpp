@@ -384,4 +384,17 @@ TEST_F(FrameConversionTest, StoppedGraphHoldsNoBufferAndKeepsTheLastFrameWhole) 
   EXPECT_EQ(errors.size(), 1u);
 }
 
+// The frames let go of as a run of the graph ends are that run's: the same graph played again,
+// whatever the end event of the run before said, shows its own.
+TEST_F(FrameConversionTest, GraphPlayedAgainAfterALostRunShowsItsFrames) {
+  Open();
+  StartCamera({.pattern = "ball", .failAfterFrames = 10});
+  ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
+  ASSERT_TRUE(harness::WaitForPostedEvents());
+  ASSERT_EQ(window->FGVCap.State(), GraphState::Stopped);
+  const Dib* before = window->Picture.Snapshot().get();
+  ASSERT_TRUE(window->FGVCap.Play());
+  EXPECT_TRUE(NextPicture(before));
+}
+
 }  // namespace
