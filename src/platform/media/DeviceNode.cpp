@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 
 #include "platform/media/DeviceMonitor.h"
 #include "platform/media/Moniker.h"
@@ -50,6 +51,12 @@ bool StreamHeldElsewhere(const std::string& node) {
 
 std::string SourceNodeInUse(GstElement* pipeline) {
   const GstRef<GstElement> source = SourceElement(pipeline);
+  // v4l2src says itself that another program holds the device, as it sets the format; once it
+  // has the stream, the queue it owns is its own, which this question cannot tell from another
+  // program's (its first frame may take seconds: a 4K mode at 2 frames a second).
+  GstElementFactory* factory = source ? gst_element_get_factory(source.get()) : nullptr;
+  if (factory && std::string_view(GST_OBJECT_NAME(factory)) == "v4l2src")
+    return {};
   GstDevice* device = source ? BoundDevice(source.get()) : nullptr;
   const std::string node = device ? V4l2NodeOf(device) : std::string();
   return !node.empty() && StreamHeldElsewhere(node) ? node : std::string();
