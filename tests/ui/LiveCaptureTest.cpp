@@ -131,20 +131,20 @@ TEST_F(LiveCaptureTest, CameraGivesItsLargestModeUprightInItsColours) {
 TEST_F(LiveCaptureTest, PauseAndResumeKeepTheirCaptionsAcrossARestart) {
   Open();
   StartCamera(TestCameraSpec{});
-  QTest::mouseClick(window->btnPause, Qt::LeftButton);
-  ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
-  EXPECT_EQ(window->btnPause->text(), "继续");
-
   // A new start plays, and the pause button keeps the caption it had.
-  QTest::mouseClick(window->OpenPlay, Qt::LeftButton);
-  ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Playing; }));
-  EXPECT_EQ(window->btnPause->text(), "继续");
-  QTest::mouseClick(window->btnPause, Qt::LeftButton);
-  ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Paused; }));
-  EXPECT_EQ(window->btnPause->text(), "继续");
-  QTest::mouseClick(window->btnPause, Qt::LeftButton);
-  ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Playing; }));
-  EXPECT_EQ(window->btnPause->text(), "暂停");
+  const struct {
+    QPushButton* button;
+    GraphState reached;
+    QString caption;
+  } steps[] = {{window->btnPause, GraphState::Paused, "继续"},
+               {window->OpenPlay, GraphState::Playing, "继续"},
+               {window->btnPause, GraphState::Paused, "继续"},
+               {window->btnPause, GraphState::Playing, "暂停"}};
+  for (const auto& step : steps) {
+    QTest::mouseClick(step.button, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == step.reached; }));
+    EXPECT_EQ(window->btnPause->text(), step.caption);
+  }
   EXPECT_TRUE(errors.empty());
 }
 
