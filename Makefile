@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 600
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all bootstrap build run test test-build lint sanitize asan tsan bench fuzz install deb format clean
+.PHONY: all bootstrap build run test test-build field lint sanitize asan tsan bench fuzz install deb format clean
 
 all: build
 
@@ -31,7 +31,14 @@ test-build: bootstrap
 	cmake --build $(TESTBUILD) -j $(JOBS)
 
 test: test-build
+	@scripts/bootstrap field
 	cd $(TESTBUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The field tests alone: the program against the kernel's vivid driver in a QEMU guest
+# (tests/field); also part of `make test`.
+field: test-build
+	@scripts/bootstrap field
+	cd $(TESTBUILD) && ctest --output-on-failure -L field
 
 # The house rules CI keeps: the layers, the format, and clang-tidy's checks (.clang-tidy) over
 # every source, all with zero findings. Uses the test build's compile commands.

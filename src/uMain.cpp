@@ -247,6 +247,8 @@ void TFrmMain::ConnectHandlers() {
   GuardedConnect(spNumLen, &TSpinEdit::Changed, this, [this] { spNumLenChange(); });
   GuardedConnect(spStartNum, &TSpinEdit::Changed, this, [this] { spStartNumChange(); });
   connect(CallBack, &QCheckBox::toggled, this, [this](bool ticked) { callbackTicked_ = ticked; });
+  // Called by the graph under its own guard.
+  FGVCap.OnDSEvent = [this](TFilterGraph&, int code, intptr_t, intptr_t) { FGVCapDSEvent(code); };
   SampleGrabber.SetOnBuffer(
       [this](TSampleGrabber& sender, double time, const void* buffer, int32_t length) {
         SampleGrabberBuffer(sender, time, buffer, length);
@@ -301,6 +303,7 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
 
 void TFrmMain::FormClose() {
   CallBack->setChecked(false);  // its toggled handler clears the flag the streaming thread reads
+  LetGoOfDeviceFrames();
   FGVCap.ResetGraph();
   FGVCap.SetActive(false);
 }
@@ -376,6 +379,7 @@ void TFrmMain::cbVCapChange() {
 void TFrmMain::OpenPlayClick() {
   const int selected = cbVCap->currentIndex();
   if (selected >= 0) {
+    LetGoOfDeviceFrames();
     FGVCap.ResetGraph();
     FGVCap.SetActive(false);
     std::unique_ptr<platform::Moniker> moniker =
@@ -420,6 +424,8 @@ void TFrmMain::SampleGrabberBuffer(TSampleGrabber& sender, double, const void* b
     // The grabber's buffer lock is held by our caller; the display lock is always taken inside
     // it.
     std::lock_guard displayLock(Picture);
+    if (sender.StreamRun() == refusedRun_)
+      return;
     // `buffer` is the frame being announced: the grabber knows it (by its address, on this
     // thread) and makes the frame itself the picture, by reference, instead of copying bytes.
     sender.CopyToBitmap(&Picture, buffer, bufferLen);
@@ -429,6 +435,22 @@ void TFrmMain::SampleGrabberBuffer(TSampleGrabber& sender, double, const void* b
     platform::LogLimited(lcUi(), "SampleGrabberBuffer",
                          QStringLiteral("frame not shown: ") + QString::fromUtf8(e.what()));
   }
+}
+
+void TFrmMain::FGVCapDSEvent(int code) {
+  const bool ends = code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_DEVICE_LOST;
+  if (ends && !CaptureRunning())
+    LetGoOfDeviceFrames();
+}
+
+void TFrmMain::LetGoOfDeviceFrames() {
+  std::lock_guard displayLock(Picture);
+  // Frames still coming from the stream that runs now (or ran last) would be held again. Only
+  // that stream's: any later start is a run of its own, whose frames are shown, whatever order
+  // the requests, the state changes and the graph's events come in.
+  refusedRun_ = SampleGrabber.StreamRun();
+  if (!Picture.LetGoOfFrames())
+    platform::LogLimited(lcUi(), "display", QStringLiteral("the picture could not be copied"));
 }
 
 bool TFrmMain::CaptureRunning() const {

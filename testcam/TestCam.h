@@ -107,6 +107,11 @@ inline constexpr char kTestCamDeviceLostText[] = "Device has been unplugged";
 // Registers the element and the device provider statically (tests, benchmarks). Idempotent.
 bool TestCamRegisterStatic();
 
+// How many buffers the cameras of this display name pushed that are still out: neither back in
+// their pool nor freed (a mark on each buffer pushed goes when it does; copies carry none).
+// Once a graph is down, every one still out is a frame something holds. Any thread.
+int TestCamBuffersOut(const std::string& name);
+
 // Replaces the provider's camera list; started providers post device-removed for cameras that
 // left and device-added for those that came, so monitors see the new list in its order. An open
 // camera that left the list loses its device, as an unplugged one does.

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -107,7 +108,57 @@ struct CameraState {
   std::atomic<bool> unplugged{false};
   // When the open camera is due to leave the list (steady clock, ns); set at open.
   std::atomic<std::int64_t> leavesAtNs{std::numeric_limits<std::int64_t>::max()};
+  // The count of the camera's buffers still out (TestCamBuffersOut); set as streaming starts.
+  std::atomic<std::atomic<int>*> buffersOut{nullptr};
 };
+
+// One count per camera name, kept for the process: a buffer may outlive its camera.
+std::atomic<int>& BuffersOutOf(const std::string& name) {
+  static std::mutex lock;
+  static std::map<std::string, std::atomic<int>> counts;
+  std::lock_guard guard(lock);
+  return counts[name];
+}
+
+// The mark a pushed buffer carries: it counts the buffer out, and back in when a pool resets the
+// buffer (pools drop marks that are not theirs) or the buffer is freed. Never copied.
+struct OutMark {
+  GstMeta meta;
+  std::atomic<int>* count;
+};
+
+gboolean OutMarkInit(GstMeta* meta, gpointer, GstBuffer*) {
+  reinterpret_cast<OutMark*>(meta)->count = nullptr;
+  return TRUE;
+}
+
+void OutMarkFree(GstMeta* meta, GstBuffer*) {
+  if (std::atomic<int>* count = reinterpret_cast<OutMark*>(meta)->count)
+    count->fetch_sub(1);
+}
+
+const GstMetaInfo* OutMarkInfo() {
+  static const GstMetaInfo* info = [] {
+    static const gchar* tags[] = {nullptr};
+    const GType api = gst_meta_api_type_register("StillwickTestCamOutMarkAPI", tags);
+    return gst_meta_register(api, "StillwickTestCamOutMark", sizeof(OutMark), OutMarkInit,
+                             OutMarkFree, nullptr);
+  }();
+  return info;
+}
+
+// Streaming thread: marks the buffer leaving the camera.
+void MarkOut_Streaming(GstPadProbeInfo* info, std::atomic<int>* count) {
+  if (!count)
+    return;
+  GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+  GST_PAD_PROBE_INFO_DATA(info) = buffer;
+  if (auto* mark =
+          reinterpret_cast<OutMark*>(gst_buffer_add_meta(buffer, OutMarkInfo(), nullptr))) {
+    mark->count = count;
+    count->fetch_add(1);
+  }
+}
 
 }  // namespace
 
@@ -278,7 +329,8 @@ bool OpenDevice(StillwickTestCam* self) {
 }
 
 // Runs on the streaming thread for every buffer leaving the camera.
-GstPadProbeReturn CountBuffer_Streaming(GstPad* pad, GstPadProbeInfo*, gpointer data) noexcept {
+GstPadProbeReturn CountBuffer_Streaming(GstPad* pad, GstPadProbeInfo* info,
+                                        gpointer data) noexcept {
   auto* self = static_cast<StillwickTestCam*>(data);
   CameraState& st = self->state;
   if (st.ended.load())
@@ -287,8 +339,10 @@ GstPadProbeReturn CountBuffer_Streaming(GstPad* pad, GstPadProbeInfo*, gpointer 
   const bool gone = st.unplugged.load() ||
                     NanosecondsOf(std::chrono::steady_clock::now()) >= st.leavesAtNs.load() ||
                     (limit >= 0 && st.delivered.fetch_add(1) >= limit);
-  if (!gone)
+  if (!gone) {
+    MarkOut_Streaming(info, st.buffersOut.load());
     return GST_PAD_PROBE_OK;
+  }
   if (!st.ended.exchange(true)) {
     if (st.end.load() == kEndEos) {
       gst_pad_push_event(pad, gst_event_new_eos());
@@ -517,6 +571,10 @@ GstStateChangeReturn stillwick_test_cam_change_state(GstElement* element,
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(st.startDelayMs.load()));
     ChooseChain(self);
+    {
+      std::lock_guard lock(st.mutex);
+      st.buffersOut = &BuffersOutOf(st.settings.deviceName);
+    }
     // Each run of the camera delivers its frames afresh.
     st.delivered = 0;
     st.ended = false;
@@ -634,3 +692,7 @@ void UnplugCamerasNotIn(const std::vector<CameraEntry>& entries) {
 }
 
 }  // namespace testcam
+
+int TestCamBuffersOut(const std::string& name) {
+  return BuffersOutOf(name).load();
+}

@@ -246,6 +246,13 @@ bool TSampleGrabber::CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t b
   return true;
 }
 
+std::uint64_t TSampleGrabber::StreamRun() const noexcept {
+  const FrameInFlight inFlight = frameInFlight;
+  if (inFlight.grabber == this && inFlight.frame)
+    return inFlight.frame->run;
+  return grabber_ ? grabber_->StreamRun() : 0;
+}
+
 bool TSampleGrabber::AdoptFrame(TBitmap* bitmap, const BITMAPINFOHEADER& header,
                                 const platform::VideoFrame& frame) {
   if (frame.Width() != header.biWidth || frame.Height() != std::abs(int64_t{header.biHeight}))

@@ -75,6 +75,10 @@ class TSampleGrabber : public TLinkedComponent {
   // already holds it). Any thread: the frame handler calls it on the streaming thread.
   bool CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t bufferLen);
 
+  // The run of the stream (platform::GrabberElement::StreamRun): inside OnBuffer, the one the
+  // frame being announced belongs to; elsewhere, the one running or last run. 0 for none.
+  std::uint64_t StreamRun() const noexcept;
+
   // ILinkedFilter
   GstElement* GetBaseFilter() override { return grabber_ ? grabber_->Element() : nullptr; }
   std::string GetFilterName() override { return name_; }

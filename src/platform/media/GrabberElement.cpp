@@ -45,6 +45,7 @@ struct GrabberState {
   std::atomic<std::int64_t> lastFrameNs{0};
   bool connected = false;
   GrabberConnection connection;
+  std::atomic<std::uint64_t> run{0};  // see GrabberElement::StreamRun
 
   // Guards the last frame kept for HeldFrame: a reference to its buffer, not a copy, so
   // keeping it costs nothing per frame. The streaming thread replaces it once per frame while
@@ -200,11 +201,27 @@ gboolean ProposeAllocation_Streaming(GstBaseTransform* trans, GstQuery* decide,
   return TRUE;
 }
 
-// Runs on the thread that takes the element down from PAUSED (the main thread, as a rule).
+// Every grabber's runs, counted together.
+std::atomic<std::uint64_t> streamRuns{0};
+
+// Runs on the thread that takes the element up to PAUSED, before any frame of the run.
+gboolean Start(GstBaseTransform* trans) noexcept {
+  StateOf(trans).run.store(streamRuns.fetch_add(1) + 1);
+  return TRUE;
+}
+
+// Runs on the thread that takes the element down from PAUSED, once streaming through it has
+// ended. The kept frame goes back to its source with the stream: held on, it would keep the
+// device's buffer pool, and the device, open.
 gboolean Stop(GstBaseTransform* trans) noexcept {
   GrabberState& s = StateOf(trans);
-  std::lock_guard guard(s.lock);
-  s.connected = false;
+  {
+    std::lock_guard guard(s.lock);
+    s.connected = false;
+  }
+  platform::VideoFrame dropped;  // dropped after the lock, as in SetBufferSamples
+  std::lock_guard guard(s.heldLock);
+  dropped = std::exchange(s.held, platform::VideoFrame());
   return TRUE;
 }
 
@@ -236,6 +253,7 @@ void WorkOnFrame_Streaming(GrabberState& s, GstVideoFilter* filter, GstVideoFram
   handed.length = static_cast<int32_t>(
       std::min<size_t>(static_cast<size_t>(mapEnd - data), std::numeric_limits<int32_t>::max()));
   handed.frame = &delivered;
+  handed.run = s.run.load();
   if (keepLast) {
     std::lock_guard guard(s.heldLock);
     s.held = delivered;
@@ -347,6 +365,7 @@ void stillwick_grabber_class_init(StillwickGrabberClass* klass) {
   auto* transformClass = GST_BASE_TRANSFORM_CLASS(klass);
   transformClass->transform_caps = TransformCaps;
   transformClass->propose_allocation = ProposeAllocation_Streaming;
+  transformClass->start = Start;
   transformClass->stop = Stop;
   transformClass->passthrough_on_same_caps = TRUE;
   transformClass->transform_ip_on_passthrough = TRUE;
@@ -439,6 +458,11 @@ std::optional<FrameArrivals> GrabberFrameArrivals(GstElement* pipeline) {
     return arrivals;
   }
   return std::nullopt;
+}
+
+std::uint64_t GrabberElement::StreamRun() const noexcept {
+  g_return_val_if_fail(IsGrabber(element_.get()), 0);
+  return StateOf(element_.get()).run.load();
 }
 
 bool GrabberElement::Connected(GrabberConnection& connection) const noexcept {

@@ -34,6 +34,7 @@ struct GrabberFrame {
   const uint8_t* data = nullptr;
   int32_t length = 0;
   const VideoFrame* frame = nullptr;
+  std::uint64_t run = 0;  // the stream the frame belongs to (GrabberElement::StreamRun)
 };
 
 // The grabber's callback, one of the doors from GStreamer's threads: runs on the streaming
@@ -100,12 +101,17 @@ class GrabberElement {
   // callback itself, which does not wait for itself. Must not be called while holding a lock
   // that the callback takes.
   void SetCallback(GrabberCallback callback, void* userData) noexcept;
-  // Keeps (or stops keeping and drops) the last frame: a reference, not a copy.
+  // Keeps (or stops keeping and drops) the last frame: a reference, not a copy. The kept frame
+  // is dropped when the element stops (PAUSED to READY), so it never outlives the stream.
   void SetBufferSamples(bool keep) noexcept;
   // The kept frame; empty when none is kept. Any thread.
   VideoFrame HeldFrame() const noexcept;
   // The format negotiated on the grabber's pads; false while it has none. Any thread.
   bool Connected(GrabberConnection& connection) const noexcept;
+  // The run of the stream through the element: every start (READY to PAUSED) of any grabber
+  // takes a number of its own, so a run is never mistaken for an earlier one, of this grabber
+  // or another. 0 before the first start. Any thread.
+  std::uint64_t StreamRun() const noexcept;
 
  private:
   GstRef<GstElement> element_;
