@@ -1,7 +1,7 @@
 // libFuzzer target for the settings file: any file content, any section, key and value. A write
-// that succeeds reads back as the value written and keeps every other line's bytes (a GBK file
-// that has to become UTF-8 keeps every other line's text); a write that fails leaves the file as
-// it was; no temporary file is ever left behind.
+// that succeeds reads back as the value written and keeps every other line's bytes (a file that
+// has to change between GBK and UTF-8 keeps every other line's text); a write that fails leaves
+// the file as it was; no temporary file is ever left behind.
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +108,19 @@ void CheckOtherLinesKept(const std::string& before, const std::string& after, si
   }
 }
 
+// The texts of a UTF-8 or GB18030 file, line by line in UTF-8, line ends as they are.
+std::string Texts(const std::string& bytes, TextEncoding encoding) {
+  const size_t bom = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  std::string texts = bytes.substr(0, bom);
+  for (const std::string& line : Lines(bytes, bom, 1)) {
+    // The text of a line is read without its line end.
+    const size_t text = line.find_first_of("\r\n");
+    texts += platform::DecodeToUtf8(line.substr(0, text), encoding);
+    texts += line.substr(std::min(text, line.size()));
+  }
+  return texts;
+}
+
 // Section and key names: those of the program, variants that match them, and odd ones.
 const char* const kSections[] = {"START", " start ", "VideoCapture", "S", "名", "", "[x", "a]"};
 const char* const kKeys[] = {"edPreText", "EDPRETEXT", " k ", "k", "名", "", "=", ";c", "[k"};
@@ -157,17 +170,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckOtherLinesKept(before, after, platform::UnitSize(found));
     return 0;
   }
-  // Only a GBK file that lost its last bytes that are not UTF-8 changes encoding: it holds the
-  // texts it was read as, line by line, now in UTF-8.
-  Check(found == TextEncoding::Gb18030 && now == TextEncoding::Utf8, "the encoding changed");
-  const size_t bom = before.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-  std::string asRead = before.substr(0, bom);
-  for (const std::string& line : Lines(before, bom, 1)) {
-    // The text of a line is read without its line end.
-    const size_t text = line.find_first_of("\r\n");
-    asRead += platform::DecodeToUtf8(line.substr(0, text), TextEncoding::Gb18030);
-    asRead += line.substr(std::min(text, line.size()));
-  }
-  CheckOtherLinesKept(asRead, after, 1);
+  // Only a file whose bytes left would read in the other of UTF-8 and GB18030 changes encoding:
+  // it holds the texts it was read as, line by line, now in that encoding.
+  Check(found != TextEncoding::Utf16Le && now != TextEncoding::Utf16Le, "the encoding changed");
+  CheckOtherLinesKept(Texts(before, found), Texts(after, now), 1);
   return 0;
 }

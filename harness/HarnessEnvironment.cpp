@@ -1,5 +1,7 @@
 #include "HarnessEnvironment.h"
 
+#include <gst/gst.h>
+
 #include <cstdlib>
 
 #include "TestCam.h"
@@ -16,6 +18,15 @@ void PrepareEnvironment(const std::string& registryFile) {
 
 void StartMedia(int& argc, char**& argv) {
   platform::InitializeMedia(argc, argv);
+  // The variable above does not keep device providers out of a device monitor (with it set,
+  // gst-device-monitor-1.0 still starts the PipeWire provider); their ranks, which the monitor
+  // reads when it picks its providers, do.
+  for (const char* provider : {"v4l2deviceprovider", "pipewiredeviceprovider"}) {
+    if (GstPluginFeature* factory = gst_registry_lookup_feature(gst_registry_get(), provider)) {
+      gst_plugin_feature_set_rank(factory, GST_RANK_NONE);
+      gst_object_unref(factory);
+    }
+  }
   TestCamRegisterStatic();
   TestCamSetCameras({});
 }

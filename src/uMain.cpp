@@ -250,6 +250,8 @@ void TFrmMain::ConnectHandlers() {
   GuardedConnect(spNumLen, &TSpinEdit::Changed, this, [this] { spNumLenChange(); });
   GuardedConnect(spStartNum, &TSpinEdit::Changed, this, [this] { spStartNumChange(); });
   connect(CallBack, &QCheckBox::toggled, this, [this](bool ticked) { callbackTicked_ = ticked; });
+  // Called by the graph under its own guard.
+  FGVCap.OnDSEvent = [this](TFilterGraph&, int code, intptr_t, intptr_t) { FGVCapDSEvent(code); };
   SampleGrabber.SetOnBuffer(
       [this](TSampleGrabber& sender, double time, const void* buffer, int32_t length) {
         SampleGrabberBuffer(sender, time, buffer, length);
@@ -278,7 +280,11 @@ void TFrmMain::FormCreate() {
 void TFrmMain::DrawStartupCaption(const std::shared_ptr<Dib>& dib) {
   const QString line1 = Q(DateText(QDate::currentDate()) + " " + TimeText());
   auto paint = [line1](QPainter& painter) {
-    painter.setFont(SongFont());
+    // Pure red and nothing between, as the original's bitmap font drew it.
+    QFont font = SongFont();
+    font.setStyleStrategy(QFont::NoAntialias);
+    painter.setFont(font);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
     painter.setPen(QColor(255, 0, 0));
     painter.setBackgroundMode(Qt::TransparentMode);
     const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine;
@@ -301,6 +307,7 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
 
 void TFrmMain::FormClose() {
   CallBack->setChecked(false);  // its toggled handler clears the flag the streaming thread reads
+  LetGoOfDeviceFrames();
   FGVCap.ResetGraph();
   FGVCap.SetActive(false);
 }
@@ -354,16 +361,11 @@ void TFrmMain::FillDeviceList() {
   for (int i = 0; i < DeviceEnumerator->DeviceCount(); ++i) {
     cbVCap->addItem(Q(DeviceEnumerator->DeviceAt(i).FriendlyName));
   }
-  const QString stored = Q(ReadIniValue(IniFileName(), "VideoCapture", "VideoCaptureName"));
-  int selected = -1;
-  for (int i = 0; i < cbVCap->count(); ++i) {
-    if (cbVCap->itemText(i).compare(stored, Qt::CaseInsensitive) == 0) {
-      selected = i;
-      break;
-    }
-  }
-  // activated() is the user's pick only, so this selection writes nothing.
-  cbVCap->setCurrentIndex(selected);
+  // A name stored on a machine where the camera was listed otherwise (V4L2 without PipeWire)
+  // still selects it; the listed name is written at the user's next pick. activated() is the
+  // user's pick only, so this selection writes nothing.
+  cbVCap->setCurrentIndex(DeviceEnumerator->IndexOfName(
+      ReadIniValue(IniFileName(), "VideoCapture", "VideoCaptureName")));
   // Shown only while nothing is selected: an empty list says why.
   cbVCap->setPlaceholderText(cbVCap->count() == 0 ? tr("未找到视频设备") : QString());
   FollowDeviceList();
@@ -429,6 +431,7 @@ void TFrmMain::FollowDeviceList() {
 void TFrmMain::OpenPlayClick() {
   const int selected = cbVCap->currentIndex();
   if (selected >= 0) {
+    LetGoOfDeviceFrames();
     FGVCap.ResetGraph();
     FGVCap.SetActive(false);
     std::unique_ptr<platform::Moniker> moniker =
@@ -486,6 +489,8 @@ void TFrmMain::SampleGrabberBuffer(TSampleGrabber& sender, double, const void* b
     // The grabber's buffer lock is held by our caller; the display lock is always taken inside
     // it.
     std::lock_guard displayLock(Picture);
+    if (sender.StreamRun() == refusedRun_)
+      return;
     // `buffer` is the frame being announced: the grabber knows it (by its address, on this
     // thread) and makes the frame itself the picture, by reference, instead of copying bytes.
     sender.CopyToBitmap(&Picture, buffer, bufferLen);
@@ -495,6 +500,22 @@ void TFrmMain::SampleGrabberBuffer(TSampleGrabber& sender, double, const void* b
     platform::LogLimited(lcUi(), "SampleGrabberBuffer",
                          QStringLiteral("frame not shown: ") + QString::fromUtf8(e.what()));
   }
+}
+
+void TFrmMain::FGVCapDSEvent(int code) {
+  const bool ends = code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_DEVICE_LOST;
+  if (ends && !CaptureRunning())
+    LetGoOfDeviceFrames();
+}
+
+void TFrmMain::LetGoOfDeviceFrames() {
+  std::lock_guard displayLock(Picture);
+  // Frames still coming from the stream that runs now (or ran last) would be held again. Only
+  // that stream's: any later start is a run of its own, whose frames are shown, whatever order
+  // the requests, the state changes and the graph's events come in.
+  refusedRun_ = SampleGrabber.StreamRun();
+  if (!Picture.LetGoOfFrames())
+    platform::LogLimited(lcUi(), "display", QStringLiteral("the picture could not be copied"));
 }
 
 bool TFrmMain::CaptureRunning() const {
@@ -625,7 +646,7 @@ int RunStillwick(int argc, char** argv) {
   // Wayland shows no window icons: the compositor finds the icon through the desktop entry.
   QGuiApplication::setDesktopFileName("stillwick");
   SetErrorPresenter([](const std::string& message) {
-    QMessageBox::critical(QApplication::activeWindow(), "Stillwick", Q(message), QMessageBox::Ok);
+    MakeErrorMessageBox(QApplication::activeWindow(), message)->exec();
   });
   const bool ready = InitializePublic(S(QCoreApplication::applicationFilePath()),
                                       HighResolutionCounterPresent, [](const std::string& message) {

@@ -131,9 +131,19 @@ class TFrmMain : public QWidget {
   // The settings window follows the device list's selection.
   void FollowDeviceList();
   void ApplyDeviceSettings(const platform::Moniker& moniker);
+  // A graph event: a graph that an error or the end of its stream stopped has its frames let go.
+  void FGVCapDSEvent(int code);
+  // Before the graph is taken down, and after it stopped on its own: the display keeps its
+  // picture as a copy of its own and takes no frame of that stream any more. A device's element
+  // should find none of its buffers out when it stops: one still out keeps the element's buffer
+  // pool, and with it the device, open.
+  void LetGoOfDeviceFrames();
 
   // The tick of "同步显示", mirrored for the streaming thread, which reads it without a lock.
   std::atomic<bool> callbackTicked_{true};
+  // The run of the grabber's stream whose frames the display let go of (0: none): its frames
+  // still coming are not shown. Guarded by the display lock.
+  std::uint64_t refusedRun_ = 0;
 };
 
 // Start-up: the counter check, the application, the main window, the folder chooser, the

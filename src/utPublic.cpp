@@ -1,16 +1,26 @@
 #include "utPublic.h"
 
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QTime>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
 
 #include "platform/files/AtomicReplace.h"
 #include "platform/files/ProfileFile.h"
 #include "platform/runtime/Error.h"
+#include "platform/runtime/ErrorBox.h"
 
 namespace {
 std::string& IniFileNameStorage() {
@@ -47,8 +57,35 @@ bool HighResolutionCounterPresent() {
          resolution.tv_nsec <= 1000;
 }
 
+namespace {
+// Whether users other than this one could put, replace or link files in `folder`: it is theirs,
+// or they may write it (group or others, sticky or not); or they could swap it for another
+// through a folder above it, which is neither this user's nor root's, or which they may write
+// and is not sticky.
+bool OthersMayWriteIn(const std::string& folder) {
+  const std::unique_ptr<char, decltype(&std::free)> real(::realpath(folder.c_str(), nullptr),
+                                                         &std::free);
+  if (!real)
+    return true;
+  std::string path = real.get();
+  const uid_t me = ::geteuid();
+  for (bool itself = true;; itself = false) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+      return true;
+    if (st.st_uid != me && (itself || st.st_uid != 0))
+      return true;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (itself || (st.st_mode & S_ISVTX) == 0))
+      return true;
+    if (path == "/")
+      return false;
+    path.resize(std::max<size_t>(path.rfind('/'), 1));
+  }
+}
+}  // namespace
+
 bool FolderWritable(const std::string& folder) {
-  return platform::CanCreateFileIn(folder);
+  return !OthersMayWriteIn(folder) && platform::CanCreateFileIn(folder);
 }
 
 std::vector<std::string> InstalledBinFolders() {
@@ -103,11 +140,96 @@ bool InitializePublic(const std::string& executablePath, const CounterProbe& pro
   return true;
 }
 
+namespace {
+// Settings writes that met the lock held elsewhere (another copy writing, or anyone who holds it
+// for longer), retried from the event loop so that the window never waits for the holder.
+struct PendingWrite {
+  std::string fileName, section, key, value;
+};
+struct PendingWrites {
+  std::vector<PendingWrite> writes;  // the newest value of each entry, in the order they came
+  std::chrono::steady_clock::time_point since;  // when the oldest of them first met the lock
+  QPointer<QTimer> timer;
+};
+
+PendingWrites& Pending() {
+  static PendingWrites pending;
+  return pending;
+}
+
+// A peer holds the lock for a read, a synced write and a rename; one that holds it this long is
+// hung or hostile.
+constexpr auto kLockPatience = std::chrono::seconds(5);
+
+// Every 50 ms until written; past the patience, or when the program quits (`last`, which may
+// wait for the lock as long again), what is still not written fails with its box.
+void RetryPendingWrites(bool last) {
+  PendingWrites& p = Pending();
+  const bool late = last || std::chrono::steady_clock::now() - p.since > kLockPatience;
+  std::vector<PendingWrite> waiting;
+  std::vector<std::string> failed;
+  for (PendingWrite& w : p.writes) {
+    const platform::ProfileFile file(w.fileName);
+    using Stored = platform::ProfileFile::Stored;
+    const Stored stored = last ? (file.Write(w.section, w.key, w.value) ? Stored::Yes : Stored::No)
+                               : file.TryWrite(w.section, w.key, w.value);
+    if (stored == Stored::Busy && !late) {
+      waiting.push_back(std::move(w));
+    } else if (stored != Stored::Yes &&
+               std::find(failed.begin(), failed.end(), w.fileName) == failed.end()) {
+      failed.push_back(w.fileName);
+    }
+  }
+  p.writes = std::move(waiting);
+  if (p.writes.empty() && p.timer)
+    p.timer->stop();
+  for (const std::string& fileName : failed)
+    ShowErrorBox(FormatMessage("Unable to write to %s", fileName.c_str()),
+                 BoxTiming::AfterModalWindows);
+}
+
+void QueueWrite(PendingWrite write) {
+  PendingWrites& p = Pending();
+  if (p.writes.empty())
+    p.since = std::chrono::steady_clock::now();
+  p.writes.push_back(std::move(write));
+  if (!QCoreApplication::instance())
+    return RetryPendingWrites(true);  // no event loop to retry from
+  if (!p.timer) {
+    // The application owns it.
+    p.timer = new QTimer(QCoreApplication::instance());
+    p.timer->setInterval(50);
+    GuardedConnect(
+        p.timer.data(), &QTimer::timeout, p.timer.data(), [] { RetryPendingWrites(false); },
+        BoxTiming::AfterModalWindows);
+    GuardedConnect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, p.timer.data(),
+                   [] { RetryPendingWrites(true); });
+  }
+  p.timer->start();
+}
+}  // namespace
+
 void WriteIniValue(const std::string& fileName, const std::string& section, const std::string& key,
                    const std::string& value) {
-  if (!platform::ProfileFile(fileName).Write(section, key, value)) {
-    RaiseError(FormatMessage("Unable to write to %s", fileName.c_str()));
+  // A newer value for an entry still waiting takes its place, so the older never lands last.
+  PendingWrites& p = Pending();
+  const auto waiting = std::find_if(p.writes.begin(), p.writes.end(), [&](const PendingWrite& w) {
+    return w.fileName == fileName && w.section == section && w.key == key;
+  });
+  if (waiting != p.writes.end()) {
+    waiting->value = value;
+    return;
   }
+  switch (platform::ProfileFile(fileName).TryWrite(section, key, value)) {
+    case platform::ProfileFile::Stored::Yes:
+      return;
+    case platform::ProfileFile::Stored::Busy:
+      QueueWrite({fileName, section, key, value});
+      return;
+    case platform::ProfileFile::Stored::No:
+      break;
+  }
+  RaiseError(FormatMessage("Unable to write to %s", fileName.c_str()));
 }
 
 std::string ReadIniValue(const std::string& fileName, const std::string& section,

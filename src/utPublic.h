@@ -40,11 +40,15 @@ std::string SettingsFilePath(
     const std::string& executablePath,
     const std::function<bool(const std::string& folder)>& folderWritable,
     const std::vector<std::string>& installedBinFolders = InstalledBinFolders());
-// Whether a new file can be made in `folder`: tried, since permission bits do not tell (root,
-// read-only mounts).
+// Whether `folder` may hold the settings file: this user can make a file in it (tried, since
+// permission bits do not tell: root, read-only mounts) and no other user can (not theirs, not
+// group- or world-writable, sticky or not, and not to be swapped through a folder above it),
+// since whoever can write there could plant a settings file or a link in its place.
 bool FolderWritable(const std::string& folder);
 
-// Raises "Unable to write to %s" when the file cannot be written.
+// Raises "Unable to write to %s" when the file cannot be written. A lock held by another copy
+// of the program never makes the caller wait: the write is retried from the event loop, and
+// when the holder keeps the lock for seconds it fails with that message in the error box.
 void WriteIniValue(const std::string& fileName, const std::string& section, const std::string& key,
                    const std::string& value);
 // The stored value, at most 2047 characters; empty when the file, section or key is absent.

@@ -20,14 +20,20 @@
 //   whose source is the camera element itself: domain GST_RESOURCE_ERROR, code
 //   GST_RESOURCE_ERROR_READ, text "Device has been unplugged", and in the details structure
 //   (gst_message_parse_error_details) the boolean field "device-lost" = TRUE. "eos": end of
-//   stream downstream and no error, as some sources do when their device goes away.
+//   stream downstream and no error, as some sources do when their device goes away. "silent":
+//   nothing at all, the stream just goes quiet (a camera unplugged behind PipeWire 0.3.65).
+// - With modes-hidden, the element's pad offers anything (ANY) until the camera streams, as
+//   pipewiresrc does; the device still lists every mode (gst_device_get_caps).
+// - start-delay holds READY -> PAUSED that many milliseconds on the thread that asks for it,
+//   as pipewiresrc's start waits for PipeWire (up to 30 s when the camera cannot start).
 // - Each device's properties structure (gst_device_get_properties) carries the identity hints
 //   "device.api" = "stillwicktestcam", "device.serial" (when the camera has one),
 //   "device.bus_path" (when set) and "device.path" = "/dev/stillwicktestcam<N>". N is kept while
 //   a camera stays in the list; a new camera takes the lowest free N, as device nodes do.
 // - gst_device_create_element gives a "stillwicktestcam" whose properties "device" (the node),
 //   "device-name", "serial", "width", "height", "framerate", "format", "modes", "pattern",
-//   "open-error", "fail-after-frames" and "end" are the camera's settings.
+//   "open-error", "fail-after-frames", "end", "modes-hidden" and "start-delay" are the camera's
+//   settings.
 // - Its controls are properties marked GST_PARAM_CONTROLLABLE, named by their nicks as a
 //   driver names its controls: "brightness" ("Brightness", -128 to 127, default 0: added to
 //   the luma, or to every channel of BGR) and "color-effects" ("Color Effects", a menu: 0 None,
@@ -41,10 +47,9 @@
 //   `camera, name="Cam A", format=MJPEG, width=1280, height=720, fps=30, fail-after-frames=100`
 //   or `camera, name="Webcam", profile=usb-webcam, end=eos, fail-after-frames=300`; fields as
 //   in TestCameraSpec, "serial", "has-serial", "bus-path", "modes", "pattern", "open-error",
-//   "end", "arrive-after" and "leave-after" too, and "profile" for the modes of a profile
-//   below; empty: no cameras), otherwise
-//   two: "Stillwick Test Camera" (YUY2 640x480 at 30) and "Stillwick Test Camera (MJPEG)"
-//   (MJPEG 1280x720 at 30, a moving ball).
+//   "end", "modes-hidden", "arrive-after" and "leave-after" too, and "profile" for the modes of a
+//   profile below; empty: no cameras), otherwise two: "Stillwick Test Camera" (YUY2 640x480 at 30)
+//   and "Stillwick Test Camera (MJPEG)" (MJPEG 1280x720 at 30, a moving ball).
 
 #include <string>
 #include <vector>
@@ -66,10 +71,12 @@ struct TestCameraSpec {
   std::string pattern = "smpte";  // a videotestsrc pattern nick
   std::string openError{};        // "busy" or "not-found": opening the device fails so
   int failAfterFrames = -1;       // >= 0: the device goes away after N frames
-  std::string end = "error";      // how a camera whose device went away ends: "error" or "eos"
+  std::string end = "error";  // how a camera whose device went away ends: "error", "eos", "silent"
+  bool modesHidden = false;   // its element offers no modes until it streams
+  int startDelayMs = 0;       // how long its start (READY -> PAUSED) is held
   // Plugging in and out while a program runs, counted from when the list was set: the camera
   // is listed from arriveAfterMs on, and leaves the list (unplugged, if open) at leaveAfterMs
-  // (< 0: never). Open cameras and probes see it at once; started monitors are not told.
+  // (< 0: never). Open cameras, probes and started providers all see it.
   int arriveAfterMs = 0;
   int leaveAfterMs = -1;
 
@@ -107,6 +114,11 @@ inline constexpr char kTestCamDeviceLostText[] = "Device has been unplugged";
 
 // Registers the element and the device provider statically (tests, benchmarks). Idempotent.
 bool TestCamRegisterStatic();
+
+// How many buffers the cameras of this display name pushed that are still out: neither back in
+// their pool nor freed (a mark on each buffer pushed goes when it does; copies carry none).
+// Once a graph is down, every one still out is a frame something holds. Any thread.
+int TestCamBuffersOut(const std::string& name);
 
 // Replaces the provider's camera list; started providers post device-removed for cameras that
 // left and device-added for those that came, so monitors see the new list in its order. An open

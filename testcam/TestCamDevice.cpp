@@ -34,7 +34,8 @@ GstElement* stillwick_test_cam_device_create_element(GstDevice* device, const gc
                "height", e.spec.height, "framerate", e.spec.fps, "format", e.spec.format.c_str(),
                "modes", NullIfEmpty(e.spec.modes), "pattern", e.spec.pattern.c_str(), "open-error",
                NullIfEmpty(e.spec.openError), "fail-after-frames", e.spec.failAfterFrames, "end",
-               e.spec.end.c_str(), nullptr);
+               e.spec.end.c_str(), "modes-hidden", e.spec.modesHidden, "start-delay",
+               e.spec.startDelayMs, nullptr);
   return element;
 }
 

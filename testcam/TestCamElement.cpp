@@ -8,12 +8,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestCamControls.h"
@@ -40,6 +43,8 @@ enum {
   PROP_END,
   PROP_BRIGHTNESS,
   PROP_COLOR_EFFECTS,
+  PROP_MODES_HIDDEN,
+  PROP_START_DELAY,
 };
 
 constexpr int kDefaultWidth = 640;
@@ -48,6 +53,9 @@ constexpr int kDefaultFps = 30;
 constexpr char kDefaultFormat[] = "YUY2";
 constexpr char kDefaultPattern[] = "smpte";
 constexpr char kDefaultEnd[] = "error";
+// How a camera whose device went away ends; kEnds[0] is the default.
+constexpr const char* kEnds[] = {kDefaultEnd, "eos", "silent"};
+enum End { kEndError, kEndEos, kEndSilent };
 
 GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
@@ -94,7 +102,10 @@ struct CameraState {
 
   // Read by the streaming thread for every buffer.
   std::atomic<int> failAfterFrames{-1};
-  std::atomic<bool> endWithEos{false};
+  std::atomic<int> end{0};  // an index into kEnds
+  // Read by caps queries and state changes, from any thread.
+  std::atomic<bool> modesHidden{false};
+  std::atomic<int> startDelayMs{0};
   std::atomic<long long> delivered{0};
   std::atomic<bool> ended{false};
   // Set when the camera leaves the list while open (any thread), read by the streaming thread.
@@ -106,6 +117,8 @@ struct CameraState {
   std::shared_ptr<testcam::Controls> ownControls = std::make_shared<testcam::Controls>();
   // The controls the open camera applies to its frames (its camera's); under `mutex`.
   std::shared_ptr<testcam::Controls> openControls;
+  // The count of the camera's buffers still out (TestCamBuffersOut); set as streaming starts.
+  std::atomic<std::atomic<int>*> buffersOut{nullptr};
 };
 
 GType ColorEffectsType() {
@@ -117,6 +130,54 @@ GType ColorEffectsType() {
   };
   static const GType type = g_enum_register_static("StillwickTestCamColorEffects", values);
   return type;
+}
+
+// One count per camera name, kept for the process: a buffer may outlive its camera.
+std::atomic<int>& BuffersOutOf(const std::string& name) {
+  static std::mutex lock;
+  static std::map<std::string, std::atomic<int>> counts;
+  std::lock_guard guard(lock);
+  return counts[name];
+}
+
+// The mark a pushed buffer carries: it counts the buffer out, and back in when a pool resets the
+// buffer (pools drop marks that are not theirs) or the buffer is freed. Never copied.
+struct OutMark {
+  GstMeta meta;
+  std::atomic<int>* count;
+};
+
+gboolean OutMarkInit(GstMeta* meta, gpointer, GstBuffer*) {
+  reinterpret_cast<OutMark*>(meta)->count = nullptr;
+  return TRUE;
+}
+
+void OutMarkFree(GstMeta* meta, GstBuffer*) {
+  if (std::atomic<int>* count = reinterpret_cast<OutMark*>(meta)->count)
+    count->fetch_sub(1);
+}
+
+const GstMetaInfo* OutMarkInfo() {
+  static const GstMetaInfo* info = [] {
+    static const gchar* tags[] = {nullptr};
+    const GType api = gst_meta_api_type_register("StillwickTestCamOutMarkAPI", tags);
+    return gst_meta_register(api, "StillwickTestCamOutMark", sizeof(OutMark), OutMarkInit,
+                             OutMarkFree, nullptr);
+  }();
+  return info;
+}
+
+// Streaming thread: marks the buffer leaving the camera.
+void MarkOut_Streaming(GstPadProbeInfo* info, std::atomic<int>* count) {
+  if (!count)
+    return;
+  GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+  GST_PAD_PROBE_INFO_DATA(info) = buffer;
+  if (auto* mark =
+          reinterpret_cast<OutMark*>(gst_buffer_add_meta(buffer, OutMarkInfo(), nullptr))) {
+    mark->count = count;
+    count->fetch_add(1);
+  }
 }
 
 }  // namespace
@@ -292,7 +353,8 @@ bool OpenDevice(StillwickTestCam* self) {
 }
 
 // Runs on the streaming thread for every buffer leaving the camera.
-GstPadProbeReturn CountBuffer_Streaming(GstPad* pad, GstPadProbeInfo*, gpointer data) noexcept {
+GstPadProbeReturn CountBuffer_Streaming(GstPad* pad, GstPadProbeInfo* info,
+                                        gpointer data) noexcept {
   auto* self = static_cast<StillwickTestCam*>(data);
   CameraState& st = self->state;
   if (st.ended.load())
@@ -301,12 +363,14 @@ GstPadProbeReturn CountBuffer_Streaming(GstPad* pad, GstPadProbeInfo*, gpointer 
   const bool gone = st.unplugged.load() ||
                     NanosecondsOf(std::chrono::steady_clock::now()) >= st.leavesAtNs.load() ||
                     (limit >= 0 && st.delivered.fetch_add(1) >= limit);
-  if (!gone)
+  if (!gone) {
+    MarkOut_Streaming(info, st.buffersOut.load());
     return GST_PAD_PROBE_OK;
+  }
   if (!st.ended.exchange(true)) {
-    if (st.endWithEos.load()) {
+    if (st.end.load() == kEndEos) {
       gst_pad_push_event(pad, gst_event_new_eos());
-    } else {
+    } else if (st.end.load() == kEndError) {
       GST_ELEMENT_ERROR_WITH_DETAILS(self, RESOURCE, READ, ("%s", kTestCamDeviceLostText),
                                      ("test camera lost its device"),
                                      (kTestCamDeviceLostField, G_TYPE_BOOLEAN, TRUE, nullptr));
@@ -369,7 +433,10 @@ gboolean SrcQuery(GstPad* pad, GstObject* parent, GstQuery* query) noexcept {
     return gst_pad_query_default(pad, parent, query);
   GstCaps* filter = nullptr;
   gst_query_parse_caps(query, &filter);
-  GstCaps* caps = testcam::ModesCaps(CurrentModes(STILLWICK_TEST_CAM(parent)));
+  auto* self = STILLWICK_TEST_CAM(parent);
+  GstCaps* caps = self->state.modesHidden.load() && !StreamingStarted(self)
+                      ? gst_caps_new_any()
+                      : testcam::ModesCaps(CurrentModes(self));
   if (filter) {
     GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
     gst_caps_unref(caps);
@@ -404,11 +471,20 @@ void stillwick_test_cam_set_property(GObject* object, guint id, const GValue* va
   if (id == PROP_END) {
     const char* end = g_value_get_string(value);
     const std::string wanted = end ? end : kDefaultEnd;
-    if (wanted != "error" && wanted != "eos") {
+    const auto known = std::find(std::begin(kEnds), std::end(kEnds), wanted);
+    if (known == std::end(kEnds)) {
       GST_WARNING_OBJECT(self, "unknown end '%s' ignored", wanted.c_str());
       return;
     }
-    st.endWithEos = wanted == "eos";
+    st.end = static_cast<int>(known - std::begin(kEnds));
+    return;
+  }
+  if (id == PROP_MODES_HIDDEN) {
+    st.modesHidden = g_value_get_boolean(value);
+    return;
+  }
+  if (id == PROP_START_DELAY) {
+    st.startDelayMs = g_value_get_int(value);
     return;
   }
   if (StreamingStarted(self)) {
@@ -539,7 +615,13 @@ void stillwick_test_cam_get_property(GObject* object, guint id, GValue* value, G
       g_value_set_int(value, st.failAfterFrames.load());
       break;
     case PROP_END:
-      g_value_set_string(value, st.endWithEos.load() ? "eos" : kDefaultEnd);
+      g_value_set_string(value, kEnds[st.end.load()]);
+      break;
+    case PROP_MODES_HIDDEN:
+      g_value_set_boolean(value, st.modesHidden.load());
+      break;
+    case PROP_START_DELAY:
+      g_value_set_int(value, st.startDelayMs.load());
       break;
     default:
       G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -574,7 +656,12 @@ GstStateChangeReturn stillwick_test_cam_change_state(GstElement* element,
                         ("Call to S_FMT failed: Device or resource busy"));
       return GST_STATE_CHANGE_FAILURE;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(st.startDelayMs.load()));
     ChooseChain(self);
+    {
+      std::lock_guard lock(st.mutex);
+      st.buffersOut = &BuffersOutOf(st.settings.deviceName);
+    }
     // Each run of the camera delivers its frames afresh.
     st.delivered = 0;
     st.ended = false;
@@ -645,8 +732,15 @@ static void stillwick_test_cam_class_init(StillwickTestCamClass* klass) {
              "Frames delivered before the device is lost (-1: never)", -1, G_MAXINT, -1,
              kMutablePlaying);
   InstallString(object_class, PROP_END, "end",
-                "How the camera ends when its device is lost: \"error\" or \"eos\"", kDefaultEnd,
-                kMutablePlaying);
+                "How the camera ends when its device is lost: \"error\", \"eos\" or \"silent\"",
+                kDefaultEnd, kMutablePlaying);
+  g_object_class_install_property(
+      object_class, PROP_MODES_HIDDEN,
+      g_param_spec_boolean("modes-hidden", "modes-hidden",
+                           "The pad offers anything until the camera streams", FALSE,
+                           kMutableReady));
+  InstallInt(object_class, PROP_START_DELAY, "start-delay",
+             "Milliseconds the start (READY to PAUSED) is held", 0, 600000, 0);
 
   // The camera's controls, as a driver offers them: controllable, named by their nicks.
   constexpr auto kControl =
@@ -705,3 +799,7 @@ void UnplugCamerasNotIn(const std::vector<CameraEntry>& entries) {
 }
 
 }  // namespace testcam
+
+int TestCamBuffersOut(const std::string& name) {
+  return BuffersOutOf(name).load();
+}

@@ -151,6 +151,8 @@ bool CamerasFromEnvironment(const char* text, std::vector<TestCameraSpec>& camer
          ReadString(s, "modes", spec.modes) && ReadString(s, "pattern", spec.pattern) &&
          ReadString(s, "open-error", spec.openError) &&
          ReadInt(s, "fail-after-frames", spec.failAfterFrames) && ReadString(s, "end", spec.end) &&
+         ReadBool(s, "modes-hidden", spec.modesHidden) &&
+         ReadInt(s, "start-delay", spec.startDelayMs) &&
          ReadInt(s, "arrive-after", spec.arriveAfterMs) &&
          ReadInt(s, "leave-after", spec.leaveAfterMs);
     if (!ok)
@@ -232,6 +234,23 @@ std::vector<CameraEntry> SetCurrentCameras(const std::vector<TestCameraSpec>& ca
   list.entries =
       ReplaceEntries(list.entries, cameras, list.nextId, std::chrono::steady_clock::now());
   return ListedNow(list.entries);
+}
+
+std::optional<std::chrono::steady_clock::time_point> NextScheduledChange() {
+  CurrentList& list = Current();
+  std::lock_guard lock(list.mutex);
+  FillOnceLocked(list);
+  const auto now = std::chrono::steady_clock::now();
+  std::optional<std::chrono::steady_clock::time_point> next;
+  for (const CameraEntry& e : list.entries) {
+    for (const auto due :
+         {e.listedAt + std::chrono::milliseconds(e.spec.arriveAfterMs), e.LeavesAt()}) {
+      if (due > now && due != std::chrono::steady_clock::time_point::max() &&
+          (!next || due < *next))
+        next = due;
+    }
+  }
+  return next;
 }
 
 std::string DevicePath(int slot) {

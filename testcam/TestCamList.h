@@ -41,6 +41,8 @@ std::vector<CameraEntry> ReplaceEntries(const std::vector<CameraEntry>& old,
 std::vector<CameraEntry> CurrentCameras();
 // Replaces the list and returns the cameras listed now (thread-safe).
 std::vector<CameraEntry> SetCurrentCameras(const std::vector<TestCameraSpec>& cameras);
+// When the next camera of the list is due to arrive or leave; nothing when none is (thread-safe).
+std::optional<std::chrono::steady_clock::time_point> NextScheduledChange();
 
 // The device node of the camera in `slot`: "/dev/stillwicktestcam<slot>".
 std::string DevicePath(int slot);

@@ -1,10 +1,13 @@
 // The "stillwickcameras" device provider: offers the camera list by probe, and while started
-// keeps its devices in step with the list, posting device-added and device-removed.
+// keeps its devices in step with the list and its schedule, posting device-added and
+// device-removed.
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "TestCamDevice.h"
@@ -35,16 +38,21 @@ G_DEFINE_TYPE(StillwickTestCamProvider, stillwick_test_cam_provider, GST_TYPE_DE
 namespace {
 
 struct PublishingState {
-  // Serialises every change of what started providers publish, and guards `started` and each
-  // provider's `published`. Taken on the main thread (list changes) and on whatever thread a
-  // monitor starts or stops a provider. Taken before the camera list's own lock.
+  // Serialises every change of what started providers publish, and guards `started`, each
+  // provider's `published` and `following`. Taken on the main thread (list changes), on
+  // whatever thread a monitor starts or stops a provider, and by the schedule's thread. Taken
+  // before the camera list's own lock.
   std::mutex mutex;
   std::vector<StillwickTestCamProvider*> started;
+  // Wakes the schedule's thread when the list changed.
+  std::condition_variable listChanged;
+  bool following = false;  // the schedule's thread runs
 };
 
+// Never destroyed: the schedule's thread may wait on it until the process ends.
 PublishingState& Publishing() {
-  static PublishingState state;
-  return state;
+  static auto* state = new PublishingState();
+  return *state;
 }
 
 void Remove(StillwickTestCamProvider* self, std::vector<Published>::iterator first,
@@ -94,11 +102,32 @@ GList* stillwick_test_cam_provider_probe(GstDeviceProvider*) {
   return g_list_reverse(devices);
 }
 
+// The schedule's thread: cameras due to arrive or leave do so in started providers too, as
+// hot-plugged devices do in a started V4L2 provider. Our own thread, for the process's life.
+void FollowSchedule_Thread() noexcept {
+  PublishingState& state = Publishing();
+  std::unique_lock lock(state.mutex);
+  for (;;) {
+    if (const auto next = testcam::NextScheduledChange()) {
+      state.listChanged.wait_until(lock, *next);
+    } else {
+      state.listChanged.wait(lock);
+    }
+    const std::vector<testcam::CameraEntry> entries = testcam::CurrentCameras();
+    for (StillwickTestCamProvider* provider : state.started)
+      SyncLocked(provider, entries);
+  }
+}
+
 gboolean stillwick_test_cam_provider_start(GstDeviceProvider* provider) {
   auto* self = STILLWICK_TEST_CAM_PROVIDER(provider);
   std::lock_guard lock(Publishing().mutex);
   Publishing().started.push_back(self);
   SyncLocked(self, testcam::CurrentCameras());
+  if (!Publishing().following) {
+    Publishing().following = true;
+    std::thread(FollowSchedule_Thread).detach();
+  }
   return TRUE;
 }
 
@@ -143,4 +172,5 @@ void TestCamSetCameras(const std::vector<TestCameraSpec>& cameras) {
   for (StillwickTestCamProvider* provider : Publishing().started) {
     SyncLocked(provider, entries);
   }
+  Publishing().listChanged.notify_all();
 }

@@ -20,6 +20,8 @@ std::string GraphFailureText(StreamFailure failure, const std::string& why) {
       return FormatMessage("Capture stopped, the video device was lost: %s", text);
     case StreamFailure::StreamEnded:
       return FormatMessage("Capture stopped, the video device was lost: %s", "end of stream");
+    case StreamFailure::NoFrames:
+      return FormatMessage("Capture stopped, the video device was lost: %s", "no frames came");
     case StreamFailure::Other:
       return FormatMessage("Capture stopped: %s", text);
   }

@@ -3,6 +3,17 @@
 // filters as it becomes active and inactive, runs it, and hands its events to listeners on
 // the main thread. Every operation runs on the main thread.
 //
+// The pipeline's state changes run on a thread of its own (platform::PipelineDriver), and the
+// main thread waits for each only a moment (kAtOnce, half a second): an element may hold a
+// change for as long as it likes (pipewiresrc waits for PipeWire up to 30 s, several times
+// over). A pipeline that cannot stop at once is given up: the graph reports it Stopped, never
+// raises it again, and lets it go (its elements with it) when it has finished on its own;
+// ResetGraph then carries on with a new pipeline holding the components' filters afresh.
+//
+// While it plays, the graph watches its grabber's frames: none for 3 s, and for five frame
+// intervals of the mode, is a lost device ("no frames came"), or, before the first frame, a
+// device another program holds when the kernel says so. Some sources go quiet without a word.
+//
 // Public entries assert the main thread (platform::AssertMainThread).
 //
 // Lifetime of the graph and its components (either may be destroyed first):
@@ -15,6 +26,7 @@
 //   graph reference there WITHOUT unlinking (the graph is going away). A component that keeps
 //   a TFilterGraph* must implement IGraphFreeNotification.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +38,11 @@
 #include "platform/media/GraphEvent.h"  // the graph event codes EC_...
 
 enum class TGraphMode { gmNormal = 0, gmCapture = 1, gmDVD = 2 };
+
+// How long a playing graph may go without a frame before its device counts as lost: 3 s, or
+// five frame intervals of a mode of fpsN/fpsD frames a second when that is longer (a 1/4 fps
+// microscope camera: 20 s). 0/1: the rate is not known.
+std::chrono::milliseconds FrameSilenceAllowed(int fpsN, int fpsD);
 
 class TFilterGraph;
 
@@ -44,7 +61,7 @@ class TCaptureGraphBuilder {
   // Links source -> (decoder) -> converter -> intermediate -> converter -> sink, adding
   // decoders and converters only where a direct link fails. The three elements must already
   // be in the graph; intermediate may be null. S_OK, or E_FAIL with whatever links were made
-  // left in place (ResetGraph strips them).
+  // left in place (ResetGraph strips them); E_FAIL at once for a pipeline given up.
   HRESULT RenderStream(GstElement* source, GstElement* intermediate, GstElement* sink);
   // The mode the next RenderStream holds the source to, by its key (platform
   // CaptureModeEntry); empty, or a mode the source does not offer: the largest it offers.
@@ -81,18 +98,22 @@ class TFilterGraph {
   std::function<void(TFilterGraph& sender, int code, intptr_t param1, intptr_t param2)> OnDSEvent;
 
   // False without broadcasting while inactive. Play: true when the pipeline starts or is
-  // starting; Pause, Stop: true when the pipeline reached the state at once (a live source's
-  // "no preroll" answer counts: the state is reached, it just carries no frames). Stop leaves a
-  // pipeline that is stopped already (never started, or stopped by an error) closed, so it
-  // never opens a device again.
+  // starting (also when the start is still under way after the wait); Pause, Stop: true when
+  // the pipeline reached the state at once (a live source's "no preroll" answer counts: the
+  // state is reached, it just carries no frames). Stop leaves a pipeline that is stopped
+  // already (never started, stopped by an error, or given up) closed, so it never opens a
+  // device again; a stop not made at once gives the pipeline up. Play and Pause of a pipeline
+  // given up: false.
   bool Play();
   bool Pause();
   bool Stop();
   // A change still in progress reports its target state; one that failed, the state the
-  // pipeline stayed in.
+  // pipeline stayed in; a pipeline given up, Stopped.
   GraphState State() const;
   // Stops (to NULL, so nothing streams), unlinks every pad and removes every element that is
-  // not a linked component's filter.
+  // not a linked component's filter. A pipeline that cannot stop at once is given up and
+  // replaced by a new one with the components' filters added afresh (Removed, then
+  // AboutToAdd).
   void ResetGraph();
   void DisconnectAllPins();
 
@@ -108,6 +129,7 @@ class TFilterGraph {
   TCaptureGraphBuilder& CaptureGraphBuilder();
 
  private:
+  friend class TCaptureGraphBuilder;
   struct Impl;
   std::string name_;
   std::unique_ptr<Impl> impl_;

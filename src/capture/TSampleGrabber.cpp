@@ -208,6 +208,11 @@ bool TSampleGrabber::CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t b
       buffer == inFlight.frame->data) {
     return AdoptFrame(bitmap, *header, *inFlight.frame->frame);
   }
+  // Other bytes are taken for the picture's rows, which a copy of a frame is only when the
+  // frames arrive in the picture format: a copy of a YUY2 frame is no BGR picture.
+  platform::GrabberConnection connection;
+  if (!grabber_->Connected(connection) || !connection.deliveredAsPicture)
+    return false;
 
   std::lock_guard displayLock(*bitmap);
   // Recycled memory where possible: fresh pages cost far more than the copy itself. Never the
@@ -239,6 +244,13 @@ bool TSampleGrabber::CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t b
   }
   bitmap->Adopt(std::move(dib));
   return true;
+}
+
+std::uint64_t TSampleGrabber::StreamRun() const noexcept {
+  const FrameInFlight inFlight = frameInFlight;
+  if (inFlight.grabber == this && inFlight.frame)
+    return inFlight.frame->run;
+  return grabber_ ? grabber_->StreamRun() : 0;
 }
 
 bool TSampleGrabber::AdoptFrame(TBitmap* bitmap, const BITMAPINFOHEADER& header,

@@ -69,10 +69,15 @@ class TSampleGrabber : public TLinkedComponent {
   // bitmap's picture, in a Dib of the connected type. The frame being announced to OnBuffer
   // (the `buffer` handed to the handler) and the kept frame are taken by reference, their
   // pixels computed when first read; any other buffer is copied as bytes laid out as the
-  // connected type describes. True when the bitmap now holds the frame; on any failure the
+  // connected type describes, and is refused while the frames arrive in another format (a copy
+  // of YUY2 bytes is no RGB picture). True when the bitmap now holds the frame; on any failure the
   // bitmap is left as it was. Takes the display lock (it is re-entrant: the frame handler
   // already holds it). Any thread: the frame handler calls it on the streaming thread.
   bool CopyToBitmap(TBitmap* bitmap, const void* buffer, int32_t bufferLen);
+
+  // The run of the stream (platform::GrabberElement::StreamRun): inside OnBuffer, the one the
+  // frame being announced belongs to; elsewhere, the one running or last run. 0 for none.
+  std::uint64_t StreamRun() const noexcept;
 
   // ILinkedFilter
   GstElement* GetBaseFilter() override { return grabber_ ? grabber_->Element() : nullptr; }

@@ -1,6 +1,7 @@
 #include "capture/TSysDevEnum.h"
 
-#include "platform/media/DeviceMonitor.h"
+#include <QString>
+
 #include "platform/runtime/Error.h"
 
 std::string CutUtf8(const std::string& text, std::size_t maxBytes) {
@@ -20,8 +21,10 @@ TSysDevEnum::TSysDevEnum(const std::string& category) {
 void TSysDevEnum::SelectCategory(const std::string& category) {
   category_ = category;
   entries_.clear();
-  for (const platform::DeviceRecord& record : platform::EnumerateDevices(category_)) {
-    entries_.push_back({CutUtf8(record.displayName, kMaxFriendlyNameBytes)});
+  devices_ = platform::EnumerateDevices(category_);
+  for (const platform::DeviceRecord& record : devices_) {
+    entries_.push_back({CutUtf8(record.displayName, kMaxFriendlyNameBytes),
+                        CutUtf8(record.v4l2Name, kMaxFriendlyNameBytes)});
   }
 }
 
@@ -35,9 +38,20 @@ DeviceEntry TSysDevEnum::DeviceAt(int index) const {
 std::unique_ptr<platform::Moniker> TSysDevEnum::MonikerAt(int index) const {
   if (index < 0 || index >= DeviceCount())
     return nullptr;
-  const std::vector<platform::DeviceRecord> devices = platform::EnumerateDevices(category_);
-  if (static_cast<std::size_t>(index) >= devices.size())
-    return nullptr;
-  return platform::Moniker::FromDevice(devices[static_cast<std::size_t>(index)].device.get(),
+  return platform::Moniker::FromDevice(devices_[static_cast<std::size_t>(index)].device.get(),
                                        category_);
+}
+
+int TSysDevEnum::IndexOfName(const std::string& name) const {
+  const QString wanted = QString::fromStdString(name);
+  for (auto field : {&DeviceEntry::FriendlyName, &DeviceEntry::FormerName}) {
+    for (int i = 0; i < DeviceCount(); ++i) {
+      const std::string& candidate = entries_[static_cast<std::size_t>(i)].*field;
+      if (!candidate.empty() &&
+          QString::fromStdString(candidate).compare(wanted, Qt::CaseInsensitive) == 0) {
+        return i;
+      }
+    }
+  }
+  return -1;
 }

@@ -87,6 +87,9 @@ void TVideoWindow::SetCaptionAndDrain() {
 
 void TVideoWindow::ControlEventReceived(ControlEvent event, int /*param*/) {
   AssertMainThread();
+  // Before the graph stops: a device's buffers are best all back when its source stops.
+  if (event == ControlEvent::StopRequested && renderer_)
+    renderer_->LetGoOfFrames();
   if (event != ControlEvent::PlayRequested)
     return;
   if (videoWindow_ && RendererConnected()) {

@@ -20,6 +20,7 @@ TEST(GraphFailureTextTest, EachReasonHasItsSentence) {
       {StreamFailure::DeviceUnopenable, "The video device could not be opened: why"},
       {StreamFailure::DeviceLost, "Capture stopped, the video device was lost: why"},
       {StreamFailure::StreamEnded, "Capture stopped, the video device was lost: end of stream"},
+      {StreamFailure::NoFrames, "Capture stopped, the video device was lost: no frames came"},
       {StreamFailure::Other, "Capture stopped: why"},
   };
   for (const auto& c : cases)

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -437,6 +438,43 @@ TEST(TSampleGrabberTest, CopyToBitmapCutsPadsAndRefuses) {
   ASSERT_TRUE(grabber.CopyToBitmap(&picture, shortFrame.data(), 40));
   EXPECT_TRUE(AllBytes(picture.Handle()->Bits(), 40, 0x11));
   EXPECT_TRUE(AllBytes(picture.Handle()->Bits() + 40, 56, 0));
+}
+
+// A handler may keep a copy of a frame and hand it in later; its bytes are taken for the
+// picture's rows, which they are only when the frames arrive in the picture's format.
+TEST(TSampleGrabberTest, CopiesOfFramesDeliveredInAnotherFormatAreRefused) {
+  struct Case {
+    GUID subtype;
+    const char* format;
+    size_t bytes;  // of an 8 x 4 frame
+    bool copied;
+  };
+  const Case cases[] = {
+      {MEDIASUBTYPE_RGB24, "BGR", 96, true},   {MEDIASUBTYPE_RGB24, "YUY2", 64, false},
+      {MEDIASUBTYPE_RGB24, "I420", 48, false}, {MEDIASUBTYPE_RGB32, "BGRx", 128, true},
+      {MEDIASUBTYPE_RGB32, "BGR", 96, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    TSampleGrabber grabber("SampleGrabber");
+    grabber.MediaType().SetSubtype(c.subtype);
+    FrameLog log;
+    LogFrames(grabber, log);
+    Rig rig(
+        grabber,
+        (std::string("video/x-raw,width=8,height=4,framerate=25/1,format=") + c.format).c_str());
+    ASSERT_TRUE(rig.Linked());
+    ASSERT_TRUE(rig.Play());
+    rig.PushFilled(c.bytes, 0x40);
+    ASSERT_TRUE(log.WaitFor(1));
+
+    TBitmap picture;
+    const std::vector<uint8_t> copy = log.lastBytes;
+    EXPECT_EQ(grabber.CopyToBitmap(&picture, copy.data(), static_cast<int32_t>(copy.size())),
+              c.copied);
+    EXPECT_EQ(picture.Empty(), !c.copied);
+    EXPECT_TRUE(grabber.CopyToBitmap(&picture, nullptr, 0));  // the frame itself always
+  }
 }
 
 TEST(TSampleGrabberTest, BitmapHeaderOnlyInPlainVideoInfoBlocks) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "HarnessEventLoop.h"
 #include "TestCam.h"
 #include "platform/media/DeviceMonitor.h"
 #include "platform/media/Moniker.h"
@@ -57,7 +58,7 @@ TEST_F(TSysDevEnumTest, ListsOnlyTheTestCamerasInTheirOrder) {
 
   TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
   EXPECT_EQ(Names(devices), (std::vector<std::string>{"Same", "Same", "Other"}));
-  // The fresh enumeration behind a moniker keeps that order: index 1 is the second namesake.
+  // Index 1 is the second namesake.
   const auto moniker = devices.MonikerAt(1);
   ASSERT_TRUE(moniker);
   const auto element = moniker->BindToObject();
@@ -98,26 +99,23 @@ TEST_F(TSysDevEnumTest, LongNamesAreCutOnACharacterBoundary) {
   EXPECT_EQ(devices.DeviceAt(0).FriendlyName, ("a" + han).substr(0, 253));
 }
 
-TEST_F(TSysDevEnumTest, MonikerAtTakesAFreshEnumerationByPosition) {
+TEST_F(TSysDevEnumTest, MonikerAtIsTheDeviceOfTheListingAndAsksNothing) {
   TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b"}});
   TSysDevEnum devices(CLSID_VideoInputDeviceCategory);
   ASSERT_EQ(devices.DeviceCount(), 2);
 
+  // Whatever came or went since, an index names what the list shows.
+  TestCamSetCameras({{.name = "C", .serial = "c"}, {.name = "B", .serial = "b"}});
   const auto before = platform::DeviceEnumerationCount();
   EXPECT_FALSE(devices.MonikerAt(-1));
   EXPECT_FALSE(devices.MonikerAt(devices.DeviceCount()));
-  EXPECT_EQ(platform::DeviceEnumerationCount(), before) << "an index outside the list enumerated";
-  ASSERT_TRUE(devices.MonikerAt(1));
-  EXPECT_EQ(platform::DeviceEnumerationCount(), before + 1);
-
-  TestCamSetCameras({{.name = "C", .serial = "c"}, {.name = "B", .serial = "b"}});
-  const auto shifted = devices.MonikerAt(0);
-  ASSERT_TRUE(shifted);
-  EXPECT_EQ(shifted->DisplayName(), "C");  // the listing still says "A"
-  EXPECT_EQ(devices.DeviceAt(0).FriendlyName, "A");
-
+  const auto first = devices.MonikerAt(0);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->DisplayName(), "A");
+  EXPECT_EQ(platform::DeviceEnumerationCount(), before) << "MonikerAt enumerated";
   TestCamSetCameras({{.name = "A", .serial = "a"}});
-  EXPECT_FALSE(devices.MonikerAt(1));
+  ASSERT_TRUE(devices.MonikerAt(1));
+  EXPECT_EQ(devices.MonikerAt(1)->DisplayName(), "B");
 }
 
 TEST_F(TSysDevEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
@@ -185,6 +183,18 @@ TEST_F(TSysDevEnumTest, BindingAVanishedDeviceFallsBackToItsFactory) {
   const auto orphan = Moniker::Load({missing.begin(), missing.end()});
   ASSERT_TRUE(orphan);
   EXPECT_FALSE(orphan->BindToObject());
+}
+
+// The listing follows cameras plugged in and out as they come, as a started V4L2 provider does.
+TEST_F(TSysDevEnumTest, ListingFollowsCamerasThatArriveAndLeave) {
+  TestCamSetCameras({{.name = "Leaving", .serial = "l", .leaveAfterMs = 300},
+                     {.name = "Arriving", .serial = "a", .arriveAfterMs = 300}});
+  EXPECT_EQ(Names(TSysDevEnum(CLSID_VideoInputDeviceCategory)),
+            std::vector<std::string>{"Leaving"});
+  EXPECT_TRUE(harness::WaitFor([] {
+    return Names(TSysDevEnum(CLSID_VideoInputDeviceCategory)) ==
+           std::vector<std::string>{"Arriving"};
+  }));
 }
 
 }  // namespace

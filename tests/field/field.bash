@@ -35,7 +35,10 @@ start_field_app() {
   started=$(now_ms)
   # The library passes its arguments to env before the program; through sh the program gets a
   # style sheet that lets a box's text be selected and copied.
-  start_app sh -c 'exec ./stillwick -stylesheet "$1"' field "$FIELD_RIG/box-text.qss"
+  # What the program and GStreamer say of trouble goes to its log, which a failed check shows.
+  start_app QT_LOGGING_RULES='stillwick.*.debug=true' \
+    GST_DEBUG="${GST_DEBUG:-2}" GST_DEBUG_NO_COLOR=1 \
+    sh -c 'exec ./stillwick -stylesheet "$1"' field "$FIELD_RIG/box-text.qss"
   WIN=$(wait_window Stillwick)
   note "window after $(($(now_ms) - started)) ms"
 }
@@ -89,6 +92,10 @@ capture_frame() {
     done
   done
   cat "$WORK/app.log" >&2
+  # An error box would have stopped the capture, and it takes the clicks meanwhile.
+  local box
+  for box in $(boxes); do note "a box is open: $(box_text "$box")"; done
+  note "descriptors of $DEVICE: $(video_fds)"
   fail "no $size frame was written within $seconds s (last: $(bmp_size "$file"))"
 }
 

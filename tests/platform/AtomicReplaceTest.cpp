@@ -1,10 +1,14 @@
 #include "platform/files/AtomicReplace.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -134,6 +138,75 @@ TEST_F(AtomicReplaceTest, ReplacesTheFileALinkNamesKeepingModeAndOwner) {
   EXPECT_EQ(st.st_uid, testfs::kNobody);
   EXPECT_EQ(st.st_mode & 07777, 0666u);
   EXPECT_EQ(ReadFile(Path("root's")), "nobody's");
+}
+
+// The kernel's protected_symlinks rule, whatever the setting here: in a sticky world-writable
+// folder only the writer's own links and the folder owner's are followed, at every link on the
+// way. The links are planted by another user, in a child running as that user.
+TEST_F(AtomicReplaceTest, LinksAreFollowedOnlyWhereTheKernelWould) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "needs root: links of another user";
+  for (const char* folder : {"shared", "theirs", "open", "private"})
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(folder));
+  ASSERT_EQ(::chmod(Path("shared").c_str(), 01777), 0);
+  ASSERT_EQ(::chmod(Path("theirs").c_str(), 01777), 0);
+  ASSERT_EQ(::chown(Path("theirs").c_str(), testfs::kNobody, testfs::kNogroup), 0);
+  ASSERT_EQ(::chmod(Path("open").c_str(), 0777), 0);
+  const std::string victim = Path("private/victim");
+  const auto plant = [](const std::string& target, const std::string& link) {
+    return testfs::RunUnprivileged([&] { return ::symlink(target.c_str(), link.c_str()); });
+  };
+  ASSERT_EQ(plant(victim, Path("shared/planted")), 0);
+  ASSERT_EQ(plant(Path("private/new"), Path("shared/dangling")), 0);
+  ASSERT_EQ(plant(Path("private"), Path("shared/folder")), 0);
+  ASSERT_EQ(plant(victim, Path("open/planted")), 0);
+  ASSERT_EQ(plant(victim, Path("theirs/planted")), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), Path("shared/mine").c_str()), 0);
+  ASSERT_EQ(::symlink(Path("shared/planted").c_str(), Path("private/chain").c_str()), 0);
+
+  const std::pair<const char*, int> cases[] = {
+      {"shared/planted", EACCES}, {"shared/dangling", EACCES}, {"shared/folder/victim", EACCES},
+      {"private/chain", EACCES},  {"shared/mine", 0},          {"open/planted", 0},
+      {"theirs/planted", 0},
+  };
+  for (const auto& [name, expected] : cases) {
+    WriteFile(victim, "old");
+    EXPECT_EQ(Replace(Path(name), "new"), expected) << name;
+    EXPECT_EQ(ReadFile(victim), expected == 0 ? "new" : "old") << name;
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("private/new")))) << name;
+  }
+}
+
+// A writer killed before its rename leaves its temporary file; the next process to write into the
+// folder removes it, but nothing a live writer holds, another user's file or another name.
+TEST_F(AtomicReplaceTest, LeftoversOfWritersNoLongerRunningGoAtTheFirstWrite) {
+  const pid_t dead = ::fork();
+  if (dead == 0)
+    ::_exit(0);
+  ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+  const std::string gone = ".stillwick-" + std::to_string(dead) + "-";
+  const bool root = ::geteuid() == 0;
+  const std::pair<std::string, bool> cases[] = {
+      {gone + "AbCdEfGh01.tmp", true},
+      {gone + "HeldByPeer.tmp", false},  // its writer is on another machine or in a container
+      {gone + "NobodyOwns.tmp", !root},  // another user's where we can make one
+      {".stillwick-" + std::to_string(::getppid()) + "-AbCdEfGh01.tmp", false},  // running
+      {gone + "AbCdEfGh01.tmp.bak", false},
+      {gone + "short.tmp", false},
+      {".stillwick-AbCdEfGh01.tmp", false},
+  };
+  for (const auto& [name, removed] : cases)
+    ASSERT_TRUE(WriteFile(Path(name.c_str()), "x"));
+  if (root) {
+    ASSERT_EQ(::chown(Path((gone + "NobodyOwns.tmp").c_str()).c_str(), testfs::kNobody, 0), 0);
+  }
+  const int peer = ::open(Path((gone + "HeldByPeer.tmp").c_str()).c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(peer, LOCK_EX), 0);  // an open file of its own: as another process's lock
+
+  EXPECT_EQ(Replace(Path("pic.bmp"), "new"), 0);
+  for (const auto& [name, removed] : cases)
+    EXPECT_EQ(QFile::exists(QString::fromStdString(Path(name.c_str()))), !removed) << name;
+  ::close(peer);
 }
 
 }  // namespace

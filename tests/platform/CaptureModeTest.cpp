@@ -2,8 +2,13 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include "TestCam.h"
 #include "platform/media/CaptureMode.h"
+#include "platform/media/DeviceMonitor.h"
 #include "platform/media/GstRef.h"
+#include "platform/media/Moniker.h"
+#include "platform/media/Pipeline.h"
+#include "platform/media/PreviewStreamBuilder.h"
 
 namespace {
 
@@ -85,6 +90,36 @@ TEST(CaptureModeTest, AChosenModeIsKeptWhileTheDeviceOffersIt) {
     ASSERT_TRUE(mode) << wanted;
     EXPECT_TRUE(gst_caps_is_equal(mode.get(), Caps(chosen).get())) << wanted;
   }
+}
+
+// An element that offers anything until it streams (pipewiresrc) is held to its device's modes.
+TEST(CaptureModeTest, SourceWithoutModesIsHeldToTheLargestOfItsDevice) {
+  TestCameraSpec webcam;
+  webcam.modes = TestCamProfileModes("usb-webcam");
+  webcam.modesHidden = true;
+  TestCamSetCameras({webcam});
+  const auto devices = platform::EnumerateDevices("Video/Source");
+  ASSERT_EQ(devices.size(), 1u);
+  const auto source =
+      platform::Moniker::FromDevice(devices[0].device.get(), "Video/Source")->BindToObject();
+  ASSERT_TRUE(source);
+  auto pipeline = platform::NewPipeline("modes");
+  GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+  ASSERT_TRUE(platform::AddElement(pipeline.get(), source.get(), "Filter"));
+  ASSERT_TRUE(platform::AddElement(pipeline.get(), sink, "Sink"));
+  ASSERT_TRUE(platform::RenderPreviewStream(pipeline.get(), source.get(), nullptr, sink));
+
+  auto peer =
+      GstRef<GstPad>::Adopt(gst_pad_get_peer(platform::StaticPad(source.get(), "src").get()));
+  ASSERT_TRUE(peer);
+  GstCaps* held = nullptr;
+  g_object_get(GST_PAD_PARENT(peer.get()), "caps", &held, nullptr);
+  const auto caps = GstRef<GstCaps>::Adopt(held);
+  ASSERT_TRUE(caps);
+  EXPECT_TRUE(gst_caps_is_equal(caps.get(),
+                                Caps("image/jpeg, width=1920, height=1080, framerate=30/1").get()));
+  platform::StopElement(pipeline.get());
+  TestCamSetCameras({});
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDialog>
+#include <QMessageBox>
+#include <QScreen>
 #include <QTimer>
 
 #include <stdexcept>
@@ -40,6 +43,29 @@ TEST_F(ErrorBoxTest, FullStopIsAddedOnlyAfterCharactersSortingAfterIt) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(ErrorBoxText(c.message), c.shown) << c.message;
+}
+
+// 9999 digits typed into the number length make a path far wider than any screen.
+TEST_F(ErrorBoxTest, BoxWithALongPathStaysOnTheScreen) {
+  const std::string path = "/home/lab/Pictures/voZU-" + std::string(9999, '0') + "1.bmp";
+  const std::string message =
+      ErrorBoxText("Cannot create file \"" + path + "\". File name too long");
+  const auto box = MakeErrorMessageBox(nullptr, message);
+  box->show();
+  QCoreApplication::processEvents();
+  const QRect screen = box->screen()->availableGeometry();
+  EXPECT_LE(box->frameGeometry().width(), screen.width());
+  EXPECT_LE(box->frameGeometry().height(), screen.height());
+  const QString text = box->text();
+  EXPECT_TRUE(text.startsWith("Cannot create file \"/home/lab/")) << text.toStdString();
+  EXPECT_TRUE(text.endsWith("0001.bmp\". File name too long.")) << text.toStdString();
+  EXPECT_TRUE(text.contains(QChar(0x2026)));
+  box->hide();
+
+  // A text that fits is shown as it is, as plain text.
+  EXPECT_EQ(MakeErrorMessageBox(nullptr, "Unable to write to <b>/x.INI</b>.")->text(),
+            "Unable to write to <b>/x.INI</b>.");
+  EXPECT_EQ(MakeErrorMessageBox(nullptr, "x")->textFormat(), Qt::PlainText);
 }
 
 TEST_F(ErrorBoxTest, AnExceptionEndsTheHandlerAndIsShownOnce) {

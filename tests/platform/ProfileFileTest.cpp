@@ -1,5 +1,6 @@
 #include "platform/files/ProfileFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -93,6 +94,28 @@ TEST_F(ProfileFileTest, ReadsFilesInTheirEncodingAndLineEnds) {
   }
 }
 
+// Valid UTF-8 can be GBK: the reading that is plausible text decides.
+TEST_F(ProfileFileTest, TellsGbkFromUtf8ByTheReadingThatMakesSense) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"k=D:\\\xCD\xBC\xC6\xAC", "D:\\图片"},
+      {"k=\xC7\xB0\xD7\xBA", "前缀"},
+      {"k=\xCF\xD4\xCE\xA2\xBE\xB5\xCD\xBC\xCF\xF1", "显微镜图像"},
+      {"k=\xD2\xBB", "一"},
+      {"d=C:\\Users\\lab\\\xCD\xBC\xC6\xAC\r\nk=scope-\xC7\xB0\xD7\xBA", "scope-前缀"},
+      // UTF-8, written here as the text itself.
+      {"k=图片", "图片"},
+      {"k=José", "José"},
+      {"k=Größe", "Größe"},
+      {"k=Привет", "Привет"},
+      {"k=Ελλάδα", "Ελλάδα"},
+      {"k=αβγ", "αβγ"},  // CE B1 CE B2 CE B3 is GB2312 as well: both make sense, UTF-8 wins
+  };
+  for (const auto& [lines, expected] : cases) {
+    WriteFile(path_, "[S]\r\n" + lines + "\r\n");
+    EXPECT_EQ(ProfileFile(path_).Read("S", "k"), expected) << lines;
+  }
+}
+
 TEST_F(ProfileFileTest, LongValuesAreCutToWholeCharacters) {
   WriteFile(path_, "[S]\nascii=" + std::string(3000, 'a') + "\n");
   std::string wide;
@@ -143,9 +166,15 @@ TEST_F(ProfileFileTest, WritesChangeOnlyTheirEntry) {
       {"[S]\r\nk=\xB2\xE2\r\n\x81\xFF\r\n", "S", "k", "新", "[S]\r\nk=\xD0\xC2\r\n\x81\xFF\r\n"},
       {"[S]\r\nk=\xB2\xE2\r\n", "T", "名", "一",
        "[S]\r\nk=\xB2\xE2\r\n[T]\r\n\xC3\xFB=\xD2\xBB\r\n"},
-      // Its last GBK bytes replaced, a GBK file whose rest reads as UTF-8 becomes UTF-8 with the
-      // same texts: "一" is D2 BB in GBK, which UTF-8 would read as another letter.
-      {"[S]\r\nk=\xB2\xE2\r\nc=\xD2\xBB\r\n", "S", "k", "x", "[S]\r\nk=x\r\nc=\xE4\xB8\x80\r\n"},
+      // Its last bytes that are not UTF-8 replaced, a GBK file stays GBK byte for byte where the
+      // rest reads as implausible UTF-8 ("一", "图片": "һ", "ͼƬ") and becomes UTF-8 with the same
+      // texts where it reads as UTF-8 words ("伪尾纬": "αβγ"); the same the other way round.
+      {"[S]\r\nk=\xB2\xE2\r\nc=\xD2\xBB\r\nd=D:\\\xCD\xBC\xC6\xAC\r\n", "S", "k", "x",
+       "[S]\r\nk=x\r\nc=\xD2\xBB\r\nd=D:\\\xCD\xBC\xC6\xAC\r\n"},
+      {"[S]\r\nk=\xB2\xE2\r\nc=\xCE\xB1\xCE\xB2\xCE\xB3\r\n", "S", "k", "x",
+       "[S]\r\nk=x\r\nc=\xE4\xBC\xAA\xE5\xB0\xBE\xE7\xBA\xAC\r\n"},
+      {"[S]\r\nk=Größe\r\nc=ͼƬ\r\n", "S", "k", "x",
+       "[S]\r\nk=x\r\nc=\x81\x30\xC9\x30\x81\x30\x9C\x32\r\n"},
       // UTF-16LE stays UTF-16LE.
       {std::string("\xFF\xFE[\0S\0]\0\n\0k\0=\0"
                    "1\0",
@@ -241,6 +270,35 @@ TEST_F(ProfileFileTest, ALinkStaysALinkAndItsTargetIsReplacedBesideItsLock) {
   EXPECT_EQ(testfs::Entries(dir_.path()), QStringList{"参数设置.INI"});
   EXPECT_EQ(testfs::Entries(dotfiles.path()),
             (QStringList{".stillwick.ini.lock", "stillwick.ini"}));
+}
+
+// In a shared sticky folder another user may plant a link at the settings file's name or at its
+// lock's: neither is followed. A lock made here opens only to those who may write the file, so
+// no other user can hold it.
+TEST_F(ProfileFileTest, AnotherUsersLinksAreNotFollowedNorMayTheyHoldTheLock) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "needs root: links of another user";
+  ASSERT_EQ(::chmod(dir_.path().toLocal8Bit().constData(), 0755), 0);
+  const std::string shared = dir_.filePath("shared").toStdString();
+  ASSERT_EQ(::mkdir(shared.c_str(), 0), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  const std::string victim = dir_.filePath("victim").toStdString(), original = "[S]\r\nk=1\r\n";
+  const std::string settings = shared + "/参数设置.INI", lock = shared + "/.参数设置.INI.lock";
+  for (const bool atLock : {false, true}) {
+    ::unlink(settings.c_str());
+    ASSERT_TRUE(WriteFile(victim, original));
+    ASSERT_TRUE(!atLock || WriteFile(settings, original));
+    const std::string& link = atLock ? lock : settings;
+    ASSERT_EQ(testfs::RunUnprivileged([&] { return ::symlink(victim.c_str(), link.c_str()); }), 0);
+    EXPECT_FALSE(ProfileFile(settings).Write("S", "k", "2")) << atLock;
+    EXPECT_EQ(ReadFile(victim), original) << atLock;
+    EXPECT_EQ(ProfileFile(settings).Read("S", "k"),
+              atLock ? std::optional<std::string>("1") : std::nullopt);
+    ::unlink(link.c_str());
+  }
+  ASSERT_TRUE(WriteFile(settings, original));
+  ASSERT_TRUE(ProfileFile(settings).Write("S", "k", "3"));
+  EXPECT_EQ(testfs::RunUnprivileged([&] { return ::open(lock.c_str(), O_RDONLY) < 0 ? 0 : 1; }), 0);
 }
 
 // Without the lock, each of two copies writing at once loses some of its keys to the other's

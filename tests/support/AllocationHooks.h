@@ -64,6 +64,18 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, std::size_t) noexcept {
   std::free(p);
 }
+// The library's temporary buffers (std::stable_partition, say) come from these, and go back
+// through the plain delete: both sides must be ours.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return allocation_hooks::Allocate(size, false);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
 #endif
 void* operator new[](std::size_t size) {
   return allocation_hooks::Allocate(size, true);
@@ -72,5 +84,15 @@ void operator delete[](void* p) noexcept {
   std::free(p);
 }
 void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return allocation_hooks::Allocate(size, true);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }

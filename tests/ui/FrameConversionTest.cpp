@@ -21,7 +21,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/media/GstRef.h"
 #include "platform/media/VideoFrame.h"
 #include "platform/media/VideoRendererSurface.h"
 #include "platform/picture/BmpFile.h"
@@ -35,7 +34,6 @@
 namespace {
 
 using harness::WaitFor;
-using platform::GstRef;
 using platform::VideoFrame;
 
 // A BGR picture, top row first, rows padded to 4 bytes with zeros.
@@ -346,34 +344,57 @@ TEST_F(FrameConversionTest, PauseFreezesWhatSavesWrite) {
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(FrameConversionTest, LostDeviceKeepsTheLastFrameWhole) {
+// However the graph stops (its device lost, capture started again, the window closed), none of
+// the camera's buffers stays held, and the display keeps the last frame whole: shown as before,
+// written as a save writes it, the frame as the per-frame conversion made it.
+TEST_F(FrameConversionTest, StoppedGraphHoldsNoBufferAndKeepsTheLastFrameWhole) {
   Open();
-  window->edFileDir->setText(pictures);
+  const TestCameraSpec camera{.name = "First", .pattern = "ball"};
+  const TestCameraSpec other{.name = "Second"};
+  const std::pair<const char*, std::function<void()>> stops[] = {
+      {"device lost", [&] { TestCamSetCameras({other}); }},
+      {"started again",
+       [&] {
+         window->cbVCap->setCurrentIndex(1);
+         window->OpenPlay->click();
+       }},
+      {"closed", [&] { window->close(); }},
+  };
+  const std::string kept = QDir(pictures).filePath("kept.bmp").toStdString();
+  for (const auto& [how, stop] : stops) {
+    SCOPED_TRACE(how);
+    TestCamSetCameras({camera, other});
+    window->btnGetVCap->click();
+    window->cbVCap->setCurrentIndex(0);
+    window->CallBack->setChecked(true);
+    const Dib* before = window->Picture.Snapshot().get();
+    window->OpenPlay->click();
+    ASSERT_TRUE(NextPicture(before));
+    window->CallBack->setChecked(false);
+    const std::string expected = BmpFileOf(PerFrameConversion(ShownFrame()));
+    const QImage shown = window->Image->grab().toImage();
+    EXPECT_GT(TestCamBuffersOut(camera.name), 0);
+    stop();
+    EXPECT_TRUE(WaitFor([&] { return TestCamBuffersOut(camera.name) == 0; }));
+    ASSERT_TRUE(window->Picture.Snapshot()->ComputeFramePixels());
+    platform::WriteBmpFile(kept, *window->Picture.Snapshot());
+    EXPECT_TRUE(harness::ReadFile(kept) == expected);
+    EXPECT_TRUE(window->Image->grab().toImage() == shown);
+  }
+  EXPECT_EQ(errors.size(), 1u);
+}
+
+// The frames let go of as a run of the graph ends are that run's: the same graph played again,
+// whatever the end event of the run before said, shows its own.
+TEST_F(FrameConversionTest, GraphPlayedAgainAfterALostRunShowsItsFrames) {
+  Open();
   StartCamera({.pattern = "ball", .failAfterFrames = 10});
   ASSERT_TRUE(WaitFor([&] { return !errors.empty(); }));
-  ASSERT_TRUE(WaitFor([&] { return window->FGVCap.State() == GraphState::Stopped; }));
-  // The graph is gone; the display picture still refers to the last frame it delivered.
-  const Dib* last = window->Picture.Snapshot().get();
-  const VideoFrame frame = ShownFrame();
-  ASSERT_TRUE(frame);
   ASSERT_TRUE(harness::WaitForPostedEvents());
-  EXPECT_EQ(window->Picture.Snapshot().get(), last);
-  // Nothing stale is saved as if it were live (a save writes only while capturing)...
-  QTest::mouseClick(window->btnGetPic, Qt::LeftButton);
-  EXPECT_TRUE(QDir(pictures).entryList(QDir::Files).isEmpty());
-  // ...but the picture is whole: written as a save writes it, repeatedly the same file, the
-  // frame as the per-frame conversion made it.
-  const std::string a = QDir(pictures).filePath("a.bmp").toStdString();
-  const std::string b = QDir(pictures).filePath("b.bmp").toStdString();
-  ASSERT_TRUE(window->Picture.Snapshot()->ComputeFramePixels());
-  platform::WriteBmpFile(a, *window->Picture.Snapshot());
-  platform::WriteBmpFile(b, *window->Picture.Snapshot());
-  const std::string written = harness::ReadFile(a);
-  EXPECT_TRUE(harness::ReadFile(b) == written);
-  EXPECT_TRUE(written == BmpFileOf(PerFrameConversion(frame)));
-  // And the display still shows it.
-  ExpectShownAsFullPicture(Compare(window->Image->grab().toImage(), frame));
-  EXPECT_EQ(errors.size(), 1u);
+  ASSERT_EQ(window->FGVCap.State(), GraphState::Stopped);
+  const Dib* before = window->Picture.Snapshot().get();
+  ASSERT_TRUE(window->FGVCap.Play());
+  EXPECT_TRUE(NextPicture(before));
 }
 
 }  // namespace

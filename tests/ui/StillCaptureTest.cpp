@@ -7,7 +7,9 @@
 #include <QPushButton>
 
 #include <climits>
+#include <cstdint>
 
+#include "HarnessFiles.h"
 #include "support/FileSystemFixtures.h"
 #include "support/MainWindowFixture.h"
 #include "support/ReadBmp.h"
@@ -104,6 +106,18 @@ TEST_F(StillCaptureTest, CaptureBeforeTheFirstFrameWritesTheStartUpPicture) {
   EXPECT_TRUE(errors.empty());
   EXPECT_EQ(ReadBmp(Path("voZU-01.bmp"), {"0,0", "0,417"}),
             (QStringList{"BMP 507 418 RGB", "0,0,0", "0,0,0"}));
+  // Black and the caption's pure red, nothing between; the fourth byte of every pixel is 0.
+  const std::string bytes = harness::ReadFile(Path("voZU-01.bmp").toStdString());
+  ASSERT_EQ(bytes.size(), 54u + 507 * 418 * 4);
+  int red = 0, other = 0;
+  for (size_t i = 54; i < bytes.size(); i += 4) {
+    const auto* bgrx = reinterpret_cast<const uint8_t*>(bytes.data() + i);
+    const bool pure = bgrx[0] == 0 && bgrx[1] == 0 && bgrx[3] == 0 && bgrx[2] % 255 == 0;
+    red += pure && bgrx[2] == 255;
+    other += !pure;
+  }
+  EXPECT_GT(red, 100);
+  EXPECT_EQ(other, 0);
 }
 
 TEST_F(StillCaptureTest, FailedWritesReportTheFileAndLeaveNothingBehind) {

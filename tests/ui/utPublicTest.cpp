@@ -1,6 +1,8 @@
 #include "utPublic.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -10,10 +12,17 @@
 #include <QTemporaryDir>
 
 #include <climits>
+#include <cstdio>
+#include <memory>
 #include <optional>
+#include <vector>
 
+#include "HarnessEventLoop.h"
 #include "HarnessFiles.h"
+#include "platform/files/FileLock.h"
 #include "platform/runtime/Error.h"
+#include "platform/runtime/ErrorBox.h"
+#include "support/FileSystemFixtures.h"
 
 namespace {
 
@@ -129,6 +138,65 @@ TEST(utPublicTest, SettingsFileLocation) {
       plainFile + "/stillwick", [] { return true; }, [](const std::string&) {}));
   EXPECT_EQ(IniFileName(), inConfig);
   SetIniFileNameForTesting("");
+}
+
+// A lock held elsewhere never makes the window wait: the write is retried from the event loop,
+// a newer value replacing the one still waiting, and fails with its box when the holder keeps
+// the lock for seconds.
+TEST(utPublicTest, SettingsWriteMeetingAHeldLockIsRetriedFromTheEventLoop) {
+  QTemporaryDir dir;
+  const std::string ini = dir.filePath(kIniBaseName).toStdString();
+  const std::string lock = dir.filePath(QString(".") + kIniBaseName + ".lock").toStdString();
+  ASSERT_TRUE(harness::WriteFile(ini, "[START]\r\nk=1\r\n"));
+  std::vector<std::string> errors;
+  SetErrorPresenter([&](const std::string& text) { errors.push_back(text); });
+  for (const bool letsGo : {true, false}) {
+    auto holder = std::make_unique<platform::FileLock>();  // as another copy's
+    ASSERT_EQ(holder->Acquire(lock), 0);
+    WriteIniValue(ini, "START", "k", letsGo ? "2" : "4");
+    WriteIniValue(ini, "START", "k", letsGo ? "3" : "5");
+    const std::string before = letsGo ? "1" : "3";
+    EXPECT_EQ(ReadIniValue(ini, "START", "k"), before);
+    if (letsGo)
+      holder.reset();
+    EXPECT_TRUE(harness::WaitFor(
+        [&] { return !errors.empty() || ReadIniValue(ini, "START", "k") != before; }));
+  }
+  EXPECT_EQ(errors, std::vector<std::string>{"Unable to write to " + ini + "."});
+  EXPECT_EQ(ReadIniValue(ini, "START", "k"), "3");
+  SetErrorPresenter(nullptr);
+}
+
+// A folder others may write could get a planted settings file or a link in its place: the
+// settings file then lives in the configuration folder.
+TEST(utPublicTest, FolderOthersMayWriteDoesNotHoldTheSettingsFile) {
+  QTemporaryDir dir;
+  constexpr auto kMine = static_cast<uid_t>(-1);  // chown leaves it as it is
+  const struct {
+    const char* name;
+    mode_t above, mode;  // of the folder it is in, and its own
+    uid_t owner;
+    bool holds;
+  } cases[] = {
+      {"own", 0755, 0755, kMine, true},
+      {"group", 0755, 0775, kMine, false},
+      {"world", 0755, 0757, kMine, false},
+      {"sticky", 0755, 01777, kMine, false},
+      {"in-open", 0777, 0755, kMine, false},
+      {"in-sticky", 01777, 0755, kMine, true},
+      {"theirs", 0755, 0755, testfs::kNobody, false},
+  };
+  for (const auto& c : cases) {
+    const QString above = dir.filePath(c.name), folder = above + "/bin";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::chmod(above.toLocal8Bit().constData(), c.above), 0);
+    ASSERT_EQ(::chmod(folder.toLocal8Bit().constData(), c.mode), 0);
+    if (::chown(folder.toLocal8Bit().constData(), c.owner, static_cast<gid_t>(-1)) != 0) {
+      std::printf("  skipped \"%s\": needs root\n", c.name);
+      continue;
+    }
+    EXPECT_EQ(FolderWritable(folder.toStdString()), c.holds) << c.name;
+  }
 }
 
 TEST(utPublicTest, CounterCheck) {

@@ -4,10 +4,16 @@
 // either. Pictures and the settings file are written this way.
 //
 // A name that is a symbolic link stands for the file it points to: that file is replaced (in its
-// own folder) and the link stays. An existing file is replaced only where this user could open it
-// for writing, as an overwrite in place would; the replacement keeps its mode, and its owner and
-// group as far as the options ask. Every failure leaves the old file as it was and removes the
-// temporary file. Failures are reported as errno values (0 = success). Main thread only.
+// own folder) and the link stays, but only where the kernel would follow the link (see
+// ResolveLinks). An existing file is replaced only where this user could open it for writing,
+// as an overwrite in place would; the replacement keeps its mode, and its owner and group as far
+// as the options ask. Every failure leaves the old file as it was and removes the temporary
+// file. Failures are reported as errno values (0 = success). Main thread only.
+//
+// The temporary file carries its writer's process id in its name and is locked (flock) while it
+// exists; the first write of a process into a folder removes the temporaries that writers no
+// longer running left there (killed, or a power cut): this user's files of that name pattern
+// alone, and only those nobody holds locked.
 
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -38,8 +44,8 @@ class AtomicReplace {
   AtomicReplace(const AtomicReplace&) = delete;
   AtomicReplace& operator=(const AtomicReplace&) = delete;
 
-  // Prepares the replacement of `path`: resolves links, checks the existing file and creates the
-  // temporary file with its mode and owner.
+  // Prepares the replacement of `path`: resolves links, checks the existing file, removes the
+  // folder's leftovers (first time only) and creates the temporary file with its mode and owner.
   int Begin(const std::string& path, Options options);
   // Every byte, resuming after short writes; a full disk shows as ENOSPC.
   int Write(std::vector<iovec>& parts);
@@ -56,7 +62,11 @@ class AtomicReplace {
   int fd_ = -1;
 };
 
-// `path` with symbolic links followed to the file they end at; that file need not exist.
+// `path` with every symbolic link on the way followed (folders and links to links included), to
+// the file it ends at, which need not exist. A link is followed only where the kernel's
+// fs.protected_symlinks rule lets it be, whatever that setting is here: in a folder that is
+// sticky and world-writable, a link owned by neither this user nor the folder's owner is not
+// followed (EACCES), so a link another user planted in a shared folder never redirects a write.
 int ResolveLinks(const std::string& path, std::string& resolved);
 // The folder part of `path` ("." when it has none).
 std::string FolderOf(const std::string& path);

@@ -38,6 +38,22 @@ int ReadBytes(const std::string& path, std::string& bytes) {
   return error;
 }
 
+// The settings file's bytes, through the links the kernel would follow (see ResolveLinks).
+int ReadSettings(const std::string& path, std::string& bytes) {
+  std::string target;
+  const int error = ResolveLinks(path, target);
+  return error != 0 ? error : ReadBytes(target, bytes);
+}
+
+// The lock is for exactly those who may write the settings file: anyone who may open it could
+// hold it for ever.
+mode_t LockMode(const std::string& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) != 0)
+    return 0600;
+  return 0600 | ((st.st_mode & S_IWGRP) != 0 ? 0060 : 0) | ((st.st_mode & S_IWOTH) != 0 ? 0006 : 0);
+}
+
 // Ctrl-Z ends files written by old DOS and Windows tools; it counts as a blank.
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1A';
@@ -289,12 +305,19 @@ Change Update(const Text& text, std::string_view section, std::string_view key,
     out.append(entry).append(eol).append(text.bytes.substr(line.next));
   }
 
-  // A GB18030 file whose only bytes that are not UTF-8 were in the value replaced would read as
-  // UTF-8 next time, and its other texts differently. It becomes UTF-8, holding the same texts.
-  if (text.encoding == TextEncoding::Gb18030 && DetectEncoding(out) == TextEncoding::Utf8) {
+  // The file keeps its encoding, and every byte outside the entry. Rarely the bytes left would
+  // read in the other encoding next time (a GB18030 file whose only text that is not plausible
+  // UTF-8 was the value replaced, or the reverse), and its other texts differently: then the
+  // whole file goes over to that encoding holding the same texts, or the write is refused.
+  const TextEncoding readAs = DetectEncoding(out);
+  if (readAs != text.encoding) {
     Text written(out);
-    written.encoding = TextEncoding::Gb18030;  // as it was read, not as it would be
-    out = Transcoded(written, Parse(written));
+    written.encoding = text.encoding;  // as it was read, not as it would be
+    const std::string texts = Transcoded(written, Parse(written));
+    std::string converted = EncodeFromUtf8(texts, readAs);
+    if (DetectEncoding(converted) != readAs || DecodeToUtf8(converted, readAs) != texts)
+      return Change::Refused;
+    out = std::move(converted);
   }
   return Change::Made;
 }
@@ -304,7 +327,7 @@ Change Update(const Text& text, std::string_view section, std::string_view key,
 std::optional<std::string> ProfileFile::Read(std::string_view section, std::string_view key,
                                              size_t maxChars) const {
   std::string bytes;
-  if (ReadBytes(path_, bytes) != 0)
+  if (ReadSettings(path_, bytes) != 0)
     return std::nullopt;
   const Text text(bytes);
   const std::vector<Line> lines = Parse(text);
@@ -317,7 +340,7 @@ std::optional<std::string> ProfileFile::Read(std::string_view section, std::stri
 std::vector<std::string> ProfileFile::Keys(std::string_view section) const {
   std::vector<std::string> keys;
   std::string bytes;
-  if (ReadBytes(path_, bytes) != 0)
+  if (ReadSettings(path_, bytes) != 0)
     return keys;
   const Text text(bytes);
   const std::vector<Line> lines = Parse(text);
@@ -333,41 +356,56 @@ std::vector<std::string> ProfileFile::Keys(std::string_view section) const {
 
 bool ProfileFile::Write(std::string_view section, std::string_view key,
                         std::string_view value) const {
+  return Store(section, key, value, 5000) == Stored::Yes;
+}
+
+ProfileFile::Stored ProfileFile::TryWrite(std::string_view section, std::string_view key,
+                                          std::string_view value) const {
+  return Store(section, key, value, 0);
+}
+
+ProfileFile::Stored ProfileFile::Store(std::string_view section, std::string_view key,
+                                       std::string_view value, int lockWaitMs) const {
   if (!Storable(section, key, value))
-    return false;
+    return Stored::No;
   // A link stays a link: the file it points to is the one read, locked and replaced.
   std::string target;
   if (ResolveLinks(path_, target) != 0)
-    return false;
+    return Stored::No;
 
   // Writing the value already stored touches nothing, and needs no lock.
   std::string bytes, updated;
   int error = ReadBytes(target, bytes);
   if (error != 0 && error != ENOENT)
-    return false;
+    return Stored::No;
   if (error == 0 && Update(Text(bytes), section, key, value, updated) == Change::None)
-    return true;
+    return Stored::Yes;
 
   // Read, change and rename under the lock, so a second copy of the program writing another
   // key at the same moment neither loses its own nor ours.
   FileLock lock;
-  if (lock.Acquire(FolderOf(target) + "/." + target.substr(target.rfind('/') + 1) + ".lock") != 0)
-    return false;
+  const std::string lockPath =
+      FolderOf(target) + "/." + target.substr(target.rfind('/') + 1) + ".lock";
+  error = lock.Acquire(lockPath, LockMode(target), lockWaitMs);
+  if (error != 0)
+    return error == EWOULDBLOCK ? Stored::Busy : Stored::No;
   error = ReadBytes(target, bytes);
   if (error != 0 && error != ENOENT)
-    return false;
+    return Stored::No;
   switch (Update(Text(bytes), section, key, value, updated)) {
     case Change::None:
-      return true;
+      return Stored::Yes;
     case Change::Refused:
-      return false;
+      return Stored::No;
     case Change::Made:
       break;
   }
   // Synced: a settings file is small, and must survive a crash of the system whole.
   AtomicReplace file;
   return file.Begin(target, {AtomicReplace::Owner::MustKeep, true}) == 0 &&
-         file.Write(updated) == 0 && file.Commit() == 0;
+                 file.Write(updated) == 0 && file.Commit() == 0
+             ? Stored::Yes
+             : Stored::No;
 }
 
 }  // namespace platform

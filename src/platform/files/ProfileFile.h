@@ -2,7 +2,8 @@
 // The settings file: a profile text of "[section]" headers and "key=value" lines.
 //
 // Encodings: a new file is UTF-8. A file found in another encoding keeps it at every write: one
-// that starts with a UTF-16LE byte-order mark is UTF-16LE; one that is not valid UTF-8 is GB18030
+// that starts with a UTF-16LE byte-order mark is UTF-16LE; one that is not valid UTF-8, or whose
+// UTF-8 reading is implausible where its GBK one is common Chinese (DetectEncoding), is GB18030
 // (files carried over from Chinese Windows, in the GBK code page). Names and values are UTF-8
 // here whatever the file holds.
 //
@@ -28,9 +29,11 @@
 // in a matching pair of quotes, is written inside double quotes, which reading removes again.
 // Every other value is written as it is.
 //
-// Each call opens the file, does its one thing and closes it. A write holds an advisory lock (the
-// hidden file ".<name>.lock" beside the file) around reading, changing and replacing it, so
-// running copies of the program never lose each other's keys; it replaces the file through
+// Each call opens the file, does its one thing and closes it. A link at the name is followed only
+// where the kernel would follow it (ResolveLinks: never another user's link in a shared sticky
+// folder). A write holds an advisory lock (the hidden file ".<name>.lock" beside the file, which
+// only those who may write the file may open) around reading, changing and replacing it, so
+// running copies of the program never lose each other's keys. It replaces the file through
 // AtomicReplace: whole or not at all, a link stays a link (its target is replaced), mode, owner
 // and group are kept. A write fails (returns false, file untouched, no temporary left) when the
 // file or its folder cannot be written, when the owner could not be kept, when the name is a
@@ -60,10 +63,17 @@ class ProfileFile {
                                   size_t maxChars = kMaxValueChars) const;
   // The section's key names (without their blanks) in file order; empty when absent.
   std::vector<std::string> Keys(std::string_view section) const;
-  // Stores the value under the key, creating file, section or key as needed.
+  // Stores the value under the key, creating file, section or key as needed. A lock held
+  // elsewhere is waited for, as FileLock waits (at most seconds).
   bool Write(std::string_view section, std::string_view key, std::string_view value) const;
+  // As Write, but never waits for the lock: Busy, with nothing written, while another holds it.
+  enum class Stored { Yes, No, Busy };
+  Stored TryWrite(std::string_view section, std::string_view key, std::string_view value) const;
 
  private:
+  Stored Store(std::string_view section, std::string_view key, std::string_view value,
+               int lockWaitMs) const;
+
   std::string path_;
 };
 

@@ -4,6 +4,7 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <limits>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/media/Pipeline.h"
 #include "platform/runtime/Diagnostics.h"
 #include "platform/runtime/Threads.h"
 
@@ -36,8 +38,14 @@ struct GrabberState {
   uint64_t framesFinished = 0;
   std::thread::id frameThread;
   bool keepLast = false;
+  bool copyFrames = false;  // the source lends its buffers: hand out copies
+  // When the last frame came in (steady clock, ns; 0: none yet). Written by the streaming
+  // thread as each frame enters, read by the main thread's watch: one relaxed atomic, since
+  // it orders nothing else.
+  std::atomic<std::int64_t> lastFrameNs{0};
   bool connected = false;
   GrabberConnection connection;
+  std::atomic<std::uint64_t> run{0};  // see GrabberElement::StreamRun
 
   // Guards the last frame kept for HeldFrame: a reference to its buffer, not a copy, so
   // keeping it costs nothing per frame. The streaming thread replaces it once per frame while
@@ -136,13 +144,25 @@ gboolean SetInfo_Streaming(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in, G
   }
 
   GrabberState& s = ReceiveState(filter);
-  std::lock_guard guard(s.lock);
-  if (s.format == GrabberFormat::None)
-    return FALSE;
-  connection.format = s.format;
-  connection.stride = PackedStride(connection.width, BitCountOf(s.format) / 8);
-  s.connection = connection;
-  s.connected = true;
+  bool copyFrames = false;
+  {
+    std::lock_guard guard(s.lock);
+    if (s.format == GrabberFormat::None)
+      return FALSE;
+    copyFrames = s.copyFrames;
+    connection.format = s.format;
+    connection.stride = PackedStride(connection.width, BitCountOf(s.format) / 8);
+    connection.deliveredAsPicture =
+        connection.delivered ==
+            (s.format == GrabberFormat::BGR ? GST_VIDEO_FORMAT_BGR : GST_VIDEO_FORMAT_BGRx) &&
+        GST_VIDEO_INFO_PLANE_STRIDE(in, 0) == connection.stride;
+    s.connection = connection;
+    s.connected = true;
+  }
+  // Set here, after the base class chose pass-through for equal caps: frames a source only
+  // lends go on as copies in buffers of the grabber's own (TransformFrame_Streaming).
+  gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(filter), !copyFrames);
+  gst_base_transform_set_in_place(GST_BASE_TRANSFORM(filter), !copyFrames);
   return TRUE;
 }
 
@@ -181,11 +201,27 @@ gboolean ProposeAllocation_Streaming(GstBaseTransform* trans, GstQuery* decide,
   return TRUE;
 }
 
-// Runs on the thread that takes the element down from PAUSED (the main thread, as a rule).
+// Every grabber's runs, counted together.
+std::atomic<std::uint64_t> streamRuns{0};
+
+// Runs on the thread that takes the element up to PAUSED, before any frame of the run.
+gboolean Start(GstBaseTransform* trans) noexcept {
+  StateOf(trans).run.store(streamRuns.fetch_add(1) + 1);
+  return TRUE;
+}
+
+// Runs on the thread that takes the element down from PAUSED, once streaming through it has
+// ended. The kept frame goes back to its source with the stream: held on, it would keep the
+// device's buffer pool, and the device, open.
 gboolean Stop(GstBaseTransform* trans) noexcept {
   GrabberState& s = StateOf(trans);
-  std::lock_guard guard(s.lock);
-  s.connected = false;
+  {
+    std::lock_guard guard(s.lock);
+    s.connected = false;
+  }
+  platform::VideoFrame dropped;  // dropped after the lock, as in SetBufferSamples
+  std::lock_guard guard(s.heldLock);
+  dropped = std::exchange(s.held, platform::VideoFrame());
   return TRUE;
 }
 
@@ -217,6 +253,7 @@ void WorkOnFrame_Streaming(GrabberState& s, GstVideoFilter* filter, GstVideoFram
   handed.length = static_cast<int32_t>(
       std::min<size_t>(static_cast<size_t>(mapEnd - data), std::numeric_limits<int32_t>::max()));
   handed.frame = &delivered;
+  handed.run = s.run.load();
   if (keepLast) {
     std::lock_guard guard(s.heldLock);
     s.held = delivered;
@@ -241,6 +278,8 @@ GstFlowReturn FrameFailed_Streaming(GstVideoFilter* filter, const char* why) noe
 // finished, or a setter waiting for it (SetCallback) would never return.
 GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* frame) noexcept {
   GrabberState& s = ReceiveState(filter);
+  s.lastFrameNs.store(std::chrono::steady_clock::now().time_since_epoch().count(),
+                      std::memory_order_relaxed);
   GrabberCallback callback;
   void* userData;
   bool keepLast;
@@ -270,6 +309,15 @@ GstFlowReturn TransformFrameIp_Streaming(GstVideoFilter* filter, GstVideoFrame* 
   // Under the lock, so that nothing of this frame follows the unlock that Finalize pairs with.
   s.frameFinished.notify_all();
   return result;
+}
+
+// Streaming thread, for a source that lends its buffers: the frame goes on as a copy in memory
+// of our own, and that copy is the frame the application sees and may hold.
+GstFlowReturn TransformFrame_Streaming(GstVideoFilter* filter, GstVideoFrame* in,
+                                       GstVideoFrame* out) noexcept {
+  if (!gst_video_frame_copy(out, in))
+    return FrameFailed_Streaming(filter, "the frame could not be copied");
+  return TransformFrameIp_Streaming(filter, out);
 }
 
 // After a setting changed, waits until the frame that may have read the old one is done:
@@ -317,6 +365,7 @@ void stillwick_grabber_class_init(StillwickGrabberClass* klass) {
   auto* transformClass = GST_BASE_TRANSFORM_CLASS(klass);
   transformClass->transform_caps = TransformCaps;
   transformClass->propose_allocation = ProposeAllocation_Streaming;
+  transformClass->start = Start;
   transformClass->stop = Stop;
   transformClass->passthrough_on_same_caps = TRUE;
   transformClass->transform_ip_on_passthrough = TRUE;
@@ -324,6 +373,7 @@ void stillwick_grabber_class_init(StillwickGrabberClass* klass) {
   auto* filterClass = GST_VIDEO_FILTER_CLASS(klass);
   filterClass->set_info = SetInfo_Streaming;
   filterClass->transform_frame_ip = TransformFrameIp_Streaming;
+  filterClass->transform_frame = TransformFrame_Streaming;
 }
 
 }  // namespace
@@ -382,6 +432,37 @@ VideoFrame GrabberElement::HeldFrame() const noexcept {
   GrabberState& s = StateOf(element_.get());
   std::lock_guard guard(s.heldLock);
   return s.held;
+}
+
+void SetGrabberCopiesFrames(GstElement* element, bool copy) noexcept {
+  g_return_if_fail(IsGrabber(element));
+  GrabberState& s = StateOf(element);
+  std::lock_guard guard(s.lock);
+  s.copyFrames = copy;
+}
+
+std::optional<FrameArrivals> GrabberFrameArrivals(GstElement* pipeline) {
+  for (const auto& element : Elements(pipeline)) {
+    if (!IsGrabber(element.get()))
+      continue;
+    GrabberState& s = StateOf(element.get());
+    FrameArrivals arrivals;
+    if (const std::int64_t last = s.lastFrameNs.load(std::memory_order_relaxed)) {
+      arrivals.last = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(last));
+    }
+    std::lock_guard guard(s.lock);
+    if (s.connected) {
+      arrivals.fpsN = s.connection.fpsN;
+      arrivals.fpsD = s.connection.fpsD;
+    }
+    return arrivals;
+  }
+  return std::nullopt;
+}
+
+std::uint64_t GrabberElement::StreamRun() const noexcept {
+  g_return_val_if_fail(IsGrabber(element_.get()), 0);
+  return StateOf(element_.get()).run.load();
 }
 
 bool GrabberElement::Connected(GrabberConnection& connection) const noexcept {

@@ -1,6 +1,7 @@
 #pragma once
 // The sample grabber element: a pass-through video filter that never changes a frame and hands
-// every frame to a callback on the streaming thread. It is set to the pixel format of the
+// every frame to a callback on the streaming thread (or a copying one, for a source that only
+// lends its buffers: SetGrabberCopiesFrames). It is set to the pixel format of the
 // pictures its frames become (24- or 32-bit RGB); it accepts every raw format that can be
 // converted to it, since a frame is converted only when its pixels are asked for (VideoFrame),
 // never here. It can keep the last frame, and it reports the picture format it was linked for.
@@ -12,7 +13,9 @@
 
 #include <gst/gst.h>
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "platform/media/GstRef.h"
 #include "platform/media/VideoFrame.h"
@@ -31,6 +34,7 @@ struct GrabberFrame {
   const uint8_t* data = nullptr;
   int32_t length = 0;
   const VideoFrame* frame = nullptr;
+  std::uint64_t run = 0;  // the stream the frame belongs to (GrabberElement::StreamRun)
 };
 
 // The grabber's callback, one of the doors from GStreamer's threads: runs on the streaming
@@ -42,6 +46,8 @@ using GrabberCallback = void (*)(void* userData, const GrabberFrame& frame) noex
 struct GrabberConnection {
   GrabberFormat format = GrabberFormat::None;
   GstVideoFormat delivered = GST_VIDEO_FORMAT_UNKNOWN;
+  // The frames arrive as pictures already: in the picture format, with DIB rows.
+  bool deliveredAsPicture = false;
   int32_t width = 0;
   int32_t height = 0;
   int32_t stride = 0;
@@ -53,6 +59,23 @@ struct GrabberConnection {
 
 // Whether `element` is a grabber.
 bool IsGrabber(GstElement* element) noexcept;
+
+// Makes the grabber `element` pass each frame on as a copy in memory of its own (recycled, a
+// memcpy a frame) instead of passing it through: for a source that only lends its buffers.
+// pipewiresrc's frames lie in PipeWire's memory, which PipeWire takes back when the stream's
+// buffers go (an unplug, a stop), and a frame the display or the preview holds would then
+// point at nothing. Set it before the stream starts.
+void SetGrabberCopiesFrames(GstElement* element, bool copy) noexcept;
+
+// When the grabber among `pipeline`'s own children last saw a frame enter (stamped on the
+// streaming thread as each arrives, whoever takes it), and the frame rate it was linked for:
+// what a watch on a source that goes quiet reads. Nothing when the pipeline holds no grabber.
+struct FrameArrivals {
+  std::optional<std::chrono::steady_clock::time_point> last;
+  int32_t fpsN = 0;  // 0 while unlinked or when the rate is variable
+  int32_t fpsD = 1;
+};
+std::optional<FrameArrivals> GrabberFrameArrivals(GstElement* pipeline);
 
 // How many frames the application may hold on to at once, which the grabber asks its source to
 // have buffers for on top of its own needs.
@@ -78,12 +101,17 @@ class GrabberElement {
   // callback itself, which does not wait for itself. Must not be called while holding a lock
   // that the callback takes.
   void SetCallback(GrabberCallback callback, void* userData) noexcept;
-  // Keeps (or stops keeping and drops) the last frame: a reference, not a copy.
+  // Keeps (or stops keeping and drops) the last frame: a reference, not a copy. The kept frame
+  // is dropped when the element stops (PAUSED to READY), so it never outlives the stream.
   void SetBufferSamples(bool keep) noexcept;
   // The kept frame; empty when none is kept. Any thread.
   VideoFrame HeldFrame() const noexcept;
   // The format negotiated on the grabber's pads; false while it has none. Any thread.
   bool Connected(GrabberConnection& connection) const noexcept;
+  // The run of the stream through the element: every start (READY to PAUSED) of any grabber
+  // takes a number of its own, so a run is never mistaken for an earlier one, of this grabber
+  // or another. 0 before the first start. Any thread.
+  std::uint64_t StreamRun() const noexcept;
 
  private:
   GstRef<GstElement> element_;

@@ -3,6 +3,7 @@
 #include <gst/base/gstbasesrc.h>
 
 #include "platform/media/GstRef.h"
+#include "platform/media/Pipeline.h"
 #include "platform/runtime/Error.h"
 
 namespace platform {
@@ -26,20 +27,13 @@ GstRef<GstElement> TopLevelChild(GstObject* object, GstElement* pipeline) {
   return {};
 }
 
-bool IsSourceElement(GstElement* element) {
-  if (GST_OBJECT_FLAG_IS_SET(element, GST_ELEMENT_FLAG_SOURCE))
-    return true;
-  GST_OBJECT_LOCK(element);
-  const bool source = element->numsinkpads == 0 && element->numsrcpads > 0;
-  GST_OBJECT_UNLOCK(element);
-  return source;
-}
+constexpr char kNoFramesField[] = "no-frames";
 
-bool MarkedDeviceLost(GstMessage* message) {
+bool Marked(GstMessage* message, const char* field) {
   const GstStructure* details = nullptr;
   gst_message_parse_error_details(message, &details);
-  gboolean lost = FALSE;
-  return details && gst_structure_get_boolean(details, "device-lost", &lost) && lost;
+  gboolean set = FALSE;
+  return details && gst_structure_get_boolean(details, field, &set) && set;
 }
 
 bool HasLiveSource(GstElement* pipeline) {
@@ -57,7 +51,9 @@ bool HasLiveSource(GstElement* pipeline) {
 
 // What an ERROR says about the video device.
 StreamFailure Diagnose(GstMessage* message, GstElement* pipeline, const GError* error) {
-  if (MarkedDeviceLost(message))
+  if (Marked(message, kNoFramesField))
+    return StreamFailure::NoFrames;
+  if (Marked(message, "device-lost"))
     return StreamFailure::DeviceLost;
   if (!error || error->domain != GST_RESOURCE_ERROR)
     return StreamFailure::Other;
@@ -102,7 +98,10 @@ GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline) {
       event.source = GST_MESSAGE_SRC(message) ? GST_MESSAGE_SRC_NAME(message) : "(unknown)";
       event.detail = debug ? FormatMessage("%s (%s)", text, debug.get()) : text;
       event.failure = Diagnose(message, pipeline, error.get());
-      event.code = event.failure == StreamFailure::DeviceLost ? EC_DEVICE_LOST : EC_ERRORABORT;
+      event.code =
+          event.failure == StreamFailure::DeviceLost || event.failure == StreamFailure::NoFrames
+              ? EC_DEVICE_LOST
+              : EC_ERRORABORT;
       break;
     }
     case GST_MESSAGE_STATE_CHANGED:
@@ -115,6 +114,23 @@ GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline) {
       break;
   }
   return event;
+}
+
+GstRef<GstMessage> SilentSourceMessage(GstElement* pipeline, const std::string& nodeInUse) {
+  GstRef<GstElement> source = SourceElement(pipeline);
+  GstObject* from = source ? GST_OBJECT(source.get()) : GST_OBJECT(pipeline);
+  if (!nodeInUse.empty()) {
+    // What v4l2src says when another program holds the camera.
+    GErrorPtr error(g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_BUSY, "Device '%s' is busy",
+                                nodeInUse.c_str()));
+    return GstRef<GstMessage>::Adopt(gst_message_new_error(
+        from, error.get(), "no frames came; another program holds the device's stream"));
+  }
+  GErrorPtr error(g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
+                                      "No frames came from the video device"));
+  return GstRef<GstMessage>::Adopt(gst_message_new_error_with_details(
+      from, error.get(), "the source went quiet without an error or end of stream",
+      gst_structure_new("details", kNoFramesField, G_TYPE_BOOLEAN, TRUE, nullptr)));
 }
 
 }  // namespace platform

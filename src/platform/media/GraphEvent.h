@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/media/GstRef.h"
+
 // Graph event codes, as IGraphListener::GraphEventReceived and OnDSEvent receive them. param1 is
 // the GstMessage* the event came from (borrowed, valid only during the call); param2 is 0.
 inline constexpr int EC_COMPLETE = 0x01;              // end of stream (of a live one: device gone)
@@ -26,6 +28,7 @@ enum class StreamFailure {
   DeviceUnopenable,  // could not be opened otherwise (permissions, a failing open)
   DeviceLost,        // went away while streaming
   StreamEnded,       // a live stream ended, which a camera never does on its own
+  NoFrames,          // a playing stream went quiet without a word: no frames came
   Other,             // any other error
 };
 
@@ -50,6 +53,13 @@ struct GraphEvent {
 // - a device that was lost: an error marked so by the source (a boolean "device-lost" in the
 //   error details) or a resource read error; and end of stream from a pipeline with a live
 //   source, since a camera never ends on its own.
+// - a source gone quiet: the error SilentSourceMessage makes (no-frames in its details).
 GraphEvent ClassifyMessage(GstMessage* message, GstElement* pipeline);
+
+// The ERROR that stands for a playing source that sends no frames and says nothing of it (a
+// camera unplugged behind PipeWire, a stuck start), from the pipeline's source element (the
+// pipeline when it has none): that its device is busy when `nodeInUse` names the device node
+// another program holds, else that no frames came.
+GstRef<GstMessage> SilentSourceMessage(GstElement* pipeline, const std::string& nodeInUse);
 
 }  // namespace platform

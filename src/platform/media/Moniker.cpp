@@ -21,8 +21,17 @@ constexpr char kApi[] = "device.api";
 constexpr char kSerial[] = "device.serial";
 constexpr char kBusPath[] = "device.bus_path";
 constexpr char kPath[] = "device.path";
-// The V4L2 node behind a camera that another provider (PipeWire) lists.
+// A PipeWire node's own name (WirePlumber derives it from the device's bus, so it tells two
+// cameras of one model apart and outlives the session), and the V4L2 node and card name of a
+// camera that PipeWire lists.
+constexpr char kNodeName[] = "node.name";
 constexpr char kV4l2Path[] = "api.v4l2.path";
+constexpr char kCard[] = "api.v4l2.cap.card";
+
+GQuark BoundDeviceQuark() {
+  static const GQuark quark = g_quark_from_static_string("stillwick-bound-device");
+  return quark;
+}
 
 // Properties an element gets per instance or from its bin, not from the device.
 bool IsInstanceProperty(const char* name) {
@@ -120,7 +129,7 @@ std::unique_ptr<Moniker> Moniker::FromDevice(GstDevice* device, const std::strin
   GCharPtr name(gst_device_get_display_name(device));
   gst_structure_set(s.get(), kCategory, G_TYPE_STRING, category.c_str(), kDisplayName,
                     G_TYPE_STRING, name ? name.get() : "", nullptr);
-  for (const char* hint : {kApi, kSerial, kBusPath, kPath, kV4l2Path}) {
+  for (const char* hint : {kApi, kSerial, kBusPath, kPath, kNodeName, kV4l2Path, kCard}) {
     const std::string value = HintOf(device, hint);
     if (!value.empty())
       gst_structure_set(s.get(), hint, G_TYPE_STRING, value.c_str(), nullptr);
@@ -193,20 +202,30 @@ GstRef<GstDevice> Moniker::FindDevice() const {
     candidates.push_back(&record);
   }
 
-  auto valueOf = [](const DeviceRecord& record, const char* key) {
-    return std::strcmp(key, kDisplayName) == 0 ? record.displayName
-                                               : HintOf(record.device.get(), key);
+  // A V4L2 node is the same whoever lists it: the V4L2 provider as device.path, PipeWire as
+  // api.v4l2.path; and the V4L2 provider's name for a camera is its card name.
+  auto nodeOf = [](GstDevice* device) {
+    const std::string path = DeviceProperty(device, kPath);
+    return path.empty() ? DeviceProperty(device, kV4l2Path) : path;
+  };
+  auto matches = [&](const DeviceRecord& record, const char* key, const std::string& stored) {
+    if (std::strcmp(key, kDisplayName) == 0)
+      return record.displayName == stored || record.v4l2Name == stored;
+    if (std::strcmp(key, kPath) == 0)
+      return nodeOf(record.device.get()) == stored;
+    return HintOf(record.device.get(), key) == stored;
   };
   bool matched = false;
-  for (const char* key : {kSerial, kBusPath, kPath, kDisplayName}) {
+  for (const char* key : {kSerial, kBusPath, kNodeName, kPath, kDisplayName}) {
     if (matched && candidates.size() == 1)
       break;
-    const std::string stored = Field(key);
+    const std::string stored =
+        std::strcmp(key, kPath) == 0 && Field(kPath).empty() ? Field(kV4l2Path) : Field(key);
     if (stored.empty())
       continue;
     std::vector<const DeviceRecord*> narrowed;
     std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(narrowed),
-                 [&](const DeviceRecord* record) { return valueOf(*record, key) == stored; });
+                 [&](const DeviceRecord* record) { return matches(*record, key, stored); });
     if (narrowed.empty())
       continue;
     candidates = std::move(narrowed);
@@ -226,8 +245,14 @@ GstRef<GstDevice> Moniker::FindDevice() const {
 }
 
 GstRef<GstElement> Moniker::BindToObject() const {
-  if (const GstRef<GstDevice> device = FindDevice())
-    return GstRef<GstElement>::Adopt(gst_device_create_element(device.get(), nullptr));
+  if (const GstRef<GstDevice> device = FindDevice()) {
+    auto element = GstRef<GstElement>::Adopt(gst_device_create_element(device.get(), nullptr));
+    if (element) {
+      g_object_set_qdata_full(G_OBJECT(element.get()), BoundDeviceQuark(),
+                              gst_object_ref(device.get()), gst_object_unref);
+    }
+    return element;
+  }
   const std::string factory = Factory();
   if (factory.empty())
     return {};
@@ -235,6 +260,12 @@ GstRef<GstElement> Moniker::BindToObject() const {
   if (element)
     ApplySettings(structure_.get(), element.get());
   return element;
+}
+
+GstDevice* BoundDevice(GstElement* element) noexcept {
+  return element
+             ? static_cast<GstDevice*>(g_object_get_qdata(G_OBJECT(element), BoundDeviceQuark()))
+             : nullptr;
 }
 
 }  // namespace platform

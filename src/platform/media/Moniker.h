@@ -4,6 +4,7 @@
 //   device-moniker, category=Video/Source, factory=v4l2src, display-name="USB Camera",
 //   device.api=v4l2, device.serial=..., device.bus_path=..., device.path=/dev/video0,
 //   property.device="/dev/video0";
+// or, for a camera PipeWire lists, node.name, api.v4l2.path and api.v4l2.cap.card besides.
 // The "property." fields are the element's settings that differ from its defaults, each as
 // gst_value_serialize text (so enum and flag values need no registered type to load). The
 // identity hints come from the device's own properties. Main thread only.
@@ -47,10 +48,13 @@ class Moniker {
   GstRef<GstDevice> FindDevice() const;
   // The device's source element, or null. The device is looked up again through a fresh
   // enumeration (device node numbers change on replug; serials and bus paths do not): by serial,
-  // then bus path, then path, then display name, each step narrowing the candidates left by the
-  // one before; a device whose serial differs from a stored serial is never taken. When no
-  // device matches, the element is made from the stored factory with the stored settings (null
-  // when the factory does not exist).
+  // then bus path, then PipeWire node name, then V4L2 node path (whichever provider lists it),
+  // then display name (or the V4L2 card name), each step narrowing the candidates left by the
+  // one before; a device whose serial differs from a stored serial is never taken, and the
+  // ids a PipeWire session gives its nodes are never matched on (they change every session).
+  // The element made from a device keeps it (BoundDevice). When no device matches, the element
+  // is made from the stored factory with the stored settings (null when the factory does not
+  // exist).
   GstRef<GstElement> BindToObject() const;
 
  private:
@@ -59,5 +63,9 @@ class Moniker {
 
   GstStructurePtr structure_;
 };
+
+// The device an element from BindToObject was made from (borrowed; the element holds it), or
+// null for an element made otherwise.
+GstDevice* BoundDevice(GstElement* element) noexcept;
 
 }  // namespace platform

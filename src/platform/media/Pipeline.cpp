@@ -82,6 +82,23 @@ std::vector<GstRef<GstElement>> Elements(GstElement* pipeline) {
   return Collect<GstElement>(gst_bin_iterate_elements(GST_BIN(pipeline)));
 }
 
+bool IsSourceElement(GstElement* element) {
+  if (GST_OBJECT_FLAG_IS_SET(element, GST_ELEMENT_FLAG_SOURCE))
+    return true;
+  GST_OBJECT_LOCK(element);
+  const bool source = element->numsinkpads == 0 && element->numsrcpads > 0;
+  GST_OBJECT_UNLOCK(element);
+  return source;
+}
+
+GstRef<GstElement> SourceElement(GstElement* pipeline) {
+  for (auto& element : Elements(pipeline)) {
+    if (IsSourceElement(element.get()))
+      return std::move(element);
+  }
+  return {};
+}
+
 std::vector<GstRef<GstPad>> Pads(GstElement* element) {
   if (!element)
     return {};

@@ -32,6 +32,11 @@ bool RemoveElement(GstElement* pipeline, GstElement* element);
 
 // The pipeline's own children (not those of nested bins).
 std::vector<GstRef<GstElement>> Elements(GstElement* pipeline);
+// Whether `element` makes a stream rather than taking one: flagged as a source, or with source
+// pads and no sink pads.
+bool IsSourceElement(GstElement* element);
+// The pipeline's first own child that is a source element, or null.
+GstRef<GstElement> SourceElement(GstElement* pipeline);
 std::vector<GstRef<GstPad>> Pads(GstElement* element);
 // The element's always-present pad of that name, or null.
 GstRef<GstPad> StaticPad(GstElement* element, const char* name);

@@ -1,7 +1,11 @@
 #include "platform/media/PreviewStreamBuilder.h"
 
+#include <string_view>
+
 #include "platform/media/CaptureMode.h"
+#include "platform/media/GrabberElement.h"
 #include "platform/media/GstRef.h"
+#include "platform/media/Moniker.h"
 #include "platform/media/Pipeline.h"
 
 namespace platform {
@@ -54,9 +58,14 @@ GstElement* InsertDecoder(GstElement* pipeline, GstCaps* caps) {
 }
 
 // The source, held to the mode the graph captures in when it offers modes (a capsfilter after
-// it); the source itself when it names none.
+// it); the source itself when it names none. An element that offers anything until it streams
+// (pipewiresrc) is held to the modes of the device it was made from.
 GstElement* HoldToMode(GstElement* pipeline, GstElement* source, const std::string& wantedMode) {
   auto offered = OutputCaps(source);
+  if (offered && gst_caps_is_any(offered.get())) {
+    if (GstDevice* device = BoundDevice(source))
+      offered = GstRef<GstCaps>::Adopt(gst_device_get_caps(device));
+  }
   auto mode = ChooseCaptureMode(offered.get(), wantedMode);
   if (!mode)
     return source;
@@ -104,6 +113,13 @@ bool RenderPreviewStream(GstElement* pipeline, GstElement* source, GstElement* i
                          GstElement* sink, const std::string& wantedMode) {
   if (!pipeline || !source || !sink)
     return false;
+  // pipewiresrc's frames lie in memory PipeWire lends and takes back when the stream's buffers
+  // go, also on an unplug; whatever the program holds on to must be a copy.
+  if (IsGrabber(intermediate)) {
+    GstElementFactory* factory = gst_element_get_factory(source);
+    SetGrabberCopiesFrames(intermediate,
+                           factory && std::string_view(GST_OBJECT_NAME(factory)) == "pipewiresrc");
+  }
   // A device's element offers every format it might have until it is opened; opened (READY),
   // it offers what the device really delivers, which is what the links must be checked against.
   if (ReportedState(source) == ElementState::Null)

@@ -40,13 +40,36 @@ class RendererHandoff {
     return GST_FLOW_OK;
   }
 
+  // Main thread: the graph is about to stop. The surface keeps its frame as a copy of its own,
+  // and the frames still coming are dropped until the sink starts again, so that none of the
+  // source's buffers is out when the source stops.
+  void LetGo() {
+    refusing_.store(true, std::memory_order_release);
+    DropNewest();
+    if (surface_)
+      surface_->OwnFrame();
+  }
+  // The state changes of the sink, on the thread that makes them: it starts (READY to PAUSED),
+  // and frames are shown again; it has stopped (PAUSED to READY), and no frame comes any more:
+  // the one waiting goes, and the surface is to keep its own as a copy.
+  void Started() noexcept { refusing_.store(false, std::memory_order_release); }
+  void Stopped() noexcept {
+    HappensAfter(this);
+    DropNewest();
+    stopped_.store(true, std::memory_order_release);
+    wakeup_.Request();
+    HappensBefore(this);
+  }
+
  private:
   // Streaming thread. Takes over `sample` (transfer full). A frame the main thread has not
   // taken yet is replaced, so frames never pile up; the wake-up already pending takes the
   // newer one.
   void Put_Streaming(GstSample* sample) noexcept {
     HappensAfter(this);
-    if (sample) {
+    if (sample && refusing_.load(std::memory_order_acquire)) {
+      gst_sample_unref(sample);
+    } else if (sample) {
       if (GstSample* replaced = newest_.exchange(sample, std::memory_order_acq_rel))
         gst_sample_unref(replaced);
       wakeup_.Request();
@@ -54,17 +77,88 @@ class RendererHandoff {
     HappensBefore(this);
   }
 
+  void DropNewest() noexcept {
+    if (GstSample* left = newest_.exchange(nullptr, std::memory_order_acq_rel))
+      gst_sample_unref(left);
+  }
+
   // Main thread: shows the newest frame, if one is waiting.
   void TakeNewest() {
     auto sample = GstRef<GstSample>::Adopt(newest_.exchange(nullptr, std::memory_order_acq_rel));
-    if (sample && surface_)
+    if (sample && surface_ && !refusing_.load(std::memory_order_acquire))
       surface_->ShowSample(sample);
+    if (stopped_.exchange(false, std::memory_order_acq_rel) && surface_)
+      surface_->OwnFrame();
   }
 
   std::atomic<GstSample*> newest_{nullptr};  // put by the streaming thread, taken by the main
+  std::atomic<bool> refusing_{false};        // set by LetGo, cleared when the sink starts
+  std::atomic<bool> stopped_{false};         // set when the sink stops, taken by the main
   QPointer<VideoRendererSurface> surface_;   // main thread only; null once the surface is gone
   CoalescingWakeup wakeup_;
 };
+
+}  // namespace platform
+
+namespace {
+
+// An appsink that tells the renderer's hand-off when it starts and stops, and that lets go of the
+// last frame it handed out as it stops: appsink (1.22) keeps that frame in the sample it reuses
+// for every pull until it is started again. Held past the source's stop, it would keep the
+// source's buffer pool, and the device, open.
+struct StillwickRendererSink {
+  GstAppSink parent;
+  platform::RendererHandoff* handoff;  // guarded by the object lock; null once the owner is gone
+};
+
+struct StillwickRendererSinkClass {
+  GstAppSinkClass parent_class;
+};
+
+G_DEFINE_TYPE(StillwickRendererSink, stillwick_renderer_sink, GST_TYPE_APP_SINK)
+
+// Runs on whichever thread changes the sink's state.
+GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition) noexcept {
+  auto* self = reinterpret_cast<StillwickRendererSink*>(element);
+  auto tell = [self](void (platform::RendererHandoff::*what)()) {
+    GST_OBJECT_LOCK(self);
+    if (self->handoff)
+      (self->handoff->*what)();
+    GST_OBJECT_UNLOCK(self);
+  };
+  if (transition == GST_STATE_CHANGE_READY_TO_PAUSED)
+    tell(&platform::RendererHandoff::Started);
+  const GstStateChangeReturn result =
+      GST_ELEMENT_CLASS(stillwick_renderer_sink_parent_class)->change_state(element, transition);
+  if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
+    tell(&platform::RendererHandoff::Stopped);
+    // Nothing streams now. Only appsink's start empties the kept sample; stopping it again
+    // leaves it as stopped as it was.
+    GstBaseSinkClass* sinkClass = GST_BASE_SINK_CLASS(stillwick_renderer_sink_parent_class);
+    sinkClass->start(GST_BASE_SINK(element));
+    sinkClass->stop(GST_BASE_SINK(element));
+  }
+  return result;
+}
+
+void stillwick_renderer_sink_init(StillwickRendererSink* self) {
+  self->handoff = nullptr;
+}
+
+void stillwick_renderer_sink_class_init(StillwickRendererSinkClass* klass) {
+  GST_ELEMENT_CLASS(klass)->change_state = ChangeState;
+}
+
+void SetHandoff(GstElement* element, platform::RendererHandoff* handoff) {
+  auto* self = reinterpret_cast<StillwickRendererSink*>(element);
+  GST_OBJECT_LOCK(self);
+  self->handoff = handoff;
+  GST_OBJECT_UNLOCK(self);
+}
+
+}  // namespace
+
+namespace platform {
 
 void RendererVideoWindow::PutOwner(QWidget* owner) {
   if (surface_)
@@ -92,7 +186,8 @@ void RendererVideoWindow::PutVisible(bool visible) {
 }
 
 RendererElement::RendererElement()
-    : element_(GstRef<GstElement>::Adopt(GST_ELEMENT(g_object_new(GST_TYPE_APP_SINK, nullptr)))),
+    : element_(GstRef<GstElement>::Adopt(
+          GST_ELEMENT(g_object_new(stillwick_renderer_sink_get_type(), nullptr)))),
       surface_(std::make_unique<VideoRendererSurface>()),
       handoff_(std::make_unique<RendererHandoff>(surface_.get())),
       videoWindow_(surface_.get()) {
@@ -114,18 +209,24 @@ RendererElement::RendererElement()
   callbacks.new_preroll = &RendererHandoff::NewPreroll_Streaming;
   callbacks.new_sample = &RendererHandoff::NewSample_Streaming;
   gst_app_sink_set_callbacks(sink, &callbacks, handoff_.get(), nullptr);
+  SetHandoff(element_.get(), handoff_.get());
 }
 
 RendererElement::~RendererElement() {
   AssertMainThread();
   Stop();
   // Whoever else still holds the element can no longer reach the hand-off.
+  SetHandoff(element_.get(), nullptr);
   GstAppSinkCallbacks none{};
   gst_app_sink_set_callbacks(GST_APP_SINK(element_.get()), &none, nullptr, nullptr);
 }
 
 void RendererElement::Stop() {
   StopElement(element_.get());
+}
+
+void RendererElement::LetGoOfFrames() {
+  handoff_->LetGo();
 }
 
 bool RendererElement::HasConnectedPad() const {

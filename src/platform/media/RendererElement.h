@@ -63,6 +63,10 @@ class RendererElement {
   bool HasConnectedPad() const;
   // Takes the element to NULL: streaming into it ends before this returns.
   void Stop();
+  // The graph is about to stop: the window keeps its frame as a copy of its own and shows no
+  // frame until the element runs again, so that none of the source's buffers is held here when
+  // the source stops. (When the element stops it lets go of its frames in any case.)
+  void LetGoOfFrames();
   // Unlinks every pad of the element from its peer.
   void DisconnectPads();
 

@@ -150,6 +150,20 @@ void VideoFrame::Reset() noexcept {
   serial_ = 0;
 }
 
+VideoFrame VideoFrame::OwnCopy() const noexcept {
+  VideoFrame copy;
+  if (!buffer_)
+    return copy;
+  // Memory of a driver's or another custom allocator is copied into system memory; the video
+  // meta, which says where the planes lie, comes along.
+  copy.buffer_ = GstRef<GstBuffer>::Adopt(gst_buffer_copy_deep(buffer_.get()));
+  if (!copy.buffer_)
+    return {};
+  copy.info_ = info_;
+  copy.serial_ = serial_;
+  return copy;
+}
+
 GstRef<GstCaps> ConvertibleVideoCaps() {
   std::string formats;
   for (GstVideoFormat format : ConvertibleFormats()) {

@@ -33,6 +33,10 @@ class VideoFrame {
   int Width() const noexcept { return GST_VIDEO_INFO_WIDTH(&info_); }
   int Height() const noexcept { return GST_VIDEO_INFO_HEIGHT(&info_); }
   void Reset() noexcept;
+  // The same picture (and serial) in memory of its own: holding it keeps no buffer of the
+  // source's pool, and so neither the pool nor the device behind it, alive. Empty when this
+  // frame is, or when its memory cannot be read.
+  VideoFrame OwnCopy() const noexcept;
 
  private:
   GstRef<GstBuffer> buffer_;

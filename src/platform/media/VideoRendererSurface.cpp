@@ -52,9 +52,20 @@ void VideoRendererSurface::ShowSample(const GstRef<GstSample>& sample) {
     return;
   const bool first = !frame_;
   frame_ = std::move(frame);
+  frameOwn_ = false;
   if (first)
     ApplyVisibility();
   update();
+}
+
+void VideoRendererSurface::OwnFrame() {
+  if (frameOwn_)
+    return;
+  // A frame that cannot be copied stays: the picture is not lost.
+  if (VideoFrame own = frame_.OwnCopy()) {
+    frame_ = std::move(own);
+    frameOwn_ = true;
+  }
 }
 
 void VideoRendererSurface::Reparent(QWidget* owner) {

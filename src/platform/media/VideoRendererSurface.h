@@ -37,6 +37,9 @@ class VideoRendererSurface : public QWidget {
   bool HasFrame() const noexcept { return static_cast<bool>(frame_); }
   // The frame shown (empty before the first).
   const VideoFrame& Frame() const noexcept { return frame_; }
+  // The stream stops: the frame shown becomes a copy of the surface's own (drawn the same), so
+  // no buffer of the source's stays held for repaints.
+  void OwnFrame();
 
   // Makes the surface a child of `owner` (null: a window of its own), keeping its visibility.
   void Reparent(QWidget* owner);
@@ -57,6 +60,7 @@ class VideoRendererSurface : public QWidget {
   void ForwardToDrain(QEvent* event);
 
   VideoFrame frame_;
+  bool frameOwn_ = false;  // frame_ is a copy of our own
   FrameScaler scaler_;
   Visibility visibility_ = Visibility::Automatic;
   QPointer<QWidget> drain_;

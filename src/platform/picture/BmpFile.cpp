@@ -29,6 +29,63 @@ struct BITMAPFILEHEADER {
 #pragma pack(pop)
 static_assert(sizeof(BITMAPFILEHEADER) == 14);
 
+// The pixels straight from the Dib: bottom row first, adjacent rows merged, so a bottom-up Dib
+// is one piece and a top-down one a piece per row, without a copy.
+int WriteRows(platform::AtomicReplace& file, std::vector<uint8_t>& head, const Dib& dib) {
+  const size_t height = static_cast<size_t>(dib.Height());
+  std::vector<iovec> parts;
+  parts.reserve(height + 1);
+  parts.push_back({head.data(), head.size()});
+  bool first = true;
+  for (size_t row = height; row-- > 0;) {
+    auto* line = const_cast<uint8_t*>(dib.ScanLine(static_cast<int>(row)));
+    iovec& last = parts.back();
+    if (!first && static_cast<uint8_t*>(last.iov_base) + last.iov_len == line) {
+      last.iov_len += dib.Stride();
+    } else {
+      parts.push_back({line, dib.Stride()});
+    }
+    first = false;
+  }
+  return file.Write(parts);
+}
+
+// 32 bits a pixel: the bits no mask uses (the fourth byte of BI_RGB) are written as 0, whatever
+// the Dib holds there (a painter's opaque alpha, a device's padding), since decoders that take
+// them for alpha show the picture transparent. Through a buffer, some rows at a time.
+int WriteMasked(platform::AtomicReplace& file, const std::vector<uint8_t>& head, const Dib& dib) {
+  uint32_t used = 0x00FFFFFF;
+  const auto& masks = dib.ColorInfo();
+  if (dib.Header().biCompression == BI_BITFIELDS && masks.size() >= 12) {
+    used = 0;
+    for (size_t k = 0; k < 3; ++k) {
+      uint32_t mask = 0;
+      std::memcpy(&mask, masks.data() + 4 * k, sizeof mask);
+      used |= mask;
+    }
+  }
+  if (const int error =
+          file.Write(std::string_view(reinterpret_cast<const char*>(head.data()), head.size())))
+    return error;
+  const size_t stride = dib.Stride();
+  const size_t rowsAtOnce = std::max<size_t>(1, (size_t{1} << 20) / stride);
+  std::vector<uint32_t> buffer(rowsAtOnce * stride / 4);
+  for (int row = dib.Height(); row > 0;) {
+    const int rows = static_cast<int>(std::min<size_t>(rowsAtOnce, static_cast<size_t>(row)));
+    uint32_t* out = buffer.data();
+    for (int k = 0; k < rows; ++k, out += stride / 4) {
+      std::memcpy(out, dib.ScanLine(--row), stride);
+      for (size_t x = 0; x < stride / 4; ++x)
+        out[x] &= used;
+    }
+    const size_t bytes = static_cast<size_t>(rows) * stride;
+    if (const int error =
+            file.Write(std::string_view(reinterpret_cast<const char*>(buffer.data()), bytes)))
+      return error;
+  }
+  return 0;
+}
+
 }  // namespace
 
 namespace platform {
@@ -47,7 +104,6 @@ void WriteBmpFile(const std::string& fileName, const Dib& dib) {
   if (!dib.Bits())
     RaiseCannotCreate(fileName, EINVAL);
   const auto& colorInfo = dib.ColorInfo();
-  const size_t height = static_cast<size_t>(dib.Height());
   const size_t imageSize = dib.ImageSize();
   const size_t offset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + colorInfo.size();
   if (offset + imageSize > UINT32_MAX) {
@@ -68,27 +124,10 @@ void WriteBmpFile(const std::string& fileName, const Dib& dib) {
   std::copy(colorInfo.begin(), colorInfo.end(),
             head.begin() + sizeof fileHeader + sizeof infoHeader);
 
-  // The pixels go straight from the Dib: bottom row first, adjacent rows merged, so a
-  // bottom-up Dib is one piece and a top-down one a piece per row, without a copy.
-  std::vector<iovec> parts;
-  parts.reserve(height + 1);
-  parts.push_back({head.data(), head.size()});
-  bool first = true;
-  for (size_t row = height; row-- > 0;) {
-    auto* line = const_cast<uint8_t*>(dib.ScanLine(static_cast<int>(row)));
-    iovec& last = parts.back();
-    if (!first && static_cast<uint8_t*>(last.iov_base) + last.iov_len == line) {
-      last.iov_len += dib.Stride();
-    } else {
-      parts.push_back({line, dib.Stride()});
-    }
-    first = false;
-  }
-
   AtomicReplace file;
   int error = file.Begin(fileName, {});
   if (error == 0)
-    error = file.Write(parts);
+    error = dib.BitCount() == 32 ? WriteMasked(file, head, dib) : WriteRows(file, head, dib);
   if (error == 0)
     error = file.Commit();
   if (error != 0)

@@ -10,6 +10,7 @@ struct Dib::FrameSlot {
   platform::VideoFrame frame;
   std::mutex lock;  // one computation at a time; guards frame's pixels being computed
   std::atomic<bool> computed{false};
+  bool own = false;  // frame is a copy of our own, not the source's buffer; guarded by lock
 };
 
 namespace {
@@ -101,6 +102,7 @@ void Dib::AttachFrame(const platform::VideoFrame& frame) {
   if (!frame_)
     return;
   frame_->frame = frame;
+  frame_->own = false;
   frame_->computed.store(false, std::memory_order_relaxed);
 }
 
@@ -108,7 +110,27 @@ void Dib::DetachFrame() noexcept {
   if (!frame_)
     return;
   frame_->frame.Reset();
+  frame_->own = false;
   frame_->computed.store(false, std::memory_order_relaxed);
+}
+
+bool Dib::OwnFrame() noexcept {
+  if (!frame_)
+    return true;
+  try {
+    // Not while a save computes the pixels from the frame.
+    std::lock_guard guard(frame_->lock);
+    if (frame_->own || !frame_->frame)
+      return true;
+    platform::VideoFrame copy = frame_->frame.OwnCopy();
+    if (!copy)
+      return false;
+    frame_->frame = std::move(copy);
+    frame_->own = true;
+    return true;
+  } catch (...) {
+    return false;  // the lock could not be taken
+  }
 }
 
 const platform::VideoFrame* Dib::Frame() const noexcept {

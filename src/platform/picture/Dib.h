@@ -6,7 +6,8 @@
 // A Dib made for a frame (CreateForFrame) refers to a video frame as it was delivered instead of
 // holding pixels: whoever needs its full-size pixels (a save) asks for them with
 // ComputeFramePixels, which converts the frame once, on the calling thread, into memory the Dib
-// keeps when it is recycled for a later frame. Until then it has no pixels.
+// keeps when it is recycled for a later frame. Until then it has no pixels. The frame belongs to
+// its source (a device's buffer pool) until OwnFrame makes it a copy of the Dib's own.
 // Threads: attaching and detaching a frame happen only while nobody else holds the Dib;
 // computing and reading the pixels may happen on any thread that holds it.
 
@@ -60,6 +61,10 @@ class Dib {
   void AttachFrame(const platform::VideoFrame& frame);
   // Lets the frame go; the pixel memory stays for the next frame.
   void DetachFrame() noexcept;
+  // Makes the frame a copy of the program's own (the same picture: it paints and saves the
+  // same), so the source's buffer can go back to it. Only while no other thread reads Frame().
+  // False when no copy could be made; the frame then stays as it was.
+  bool OwnFrame() noexcept;
   // The frame the picture is, or null (not made for frames, or detached).
   const platform::VideoFrame* Frame() const noexcept;
 

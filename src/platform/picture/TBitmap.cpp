@@ -49,6 +49,19 @@ std::shared_ptr<Dib> TBitmap::ReusableForFrame(const BITMAPINFOHEADER& header) {
   return Dib::CreateForFrame(header);
 }
 
+bool TBitmap::LetGoOfFrames() {
+  std::lock_guard guard(*this);
+  bool released = !current_ || current_->OwnFrame();
+  for (const std::shared_ptr<Dib>& retired : retired_) {
+    if (retired.use_count() == 1) {
+      retired->DetachFrame();
+    } else if (!retired->OwnFrame()) {
+      released = false;
+    }
+  }
+  return released;
+}
+
 TBitmap::Ref TBitmap::Snapshot() {
   std::lock_guard guard(*this);
   return Ref(this, current_);

@@ -40,6 +40,12 @@ class TBitmap {
   // keeps the pixel memory of the frame it last showed.
   std::shared_ptr<Dib> ReusableForFrame(const BITMAPINFOHEADER& header);
 
+  // For when the frames' source stops, whose buffers must all go back to it: the picture keeps
+  // its frame as a copy of its own (it shows and saves the same) and retired pictures let theirs
+  // go. Takes the lock; main thread, where pictures are read. False when a copy failed, which
+  // leaves that frame held.
+  bool LetGoOfFrames();
+
   // A reference to the picture that outlives the lock; it takes the lock again to let go.
   class Ref {
    public:

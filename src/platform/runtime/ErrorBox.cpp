@@ -1,5 +1,10 @@
 #include "platform/runtime/ErrorBox.h"
 
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
 #include <algorithm>
 #include <cstdio>
 #include <deque>
@@ -80,6 +85,31 @@ char32_t LastCodePoint(const std::string& text) {
 }
 
 }  // namespace
+
+std::unique_ptr<QMessageBox> MakeErrorMessageBox(QWidget* parent, const std::string& message) {
+  auto box = std::make_unique<QMessageBox>(QMessageBox::Critical, QStringLiteral("Stillwick"),
+                                           QString(), QMessageBox::Ok, parent);
+  box->setTextFormat(Qt::PlainText);
+  // Qt's box wraps at blanks from half the screen on, but never inside a word.
+  const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+  const int widest = std::max(screen ? screen->availableGeometry().width() / 2 : 400, 200);
+  const QFontMetrics metrics(box->font());
+  const QString text = QString::fromStdString(message);
+  QString shown;
+  for (qsizetype begin = 0; begin < text.size();) {
+    qsizetype end = begin;
+    while (end < text.size() && !text[end].isSpace())
+      ++end;
+    const QString word = text.mid(begin, end - begin);
+    shown += metrics.horizontalAdvance(word) > widest
+                 ? metrics.elidedText(word, Qt::ElideMiddle, widest)
+                 : word;
+    for (begin = end; begin < text.size() && text[begin].isSpace(); ++begin)
+      shown += text[begin];
+  }
+  box->setText(shown);
+  return box;
+}
 
 void SetErrorPresenter(ErrorPresenter presenter) {
   Boxes& b = TheBoxes();

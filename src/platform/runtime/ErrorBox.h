@@ -12,14 +12,23 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
 
+class QMessageBox;
+class QWidget;
+
 // Shows one message. The application installs the message box; tests install a recorder.
 using ErrorPresenter = std::function<void(const std::string& message)>;
 void SetErrorPresenter(ErrorPresenter presenter);
+
+// The standard error box over `parent`: critical icon, title "Stillwick", one OK button, the
+// message as plain text. It stays on the screen: a word too wide to wrap within half the
+// screen's width (a long path) is shown shortened in its middle; the message is not changed.
+std::unique_ptr<QMessageBox> MakeErrorMessageBox(QWidget* parent, const std::string& message);
 
 // The text the box shows: a full stop is added when the last character sorts after ".".
 std::string ErrorBoxText(const std::string& message);

@@ -99,14 +99,19 @@ press pause  # now "继续"
 sleep 2
 capture_as resumed.bmp "$size"
 same "$PICTURES/paused2.bmp" "$PICTURES/resumed.bmp" && fail "no new frame after resuming"
-note "descriptors of $DEVICE while running: $(video_fds)"
+running_fds=$(video_fds)
+note "descriptors of $DEVICE while running: $running_fds"
 press start
 sleep 2
 capture_as again1.bmp "$size"
 sleep 2
 capture_as again2.bmp "$size"
 same "$PICTURES/again1.bmp" "$PICTURES/again2.bmp" && fail "no new frames after starting again"
-note "descriptors of $DEVICE after starting again: $(video_fds)"
+again_fds=$(video_fds)
+note "descriptors of $DEVICE after starting again: $again_fds"
+# The first graph's buffers all went back to it, so nothing keeps its descriptor open.
+[ "$again_fds" -le "$running_fds" ] ||
+  fail "starting again left $((again_fds - running_fds)) more descriptor(s) of $DEVICE open"
 
 rule controls
 # Settings stored in the device's section (named by its serial, else its bus path, else its
