@@ -11,9 +11,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QToolButton>
 
 #include <algorithm>
@@ -32,6 +34,7 @@
 #include "platform/runtime/Error.h"
 #include "platform/runtime/ErrorBox.h"
 #include "platform/runtime/TerminationSignals.h"
+#include "uFrmDevSettings.h"
 #include "uFrmSelDir.h"
 #include "utPublic.h"
 #include "widgets/FixedSizeKeeper.h"
@@ -253,6 +256,7 @@ void TFrmMain::ConnectHandlers() {
       [this](TSampleGrabber& sender, double time, const void* buffer, int32_t length) {
         SampleGrabberBuffer(sender, time, buffer, length);
       });
+  ConnectDeviceMenu();
 }
 
 // ---------------------------------------------------------------- creation and closing
@@ -364,6 +368,7 @@ void TFrmMain::FillDeviceList() {
       ReadIniValue(IniFileName(), "VideoCapture", "VideoCaptureName")));
   // Shown only while nothing is selected: an empty list says why.
   cbVCap->setPlaceholderText(cbVCap->count() == 0 ? tr("未找到视频设备") : QString());
+  FollowDeviceList();
 }
 
 void TFrmMain::btnGetVCapClick() {
@@ -372,6 +377,53 @@ void TFrmMain::btnGetVCapClick() {
 
 void TFrmMain::cbVCapChange() {
   WriteIniValue(IniFileName(), "VideoCapture", "VideoCaptureName", S(cbVCap->currentText()));
+  FollowDeviceList();
+}
+
+// ---------------------------------------------------------------- device settings
+
+void TFrmMain::ConnectDeviceMenu() {
+  for (QWidget* widget : {static_cast<QWidget*>(cbVCap), static_cast<QWidget*>(VWCap)}) {
+    widget->setContextMenuPolicy(Qt::CustomContextMenu);
+    GuardedConnect(widget, &QWidget::customContextMenuRequested, this,
+                   [this, widget](const QPoint& at) { ShowDeviceMenu(widget, at); });
+  }
+  // The menu key sends a context menu event by itself; Shift+F10 is that key's other name.
+  auto* shiftF10 = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), cbVCap);
+  shiftF10->setContext(Qt::WidgetShortcut);
+  GuardedConnect(shiftF10, &QShortcut::activated, this,
+                 [this] { ShowDeviceMenu(cbVCap, cbVCap->rect().center()); });
+}
+
+void TFrmMain::ShowDeviceMenu(QWidget* over, const QPoint& at) {
+  QMenu menu(this);
+  QAction* settings = menu.addAction(tr("设备设置…"));
+  settings->setEnabled(cbVCap->currentIndex() >= 0);
+  if (menu.exec(over->mapToGlobal(at)) == settings)
+    OpenDeviceSettings();
+}
+
+TFrmDevSettings& TFrmMain::DeviceSettingsWindow() {
+  if (!FrmDevSettings)
+    FrmDevSettings = new TFrmDevSettings(this, [this] { return CaptureRunning(); });
+  return *FrmDevSettings;
+}
+
+void TFrmMain::OpenDeviceSettings() {
+  DeviceSettingsWindow();
+  FrmDevSettings->show();
+  FrmDevSettings->raise();
+  FrmDevSettings->activateWindow();
+  FollowDeviceList();
+}
+
+void TFrmMain::FollowDeviceList() {
+  if (!FrmDevSettings || !FrmDevSettings->isVisible())
+    return;
+  const int selected = cbVCap->currentIndex();
+  std::unique_ptr<platform::Moniker> moniker =
+      selected >= 0 && DeviceEnumerator ? DeviceEnumerator->MonikerAt(selected) : nullptr;
+  FrmDevSettings->ShowDevice(std::move(moniker), cbVCap->currentText());
 }
 
 // ---------------------------------------------------------------- capture
@@ -390,14 +442,27 @@ void TFrmMain::OpenPlayClick() {
     auto* renderer = BaseFilterOf(*VWCap);
     auto* grabber = BaseFilterOf(SampleGrabber);
     auto* source = BaseFilterOf(Filter);
-    // Neither result is examined: a failure shows in the graph's state, which captures test.
-    builder.RenderStream(source, grabber, renderer);
+    builder.SetCaptureMode(moniker ? StoredCaptureMode(*moniker) : std::string());
+    // A failure shows in the graph's state, which captures test. A device the builder opened
+    // gets its stored controls before the first frame.
+    if (builder.RenderStream(source, grabber, renderer) == S_OK && moniker)
+      ApplyDeviceSettings(*moniker);
     FGVCap.Play();
     btnGetPic->setEnabled(true);
     btnGetMorePic->setEnabled(true);
   }
   lstFn->clear();
   lstFn->setFocus();
+}
+
+void TFrmMain::ApplyDeviceSettings(const platform::Moniker& moniker) {
+  const std::string failure = ApplyStoredControls(moniker);
+  if (!failure.empty())
+    platform::LogLimited(lcUi(), "ApplyStoredControls", Q(failure));
+  // Capture goes on with the device's own values; the settings window says which failed, now
+  // or when it is opened.
+  if (!failure.empty() || FrmDevSettings)
+    DeviceSettingsWindow().NoteStart(moniker, Q(failure));
 }
 
 void TFrmMain::btnPauseClick() {

@@ -27,6 +27,7 @@ class TImage;
 class TPanel;
 class Dib;
 class TSpinEdit;
+class TFrmDevSettings;
 
 class TFrmMain : public QWidget {
   Q_OBJECT
@@ -103,6 +104,13 @@ class TFrmMain : public QWidget {
 
   std::unique_ptr<TSysDevEnum> DeviceEnumerator;
 
+  // The device settings window, made at its first opening; a window of its own over this one.
+  TFrmDevSettings* FrmDevSettings = nullptr;
+  // The context menu of the device list and the preview: "设备设置…" for the selected device.
+  void ShowDeviceMenu(QWidget* over, const QPoint& at);
+  void OpenDeviceSettings();
+  TFrmDevSettings& DeviceSettingsWindow();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -119,6 +127,10 @@ class TFrmMain : public QWidget {
   void WriteDisplayPicture(const std::string& fileName);
   void StopBurst();
   bool CaptureRunning() const;
+  void ConnectDeviceMenu();
+  // The settings window follows the device list's selection.
+  void FollowDeviceList();
+  void ApplyDeviceSettings(const platform::Moniker& moniker);
   // A graph event: a graph that an error or the end of its stream stopped has its frames let go.
   void FGVCapDSEvent(int code);
   // Before the graph is taken down, and after it stopped on its own: the display keeps its

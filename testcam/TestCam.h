@@ -34,6 +34,14 @@
 //   "device-name", "serial", "width", "height", "framerate", "format", "modes", "pattern",
 //   "open-error", "fail-after-frames", "end", "modes-hidden" and "start-delay" are the camera's
 //   settings.
+// - Its controls are properties marked GST_PARAM_CONTROLLABLE, named by their nicks as a
+//   driver names its controls: "brightness" ("Brightness", -128 to 127, default 0: added to
+//   the luma, or to every channel of BGR) and "color-effects" ("Color Effects", a menu: 0 None,
+//   1 Black & White, 6 Negative, V4L2's numbers). They change the pictures, before any JPEG
+//   encoder, also while streaming. Like a device's, they belong to the camera: every element
+//   made for a listed camera reads and sets the same values (a second element reaches the one
+//   streaming, as a second descriptor of a V4L2 node does), and a camera that leaves the list
+//   forgets them, as a replugged one does.
 // - With no list set from code, the cameras come from the environment variable STILLWICK_TESTCAM
 //   when it is set (structures separated by ";", e.g.
 //   `camera, name="Cam A", format=MJPEG, width=1280, height=720, fps=30, fail-after-frames=100`

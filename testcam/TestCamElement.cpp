@@ -11,6 +11,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestCamControls.h"
 #include "TestCamModes.h"
 #include "TestCamTypes.h"
 
@@ -39,6 +41,8 @@ enum {
   PROP_OPEN_ERROR,
   PROP_FAIL_AFTER_FRAMES,
   PROP_END,
+  PROP_BRIGHTNESS,
+  PROP_COLOR_EFFECTS,
   PROP_MODES_HIDDEN,
   PROP_START_DELAY,
 };
@@ -108,9 +112,25 @@ struct CameraState {
   std::atomic<bool> unplugged{false};
   // When the open camera is due to leave the list (steady clock, ns); set at open.
   std::atomic<std::int64_t> leavesAtNs{std::numeric_limits<std::int64_t>::max()};
+
+  // The controls of a camera made without a device node; under `mutex`.
+  std::shared_ptr<testcam::Controls> ownControls = std::make_shared<testcam::Controls>();
+  // The controls the open camera applies to its frames (its camera's); under `mutex`.
+  std::shared_ptr<testcam::Controls> openControls;
   // The count of the camera's buffers still out (TestCamBuffersOut); set as streaming starts.
   std::atomic<std::atomic<int>*> buffersOut{nullptr};
 };
+
+GType ColorEffectsType() {
+  static const GEnumValue values[] = {
+      {testcam::kEffectNone, "None", "none"},
+      {testcam::kEffectBlackAndWhite, "Black & White", "bw"},
+      {testcam::kEffectNegative, "Negative", "negative"},
+      {0, nullptr, nullptr},
+  };
+  static const GType type = g_enum_register_static("StillwickTestCamColorEffects", values);
+  return type;
+}
 
 // One count per camera name, kept for the process: a buffer may outlive its camera.
 std::atomic<int>& BuffersOutOf(const std::string& name) {
@@ -320,6 +340,10 @@ bool OpenDevice(StillwickTestCam* self) {
   }
   self->state.unplugged = false;
   self->state.leavesAtNs = std::numeric_limits<std::int64_t>::max();
+  {
+    std::lock_guard controlsLock(self->state.mutex);
+    self->state.openControls = camera ? testcam::ControlsOf(camera->id) : self->state.ownControls;
+  }
   if (camera) {
     Open().open.emplace_back(self, camera->id);
     if (camera->spec.leaveAfterMs >= 0)
@@ -355,6 +379,53 @@ GstPadProbeReturn CountBuffer_Streaming(GstPad* pad, GstPadProbeInfo* info,
   return GST_PAD_PROBE_DROP;
 }
 
+// Runs on the streaming thread for every picture the inner source makes: the camera's controls
+// change it as a sensor's settings would, before any encoder.
+GstPadProbeReturn ApplyControls_Streaming(GstPad* pad, GstPadProbeInfo* info,
+                                          gpointer data) noexcept {
+  auto* self = static_cast<StillwickTestCam*>(data);
+  std::shared_ptr<testcam::Controls> controls;
+  {
+    std::lock_guard lock(self->state.mutex);
+    controls = self->state.openControls;
+  }
+  if (!controls || (controls->brightness.load() == 0 && controls->effect.load() == 0))
+    return GST_PAD_PROBE_OK;
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  GstVideoInfo video;
+  const bool known = caps && gst_video_info_from_caps(&video, caps);
+  if (caps)
+    gst_caps_unref(caps);
+  if (!known)
+    return GST_PAD_PROBE_OK;
+  GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+  GST_PAD_PROBE_INFO_DATA(info) = buffer;
+  GstVideoFrame frame;
+  if (gst_video_frame_map(&frame, &video, buffer, GST_MAP_WRITE)) {
+    testcam::ApplyControls_Streaming(*controls, frame);
+    gst_video_frame_unmap(&frame);
+  }
+  return GST_PAD_PROBE_OK;
+}
+
+// The controls a property of this element reaches: the open camera's, else those of the
+// camera its node names now, else its own.
+std::shared_ptr<testcam::Controls> ControlsFor(StillwickTestCam* self) {
+  std::string device;
+  {
+    std::lock_guard lock(self->state.mutex);
+    if (self->state.openControls)
+      return self->state.openControls;
+    device = self->state.settings.device;
+  }
+  const std::optional<testcam::CameraEntry> camera =
+      device.empty() ? std::nullopt : testcam::CameraAt(device);
+  if (camera)
+    return testcam::ControlsOf(camera->id);
+  std::lock_guard lock(self->state.mutex);
+  return self->state.ownControls;
+}
+
 // Runs on whichever thread queries the camera's pad from outside: it offers every mode, as a
 // device does, whatever the inner chain delivers now.
 gboolean SrcQuery(GstPad* pad, GstObject* parent, GstQuery* query) noexcept {
@@ -387,6 +458,14 @@ void stillwick_test_cam_set_property(GObject* object, guint id, const GValue* va
   CameraState& st = self->state;
   if (id == PROP_FAIL_AFTER_FRAMES) {
     st.failAfterFrames = g_value_get_int(value);
+    return;
+  }
+  if (id == PROP_BRIGHTNESS) {
+    ControlsFor(self)->brightness = g_value_get_int(value);
+    return;
+  }
+  if (id == PROP_COLOR_EFFECTS) {
+    ControlsFor(self)->effect = g_value_get_enum(value);
     return;
   }
   if (id == PROP_END) {
@@ -491,6 +570,14 @@ const char* NullIfEmpty(const std::string& text) {
 void stillwick_test_cam_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   auto* self = STILLWICK_TEST_CAM(object);
   CameraState& st = self->state;
+  if (id == PROP_BRIGHTNESS) {
+    g_value_set_int(value, ControlsFor(self)->brightness.load());
+    return;
+  }
+  if (id == PROP_COLOR_EFFECTS) {
+    g_value_set_enum(value, ControlsFor(self)->effect.load());
+    return;
+  }
   std::lock_guard lock(st.mutex);
   const Settings& s = st.settings;
   switch (id) {
@@ -581,8 +668,11 @@ GstStateChangeReturn stillwick_test_cam_change_state(GstElement* element,
   }
   const GstStateChangeReturn result =
       GST_ELEMENT_CLASS(stillwick_test_cam_parent_class)->change_state(element, transition);
-  if (transition == GST_STATE_CHANGE_READY_TO_NULL)
+  if (transition == GST_STATE_CHANGE_READY_TO_NULL) {
     Unregister(self);
+    std::lock_guard lock(st.mutex);
+    st.openControls.reset();
+  }
   return result;
 }
 
@@ -652,6 +742,19 @@ static void stillwick_test_cam_class_init(StillwickTestCamClass* klass) {
   InstallInt(object_class, PROP_START_DELAY, "start-delay",
              "Milliseconds the start (READY to PAUSED) is held", 0, 600000, 0);
 
+  // The camera's controls, as a driver offers them: controllable, named by their nicks.
+  constexpr auto kControl =
+      static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_CONTROLLABLE |
+                               GST_PARAM_MUTABLE_PLAYING);
+  g_object_class_install_property(
+      object_class, PROP_BRIGHTNESS,
+      g_param_spec_int("brightness", "Brightness", "Added to the picture's luma",
+                       testcam::kBrightnessMin, testcam::kBrightnessMax, 0, kControl));
+  g_object_class_install_property(
+      object_class, PROP_COLOR_EFFECTS,
+      g_param_spec_enum("color-effects", "Color Effects", "A colour effect on the picture",
+                        ColorEffectsType(), testcam::kEffectNone, kControl));
+
   gst_element_class_add_static_pad_template(element_class, &src_template);
   gst_element_class_set_static_metadata(element_class, "Stillwick test camera", "Source/Video",
                                         "A live test picture that behaves as a camera",
@@ -668,6 +771,9 @@ static void stillwick_test_cam_init(StillwickTestCam* self) {
   g_object_set(c.source, "is-live", TRUE, nullptr);
   gst_bin_add_many(GST_BIN(self), c.source, c.rawFilter, nullptr);
   gst_element_link(c.source, c.rawFilter);
+  GstPad* made = gst_element_get_static_pad(c.source, "src");
+  gst_pad_add_probe(made, GST_PAD_PROBE_TYPE_BUFFER, ApplyControls_Streaming, self, nullptr);
+  gst_object_unref(made);
 
   self->srcPad = gst_ghost_pad_new_no_target_from_template(
       "src", gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(self), "src"));
@@ -682,6 +788,7 @@ static void stillwick_test_cam_init(StillwickTestCam* self) {
 namespace testcam {
 
 void UnplugCamerasNotIn(const std::vector<CameraEntry>& entries) {
+  ForgetControlsNotIn(entries);
   std::lock_guard lock(Open().mutex);
   for (const auto& [camera, id] : Open().open) {
     const bool present = std::any_of(entries.begin(), entries.end(),

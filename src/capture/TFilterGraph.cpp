@@ -381,8 +381,9 @@ HRESULT TCaptureGraphBuilder::RenderStream(GstElement* source, GstElement* inter
   // A pipeline given up is left alone: an element of it may be held in a state change.
   if (graph_.impl_->givenUp)
     return E_FAIL;
-  return platform::RenderPreviewStream(graph_.Pipeline(), source, intermediate, sink) ? S_OK
-                                                                                      : E_FAIL;
+  return platform::RenderPreviewStream(graph_.Pipeline(), source, intermediate, sink, captureMode_)
+             ? S_OK
+             : E_FAIL;
 }
 
 TFilterGraph::TFilterGraph(std::string name)

@@ -63,9 +63,13 @@ class TCaptureGraphBuilder {
   // be in the graph; intermediate may be null. S_OK, or E_FAIL with whatever links were made
   // left in place (ResetGraph strips them); E_FAIL at once for a pipeline given up.
   HRESULT RenderStream(GstElement* source, GstElement* intermediate, GstElement* sink);
+  // The mode the next RenderStream holds the source to, by its key (platform
+  // CaptureModeEntry); empty, or a mode the source does not offer: the largest it offers.
+  void SetCaptureMode(std::string modeKey) { captureMode_ = std::move(modeKey); }
 
  private:
   TFilterGraph& graph_;
+  std::string captureMode_;
 };
 
 class TFilterGraph {

@@ -137,6 +137,21 @@ TEST_F(TSysDevEnumTest, MonikerBytesRoundTripAndRejectOtherBytes) {
   }
 }
 
+TEST_F(TSysDevEnumTest, TheIdentityIsTheSerialElseTheBusPathElseTheName) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"device.serial=s1, device.bus_path=pci-1, device.path=/dev/video0", "s1"},
+      {"device.bus_path=platform-vivid.0, device.path=/dev/video0", "platform-vivid.0"},
+      {"device.path=/dev/video0", "Cam"},
+  };
+  for (const auto& [hints, identity] : cases) {
+    const std::string text =
+        std::string("device-moniker, category=Video/Source, display-name=Cam, ") + hints;
+    const auto moniker = Moniker::Load({text.begin(), text.end()});
+    ASSERT_TRUE(moniker) << text;
+    EXPECT_EQ(moniker->Identity(), identity) << text;
+  }
+}
+
 TEST_F(TSysDevEnumTest, BindingFindsTheDeviceAgainBySerial) {
   TestCamSetCameras({{.name = "A", .serial = "a"}, {.name = "B", .serial = "b", .width = 320}});
   const auto moniker = TSysDevEnum(CLSID_VideoInputDeviceCategory).MonikerAt(1);

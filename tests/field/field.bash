@@ -133,6 +133,16 @@ for name in sys.argv[3:]:
 PY
 }
 
+# vivid unloaded and loaded again as the guest loaded it: it forgets every value it held, as a
+# camera does when it is plugged in again.
+reload_vivid() {
+  modprobe -d "$FIELD_KERNEL_ROOT" -r vivid || fail "vivid cannot be unloaded"
+  # shellcheck disable=SC2086 # the options are words
+  modprobe -d "$FIELD_KERNEL_ROOT" vivid $FIELD_VIVID_OPTIONS || fail "vivid cannot be loaded again"
+  udevadm trigger --subsystem-match=video4linux --action=add
+  udevadm settle --timeout=60
+}
+
 # Descriptors of the program open on a video device node.
 video_fds() {
   find "/proc/$APP_PID/fd" -lname '/dev/video*' 2>/dev/null | wc -l

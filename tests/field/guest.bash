@@ -7,7 +7,7 @@ results=/field-results
 awk '{ print $1 }' /proc/uptime >"$results/boot.seconds"
 . "$results/job"
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
-export HOME=/root LANG=C.UTF-8 FIELD_RIG FIELD_E2E STILLWICK_FIELD_EXPECT_FD_RELEASE
+export HOME=/root LANG=C.UTF-8 FIELD_RIG FIELD_E2E FIELD_KERNEL_ROOT STILLWICK_FIELD_EXPECT_FD_RELEASE
 unset LC_ALL LANGUAGE DISPLAY WAYLAND_DISPLAY XDG_RUNTIME_DIR DBUS_SESSION_BUS_ADDRESS
 
 # What udev and systemd would add to the kernel's /dev.
@@ -34,13 +34,15 @@ echo "guest: udev up $(awk '{ print $1 }' /proc/uptime) s after boot"
 #                     cameras do (the TV and S-Video inputs give standards, HDMI a size range),
 #                     so "the largest size" has one answer, 3840x2160 in this kernel;
 #   no_error_inj is left off: the disconnect control is one of the error injections.
-modprobe -d "$FIELD_KERNEL_ROOT" vivid n_devs=1 node_types=0x1 vid_cap_nr=0 \
-  num_inputs=1 input_types=0x0
+export FIELD_VIVID_OPTIONS="n_devs=1 node_types=0x1 vid_cap_nr=0 num_inputs=1 input_types=0x0"
+# shellcheck disable=SC2086 # the options are words
+modprobe -d "$FIELD_KERNEL_ROOT" vivid $FIELD_VIVID_OPTIONS
 udevadm trigger --subsystem-match=video4linux --action=add
 udevadm settle --timeout=60
 echo "guest: vivid loaded $(awk '{ print $1 }' /proc/uptime) s after boot"
 [ -e /dev/video0 ] || echo "guest: vivid made no /dev/video0"
-v4l2-ctl -d /dev/video0 --info --list-formats-ext >"$results/vivid.txt" 2>&1
+v4l2-ctl -d /dev/video0 --info --list-formats-ext --list-ctrls-menus >"$results/vivid.txt" 2>&1
+udevadm info -q property -n /dev/video0 >>"$results/vivid.txt" 2>&1
 
 # One plugin registry for every start of the program, from the host's scan brought up to date
 # here (no test-camera plugin is on the path).
@@ -70,7 +72,7 @@ split_results() {
     fi
   done <"$results/check-$check.log"
   if [ -n "$current" ]; then
-    [ "$status" != 124 ] || echo "FAIL: stopped after ${FIELD_CHECK_SECONDS:-420} s" >>"$results/$current.log"
+    [ "$status" != 124 ] || echo "FAIL: stopped after ${FIELD_CHECK_SECONDS:-540} s" >>"$results/$current.log"
     finish "$current" "$status" $((ended - since))
   fi
   for name in ${rules//,/ }; do
@@ -89,7 +91,7 @@ finish() {
 # Each check is "NAME:RULE,RULE...", run as checks/NAME.sh.
 for entry in $FIELD_CHECKS; do
   check=${entry%%:*}
-  timeout --kill-after=5 "${FIELD_CHECK_SECONDS:-420}" \
+  timeout --kill-after=5 "${FIELD_CHECK_SECONDS:-540}" \
     bash "$FIELD_RIG/checks/$check.sh" "$FIELD_BIN" "" >"$results/check-$check.log" 2>&1
   status=$?
   split_results "$check" "${entry#*:}" "$status" "$(now_ms)"

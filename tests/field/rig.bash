@@ -7,7 +7,7 @@
 # Usage: rig.bash STILLWICK_BIN RESULTS_DIR CACHE_DIR CHECK:RULE,RULE... ...
 # Exit status: 0 when the guest ran every check (whatever they found), 77 when this machine
 # cannot run the rig (the reason is printed and left in RESULTS_DIR/skipped), 1 otherwise.
-# FIELD_GUEST_SECONDS bounds the guest (780), FIELD_CHECK_SECONDS each check in it (420);
+# FIELD_GUEST_SECONDS bounds the guest (960), FIELD_CHECK_SECONDS each check in it (540);
 # STILLWICK_FIELD_EXPECT_FD_RELEASE=0 passes on to the unplug check, which then reports a
 # descriptor left open without failing on it.
 set -euo pipefail
@@ -121,7 +121,7 @@ fi
   printf 'FIELD_KERNEL_ROOT=%q\n' "$kdir/root"
   printf 'FIELD_BIN=%q\n' "$bin"
   printf 'FIELD_CHECKS=%q\n' "$checks"
-  printf 'FIELD_CHECK_SECONDS=%q\n' "${FIELD_CHECK_SECONDS:-420}"
+  printf 'FIELD_CHECK_SECONDS=%q\n' "${FIELD_CHECK_SECONDS:-540}"
   printf 'STILLWICK_FIELD_EXPECT_FD_RELEASE=%q\n' "${STILLWICK_FIELD_EXPECT_FD_RELEASE:-1}"
 } >"$results/job"
 
@@ -135,7 +135,7 @@ now_ms() { echo $(($(date +%s%N) / 1000000)); }
 started=$(now_ms)
 status=0
 # The guest bounds every check itself; this bounds a guest that hangs anyway.
-timeout --kill-after=10 "${FIELD_GUEST_SECONDS:-780}" \
+timeout --kill-after=10 "${FIELD_GUEST_SECONDS:-960}" \
   qemu-system-x86_64 "${accel[@]}" -smp 2 -m 2048 \
   -nodefaults -no-user-config -display none -monitor none -serial stdio -no-reboot \
   -kernel "$kdir/root/boot/vmlinuz-$release" -initrd "$kdir/initramfs-$stamp.img" \

@@ -67,6 +67,31 @@ TEST(CaptureModeTest, LargestSizeThenHighestRateThenRawBeforeCompressed) {
   }
 }
 
+TEST(CaptureModeTest, AChosenModeIsKeptWhileTheDeviceOffersIt) {
+  const char* webcam =
+      "video/x-raw, format=YUY2, width=640, height=480, framerate={ 30/1, 15/2 }; "
+      "image/jpeg, width=1920, height=1080, framerate=30/1; "
+      "video/x-nosuchcodec, width=3840, height=2160, framerate=30/1";
+  const std::vector<platform::CaptureModeEntry> listed =
+      platform::ListCaptureModes(Caps(webcam).get());
+  ASSERT_EQ(listed.size(), 3u);  // what nothing decodes is no mode
+  EXPECT_EQ(listed[1].key, "YUY2 640x480@15/2");
+  EXPECT_EQ(listed[1].label, "YUY2 640x480, 7.5 fps");
+  EXPECT_EQ(listed[2].key, "MJPEG 1920x1080@30/1");
+
+  const std::pair<const char*, const char*> cases[] = {
+      {"YUY2 640x480@15/2", "video/x-raw, format=YUY2, width=640, height=480, framerate=15/2"},
+      {"", "image/jpeg, width=1920, height=1080, framerate=30/1"},
+      {"YUY2 1280x720@30/1", "image/jpeg, width=1920, height=1080, framerate=30/1"},
+      {"video/x-nosuchcodec 3840x2160@30/1", "image/jpeg, width=1920, height=1080, framerate=30/1"},
+  };
+  for (const auto& [wanted, chosen] : cases) {
+    const auto mode = platform::ChooseCaptureMode(Caps(webcam).get(), wanted);
+    ASSERT_TRUE(mode) << wanted;
+    EXPECT_TRUE(gst_caps_is_equal(mode.get(), Caps(chosen).get())) << wanted;
+  }
+}
+
 // An element that offers anything until it streams (pipewiresrc) is held to its device's modes.
 TEST(CaptureModeTest, SourceWithoutModesIsHeldToTheLargestOfItsDevice) {
   TestCameraSpec webcam;

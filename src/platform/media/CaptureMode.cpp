@@ -1,6 +1,9 @@
 #include "platform/media/CaptureMode.h"
 
+#include <algorithm>
 #include <optional>
+
+#include "platform/media/Moniker.h"
 
 namespace platform {
 
@@ -76,34 +79,104 @@ bool Better(const Mode& a, const Mode& b) {
   return a.raw && !b.raw;
 }
 
+// Every workable mode of `offered`, in its order; `modes` holds the structures they borrow.
+std::vector<Mode> WorkableModes(GstCaps* offered, GstRef<GstCaps>& modes) {
+  std::vector<Mode> found;
+  if (!offered || gst_caps_is_any(offered) || gst_caps_is_empty(offered))
+    return found;
+  // One structure per value of every list (formats, sizes, rates), in the device's order:
+  // normalizing the whole caps would move each list's further values to the end.
+  modes = GstRef<GstCaps>::Adopt(gst_caps_new_empty());
+  for (guint i = 0; i < gst_caps_get_size(offered); ++i) {
+    GstCaps* one = gst_caps_copy_nth(offered, i);
+    gst_caps_append(modes.get(), gst_caps_normalize(one));
+  }
+  auto converter = GstRef<GstElementFactory>::Adopt(gst_element_factory_find("videoconvert"));
+  for (guint i = 0; i < gst_caps_get_size(modes.get()); ++i) {
+    if (std::optional<Mode> mode = ModeOf(modes.get(), i, converter.get()))
+      found.push_back(*mode);
+  }
+  return found;
+}
+
+std::string FormatName(const Mode& mode) {
+  if (mode.raw)
+    return gst_structure_get_string(mode.structure, "format");
+  const char* media = gst_structure_get_name(mode.structure);
+  return g_str_equal(media, "image/jpeg") ? "MJPEG" : media;
+}
+
+std::string KeyOf(const Mode& mode) {
+  return FormatName(mode) + " " + std::to_string(mode.width) + "x" + std::to_string(mode.height) +
+         "@" + std::to_string(mode.rateNum) + "/" + std::to_string(mode.rateDen);
+}
+
+std::string LabelOf(const Mode& mode) {
+  std::string label =
+      FormatName(mode) + " " + std::to_string(mode.width) + "x" + std::to_string(mode.height);
+  if (mode.rateNum > 0) {
+    // Tenths in integers: the C library's decimal point follows the user's locale.
+    const long long tenths = static_cast<long long>(mode.rateNum) * 10 / mode.rateDen;
+    label += ", " + std::to_string(tenths / 10);
+    if (tenths % 10 != 0)
+      label += "." + std::to_string(tenths % 10);
+    label += " fps";
+  }
+  return label;
+}
+
+GstRef<GstCaps> CapsOf(const Mode& best) {
+  GstStructure* chosen =
+      gst_structure_new(gst_structure_get_name(best.structure), "width", G_TYPE_INT, best.width,
+                        "height", G_TYPE_INT, best.height, nullptr);
+  if (best.raw) {
+    gst_structure_set(chosen, "format", G_TYPE_STRING,
+                      gst_structure_get_string(best.structure, "format"), nullptr);
+  }
+  if (best.rateNum > 0) {
+    gst_structure_set(chosen, "framerate", GST_TYPE_FRACTION, best.rateNum, best.rateDen, nullptr);
+  }
+  return GstRef<GstCaps>::Adopt(gst_caps_new_full(chosen, nullptr));
+}
+
 }  // namespace
 
 GstRef<GstCaps> ChooseCaptureMode(GstCaps* offered) {
-  if (!offered || gst_caps_is_any(offered) || gst_caps_is_empty(offered))
+  return ChooseCaptureMode(offered, {});
+}
+
+GstRef<GstCaps> ChooseCaptureMode(GstCaps* offered, const std::string& wanted) {
+  GstRef<GstCaps> modes;
+  const std::vector<Mode> found = WorkableModes(offered, modes);
+  const Mode* best = nullptr;
+  for (const Mode& mode : found) {
+    if (!wanted.empty() && KeyOf(mode) == wanted)
+      return CapsOf(mode);
+    if (!best || Better(mode, *best))
+      best = &mode;
+  }
+  return best ? CapsOf(*best) : GstRef<GstCaps>{};
+}
+
+std::vector<CaptureModeEntry> ListCaptureModes(GstCaps* offered) {
+  GstRef<GstCaps> modes;
+  std::vector<CaptureModeEntry> entries;
+  for (const Mode& mode : WorkableModes(offered, modes)) {
+    CaptureModeEntry entry{KeyOf(mode), LabelOf(mode)};
+    const bool seen = std::any_of(entries.begin(), entries.end(),
+                                  [&](const CaptureModeEntry& e) { return e.key == entry.key; });
+    if (!seen)
+      entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+std::vector<CaptureModeEntry> DeviceCaptureModes(const Moniker& moniker) {
+  const GstRef<GstDevice> device = moniker.FindDevice();
+  if (!device)
     return {};
-  // One structure per value of every list (formats, sizes, rates), in the device's order.
-  auto modes = GstRef<GstCaps>::Adopt(gst_caps_normalize(gst_caps_ref(offered)));
-  auto converter = GstRef<GstElementFactory>::Adopt(gst_element_factory_find("videoconvert"));
-  std::optional<Mode> best;
-  for (guint i = 0; i < gst_caps_get_size(modes.get()); ++i) {
-    const std::optional<Mode> mode = ModeOf(modes.get(), i, converter.get());
-    if (mode && (!best || Better(*mode, *best)))
-      best = mode;
-  }
-  if (!best)
-    return {};
-  GstStructure* chosen =
-      gst_structure_new(gst_structure_get_name(best->structure), "width", G_TYPE_INT, best->width,
-                        "height", G_TYPE_INT, best->height, nullptr);
-  if (best->raw) {
-    gst_structure_set(chosen, "format", G_TYPE_STRING,
-                      gst_structure_get_string(best->structure, "format"), nullptr);
-  }
-  if (best->rateNum > 0) {
-    gst_structure_set(chosen, "framerate", GST_TYPE_FRACTION, best->rateNum, best->rateDen,
-                      nullptr);
-  }
-  return GstRef<GstCaps>::Adopt(gst_caps_new_full(chosen, nullptr));
+  auto caps = GstRef<GstCaps>::Adopt(gst_device_get_caps(device.get()));
+  return caps ? ListCaptureModes(caps.get()) : std::vector<CaptureModeEntry>{};
 }
 
 std::string DecoderFor(GstCaps* caps) {

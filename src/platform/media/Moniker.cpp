@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/media/DeviceMonitor.h"
+#include "platform/media/NodeIdentity.h"
 
 namespace platform {
 
@@ -88,6 +89,23 @@ void ApplySettings(const GstStructure* s, GstElement* element) {
   }
 }
 
+// A device's identity hint: its own property, else, for the serial and the bus path of a
+// device that names its V4L2 node and gives neither, what udev says of that node. So a camera
+// has one identity whether a probe, a started monitor or PipeWire listed it.
+std::string HintOf(GstDevice* device, const char* key) {
+  std::string value = DeviceProperty(device, key);
+  const bool udevHint = std::strcmp(key, kSerial) == 0 || std::strcmp(key, kBusPath) == 0;
+  if (!value.empty() || !udevHint || !DeviceProperty(device, kSerial).empty() ||
+      !DeviceProperty(device, kBusPath).empty()) {
+    return value;
+  }
+  std::string node = DeviceProperty(device, kV4l2Path);
+  if (node.empty() && DeviceProperty(device, kApi) == "v4l2")
+    node = DeviceProperty(device, kPath);
+  const NodeIdentity identity = UdevIdentity(node);
+  return std::strcmp(key, kSerial) == 0 ? identity.serial : identity.busPath;
+}
+
 std::string StringField(const GstStructure* s, const char* name) {
   const gchar* value = gst_structure_get_string(s, name);
   return value ? value : "";
@@ -112,7 +130,7 @@ std::unique_ptr<Moniker> Moniker::FromDevice(GstDevice* device, const std::strin
   gst_structure_set(s.get(), kCategory, G_TYPE_STRING, category.c_str(), kDisplayName,
                     G_TYPE_STRING, name ? name.get() : "", nullptr);
   for (const char* hint : {kApi, kSerial, kBusPath, kPath, kNodeName, kV4l2Path, kCard}) {
-    const std::string value = DeviceProperty(device, hint);
+    const std::string value = HintOf(device, hint);
     if (!value.empty())
       gst_structure_set(s.get(), hint, G_TYPE_STRING, value.c_str(), nullptr);
   }
@@ -160,14 +178,24 @@ std::string Moniker::DisplayName() const {
 std::string Moniker::Factory() const {
   return Field(kFactory);
 }
+std::string Moniker::Hint(const char* field) const {
+  return Field(field);
+}
+std::string Moniker::Identity() const {
+  for (const char* key : {kSerial, kBusPath}) {
+    if (std::string value = Field(key); !value.empty())
+      return value;
+  }
+  return DisplayName();
+}
 
-GstRef<GstElement> Moniker::BindToObject() const {
+GstRef<GstDevice> Moniker::FindDevice() const {
   const std::vector<DeviceRecord> devices = EnumerateDevices(Field(kCategory));
   const std::string serial = Field(kSerial);
 
   std::vector<const DeviceRecord*> candidates;
   for (const DeviceRecord& record : devices) {
-    const std::string otherSerial = DeviceProperty(record.device.get(), kSerial);
+    const std::string otherSerial = HintOf(record.device.get(), kSerial);
     // Another serial is another device, whatever port, node or name it has now.
     if (!serial.empty() && !otherSerial.empty() && otherSerial != serial)
       continue;
@@ -185,7 +213,7 @@ GstRef<GstElement> Moniker::BindToObject() const {
       return record.displayName == stored || record.v4l2Name == stored;
     if (std::strcmp(key, kPath) == 0)
       return nodeOf(record.device.get()) == stored;
-    return DeviceProperty(record.device.get(), key) == stored;
+    return HintOf(record.device.get(), key) == stored;
   };
   bool matched = false;
   for (const char* key : {kSerial, kBusPath, kNodeName, kPath, kDisplayName}) {
@@ -211,15 +239,20 @@ GstRef<GstElement> Moniker::BindToObject() const {
       return DeviceProperty(r->device.get(), kApi) == api;
     });
     const DeviceRecord* record = found != candidates.end() ? *found : candidates.front();
-    auto element =
-        GstRef<GstElement>::Adopt(gst_device_create_element(record->device.get(), nullptr));
+    return record->device;
+  }
+  return {};
+}
+
+GstRef<GstElement> Moniker::BindToObject() const {
+  if (const GstRef<GstDevice> device = FindDevice()) {
+    auto element = GstRef<GstElement>::Adopt(gst_device_create_element(device.get(), nullptr));
     if (element) {
       g_object_set_qdata_full(G_OBJECT(element.get()), BoundDeviceQuark(),
-                              gst_object_ref(record->device.get()), gst_object_unref);
+                              gst_object_ref(device.get()), gst_object_unref);
     }
     return element;
   }
-
   const std::string factory = Factory();
   if (factory.empty())
     return {};

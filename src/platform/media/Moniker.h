@@ -37,7 +37,15 @@ class Moniker {
   std::string Text() const;
   std::string DisplayName() const;
   std::string Factory() const;
+  // An identity hint as the device gave it ("device.serial", "api.v4l2.path"...); empty when
+  // the device gave none.
+  std::string Hint(const char* field) const;
+  // What names this device apart from others wherever it is plugged: its serial, else its bus
+  // path, else its display name; the hints BindToObject tries first.
+  std::string Identity() const;
 
+  // The device present now that BindToObject would make its element from, or null.
+  GstRef<GstDevice> FindDevice() const;
   // The device's source element, or null. The device is looked up again through a fresh
   // enumeration (device node numbers change on replug; serials and bus paths do not): by serial,
   // then bus path, then PipeWire node name, then V4L2 node path (whichever provider lists it),

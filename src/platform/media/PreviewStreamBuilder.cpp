@@ -60,13 +60,13 @@ GstElement* InsertDecoder(GstElement* pipeline, GstCaps* caps) {
 // The source, held to the mode the graph captures in when it offers modes (a capsfilter after
 // it); the source itself when it names none. An element that offers anything until it streams
 // (pipewiresrc) is held to the modes of the device it was made from.
-GstElement* HoldToMode(GstElement* pipeline, GstElement* source) {
+GstElement* HoldToMode(GstElement* pipeline, GstElement* source, const std::string& wantedMode) {
   auto offered = OutputCaps(source);
   if (offered && gst_caps_is_any(offered.get())) {
     if (GstDevice* device = BoundDevice(source))
       offered = GstRef<GstCaps>::Adopt(gst_device_get_caps(device));
   }
-  auto mode = ChooseCaptureMode(offered.get());
+  auto mode = ChooseCaptureMode(offered.get(), wantedMode);
   if (!mode)
     return source;
   GstElement* filter = Insert(pipeline, kCapsFilter);
@@ -110,7 +110,7 @@ const std::vector<BuilderElement>& PreviewStreamElements() {
 }
 
 bool RenderPreviewStream(GstElement* pipeline, GstElement* source, GstElement* intermediate,
-                         GstElement* sink) {
+                         GstElement* sink, const std::string& wantedMode) {
   if (!pipeline || !source || !sink)
     return false;
   // pipewiresrc's frames lie in memory PipeWire lends and takes back when the stream's buffers
@@ -124,7 +124,7 @@ bool RenderPreviewStream(GstElement* pipeline, GstElement* source, GstElement* i
   // it offers what the device really delivers, which is what the links must be checked against.
   if (ReportedState(source) == ElementState::Null)
     SetState(source, ElementState::Ready);
-  GstElement* from = HoldToMode(pipeline, source);
+  GstElement* from = HoldToMode(pipeline, source, wantedMode);
   if (!from)
     return false;
   if (!intermediate)

@@ -19,9 +19,10 @@ struct BuilderElement {
 const std::vector<BuilderElement>& PreviewStreamElements();
 
 // Links the three elements, which are already children of `pipeline` (intermediate may be
-// null). Inserted elements join the pipeline. False when some link could not be made; the links
-// made so far stay.
+// null). Inserted elements join the pipeline. The source is held to the mode `wantedMode` names
+// (a CaptureModeEntry key) when it offers that mode, else to the largest. False when some link
+// could not be made; the links made so far stay.
 bool RenderPreviewStream(GstElement* pipeline, GstElement* source, GstElement* intermediate,
-                         GstElement* sink);
+                         GstElement* sink, const std::string& wantedMode = {});
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One user's session at the window, one rule after another on the same running program: the
-# device list, the mode, a single capture, a burst, pause and resume and starting again.
+# device list, the mode, a single capture, a burst, pause and resume and starting again, the
+# device's own settings kept for it.
 source "$FIELD_RIG/field.bash"
 start_x
 ini="$WORK/app/参数设置.INI"
@@ -111,4 +112,52 @@ note "descriptors of $DEVICE after starting again: $again_fds"
 # The first graph's buffers all went back to it, so nothing keeps its descriptor open.
 [ "$again_fds" -le "$running_fds" ] ||
   fail "starting again left $((again_fds - running_fds)) more descriptor(s) of $DEVICE open"
+
+rule controls
+# Settings stored in the device's section (named by its serial, else its bus path, else its
+# name, as udev tells GStreamer's device provider) are set before frames flow at the next
+# start: the mode, a brightness that shows in the picture, a saturation beyond vivid's range
+# (clamped), a key vivid has no control for (kept in the file). The driver unloaded and loaded
+# again forgets them, as a replugged camera does; the next start sets them again.
+since=$(now_ms)
+control() { v4l2-ctl -d "$DEVICE" -C "$1" | awk '{ print $2 }'; }
+property() { udevadm info -q property -n "$DEVICE" | sed -n "s/^$1=//p"; }
+# A frame of the stored mode, which no picture before had: a new graph's, into $1.
+capture_stored() {
+  rm -f "$PICTURES/voZU-01.bmp"
+  capture_frame "320 180"
+  mv "$PICTURES/voZU-01.bmp" "$WORK/$1"
+  note "$1: brightness $(control brightness), saturation $(control saturation), $(($(now_ms) - since)) ms into the rule"
+  [ "$(control brightness)" = 230 ] || fail "$1: the stored brightness was not set"
+  [ "$(control saturation)" = 255 ] || fail "$1: saturation=9999 was not clamped to vivid's 255"
+}
+identity=$(property ID_SERIAL)
+[ -n "$identity" ] || identity=$(property ID_PATH)
+[ -n "$identity" ] || identity=$(property ID_V4L_PRODUCT)
+note "section [Device $identity]"
+[ "$(control brightness) $(control saturation)" = "128 128" ] || fail "vivid is not at its defaults"
+printf '[Device %s]\r\nMode=YUY2 320x180@30/1\r\nbrightness=230\r\nsaturation=9999\r\nno_such_control=7\r\n' \
+  "$identity" >>"$ini"
+press start
+capture_stored started.bmp
 quit_app
+reload_vivid
+[ "$(control brightness)" = 128 ] || fail "the reloaded vivid kept brightness $(control brightness)"
+start_field_app
+start_capture
+capture_stored reloaded.bmp
+tr -d '\r' <"$ini" | grep -qx 'no_such_control=7' || fail "the unknown key left the settings file"
+quit_app
+# The mean grey of the bars, below vivid's text (the same at any size), of the first picture at
+# the defaults and the two since; one interpreter, which takes seconds to start under emulation.
+read -r defaults started reloaded < <(/usr/bin/python3 - "$WORK"/{first,started,reloaded}.bmp <<'PY' | paste -sd' '
+import sys
+from PIL import Image, ImageStat
+for name in sys.argv[1:]:
+    im = Image.open(name).convert("L")
+    print(round(ImageStat.Stat(im.crop((0, im.height // 2, im.width, im.height))).mean[0]))
+PY
+)
+note "grey of the bars: $defaults at the defaults, $started after the start, $reloaded after the reload"
+[ "$started" -gt $((defaults + 20)) ] || fail "the picture did not brighten at the start"
+[ "$reloaded" -gt $((defaults + 20)) ] || fail "the picture did not brighten after the reload"
