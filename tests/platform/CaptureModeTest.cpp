@@ -4,11 +4,10 @@
 
 #include "TestCam.h"
 #include "platform/media/CaptureMode.h"
-#include "platform/media/DeviceMonitor.h"
 #include "platform/media/GstRef.h"
-#include "platform/media/Moniker.h"
 #include "platform/media/Pipeline.h"
 #include "platform/media/PreviewStreamBuilder.h"
+#include "support/SoleCamera.h"
 
 namespace {
 
@@ -98,10 +97,7 @@ TEST(CaptureModeTest, SourceWithoutModesIsHeldToTheLargestOfItsDevice) {
   webcam.modes = TestCamProfileModes("usb-webcam");
   webcam.modesHidden = true;
   TestCamSetCameras({webcam});
-  const auto devices = platform::EnumerateDevices("Video/Source");
-  ASSERT_EQ(devices.size(), 1u);
-  const auto source =
-      platform::Moniker::FromDevice(devices[0].device.get(), "Video/Source")->BindToObject();
+  const auto source = BindSoleCamera();
   ASSERT_TRUE(source);
   auto pipeline = platform::NewPipeline("modes");
   GstElement* sink = gst_element_factory_make("fakesink", nullptr);

@@ -6,12 +6,11 @@
 #include <set>
 
 #include "HarnessEventLoop.h"
-#include "platform/media/DeviceMonitor.h"
 #include "platform/media/GrabberElement.h"
-#include "platform/media/Moniker.h"
 #include "platform/media/Pipeline.h"
 #include "platform/media/PreviewStreamBuilder.h"
 #include "support/PipeWireSession.h"
+#include "support/SoleCamera.h"
 
 namespace {
 
@@ -23,10 +22,7 @@ TEST(PreviewStreamBuilderTest, FramesPipeWireLendsAreHeldAsCopies) {
   STILLWICK_REQUIRE_PIPEWIRE(session);
   auto camera = session.PublishCamera({"Desk camera", 64, 48, 30, 1, "YUY2", {}});
   ASSERT_TRUE(camera);
-  const auto devices = platform::EnumerateDevices("Video/Source");
-  ASSERT_EQ(devices.size(), 1u);
-  const auto source =
-      platform::Moniker::FromDevice(devices[0].device.get(), "Video/Source")->BindToObject();
+  const auto source = BindSoleCamera();
   ASSERT_TRUE(source);
   auto pipeline = platform::NewPipeline("lent");
   platform::GrabberElement grabber;
