@@ -15,8 +15,25 @@ ln -s /proc/self/fd /dev/fd
 for n in 0:stdin 1:stdout 2:stderr; do ln -s "/proc/self/fd/${n%%:*}" "/dev/${n#*:}"; done
 mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts
-for dir in /dev/shm /tmp /run /var/tmp; do
+# Fresh, empty temporary folders: the host's own (its X and lock files) would mislead the
+# guest's programs. The host folders of this job that lie in one are bound aside first and
+# put back in place after.
+fresh=(/dev/shm /tmp /run /var/tmp)
+kept=()
+IFS=: read -ra trees <<<"$FIELD_TREES"
+for tree in "${trees[@]}"; do
+  hidden=""
+  for dir in "${fresh[@]}"; do [[ $tree != "$dir"/* ]] || hidden=1; done
+  for dir in "${kept[@]}"; do [[ $tree != "$dir" && $tree != "$dir"/* ]] || hidden=""; done
+  [ -n "$hidden" ] || continue
+  mkdir -p "/field-kept/${#kept[@]}" && mount --bind "$tree" "/field-kept/${#kept[@]}" &&
+    kept+=("$tree")
+done
+for dir in "${fresh[@]}"; do
   mount -t tmpfs -o mode=1777 tmpfs "$dir"
+done
+for i in "${!kept[@]}"; do
+  mkdir -p "${kept[$i]}" && mount --move "/field-kept/$i" "${kept[$i]}"
 done
 echo "guest: $(uname -r), script started $(cat "$results/boot.seconds") s after boot"
 

@@ -120,6 +120,9 @@ fi
   printf 'FIELD_E2E=%q\n' "$(cd "$rig/../e2e" && pwd)"
   printf 'FIELD_KERNEL_ROOT=%q\n' "$kdir/root"
   printf 'FIELD_BIN=%q\n' "$bin"
+  # The folders the guest reads from the host, which stay visible also under a folder the guest
+  # mounts afresh (a clone in /tmp).
+  printf 'FIELD_TREES=%q\n' "$(cd "$rig/../.." && pwd):$(dirname "$bin"):$cache"
   printf 'FIELD_CHECKS=%q\n' "$checks"
   printf 'FIELD_CHECK_SECONDS=%q\n' "${FIELD_CHECK_SECONDS:-540}"
   printf 'STILLWICK_FIELD_EXPECT_FD_RELEASE=%q\n' "${STILLWICK_FIELD_EXPECT_FD_RELEASE:-1}"
