@@ -7,6 +7,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,64 @@ TEST(VideoFrameTest, ScalerScalesOncePerFrameAndSize) {
   EXPECT_NEAR(qRed(topLeft), full[2], 2);
   EXPECT_TRUE(scaler.Scale(VideoFrame(), QSize(160, 120)).isNull());
   EXPECT_TRUE(scaler.Scale(frame, QSize()).isNull());
+}
+
+// The views' pictures against the full conversion, sampled at the nearest pixel (the floor of
+// each picture pixel's centre): within 2 levels, or 12 where the colour changes beside the
+// sample.
+TEST(VideoFrameTest, ScaledPicturesStayWithTheFullConversion) {
+  struct Case {
+    const char* format;
+    QSize frame;
+    QSize picture;
+  };
+  const Case cases[] = {{"YUY2", {1280, 720}, {507, 418}},
+                        {"UYVY", {1280, 720}, {276, 187}},
+                        {"YVYU", {1280, 720}, {507, 418}},
+                        {"YUY2", {1280, 720}, {2, 2}},
+                        {"YUY2", {321, 241}, {507, 418}}};
+  for (const Case& c : cases) {
+    const int fw = c.frame.width();
+    const int fh = c.frame.height();
+    SCOPED_TRACE(std::string(c.format) + " " + std::to_string(fw) + " to " +
+                 std::to_string(c.picture.width()));
+    const VideoFrame frame = TestFrame(c.format, fw, fh);
+    const std::vector<uint8_t> full = Videoconvert(frame, "BGRx", 4);
+    ASSERT_FALSE(full.empty());
+    platform::FrameScaler scaler;
+    const QImage& picture = scaler.Scale(frame, c.picture);
+    ASSERT_EQ(picture.size(), c.picture);
+    auto at = [&](int x, int y, int channel) {
+      const size_t pixel =
+          static_cast<size_t>(std::clamp(y, 0, fh - 1)) * fw + std::clamp(x, 0, fw - 1);
+      return int(full[pixel * 4 + channel]);
+    };
+    int worst = 0;
+    int worstAtEdges = 0;
+    QPoint worstAt;
+    for (int y = 0; y < c.picture.height(); ++y) {
+      const int sy = (2 * y + 1) * fh / (2 * c.picture.height());
+      const auto* line = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+      for (int x = 0; x < c.picture.width(); ++x) {
+        const int sx = (2 * x + 1) * fw / (2 * c.picture.width());
+        const int shown[] = {qBlue(line[x]), qGreen(line[x]), qRed(line[x])};
+        bool edge = false;
+        int off = 0;
+        for (int ch = 0; ch < 3; ++ch) {
+          off = std::max(off, std::abs(shown[ch] - at(sx, sy, ch)));
+          for (int d = -3; d <= 3; ++d) {
+            edge = edge || std::abs(at(sx + d, sy, ch) - at(sx, sy, ch)) > 2 ||
+                   std::abs(at(sx, sy + d, ch) - at(sx, sy, ch)) > 2;
+          }
+        }
+        if (!edge && off > worst)
+          worstAt = QPoint(x, y);
+        (edge ? worstAtEdges : worst) = std::max(edge ? worstAtEdges : worst, off);
+      }
+    }
+    EXPECT_LE(worst, 2) << "at " << worstAt.x() << "," << worstAt.y();
+    EXPECT_LE(worstAtEdges, 12);
+  }
 }
 
 }  // namespace
