@@ -146,6 +146,38 @@ void BlendRows(const uint8_t* __restrict row, const uint8_t* __restrict farRow, 
   }
 }
 
+// Both chroma components of a row at once, when they lie side by side in one plane (packed
+// 4:2:2, semi-planar 4:2:0): each sample pair in the two 16-bit halves of one word, weighed
+// `weight` quarters to the near sample (a column with one sample reads it as near and far) and
+// `rowWeight` quarters to the near row.
+void ChromaPairRow(const uint8_t* __restrict row, const uint8_t* __restrict farRow, int rowWeight,
+                   const int* __restrict near, const int* __restrict far, int weight, int toRed,
+                   int width, uint8_t* __restrict blue, uint8_t* __restrict red) {
+  auto pair = [toRed](const uint8_t* __restrict samples, int at) {
+    return static_cast<uint32_t>(samples[at]) | static_cast<uint32_t>(samples[at + toRed]) << 16;
+  };
+  const auto nearWeight = static_cast<uint32_t>(weight);
+  const auto farWeight = static_cast<uint32_t>(4 - weight);
+  if (rowWeight == 4) {
+    for (int x = 0; x < width; ++x) {
+      const uint32_t both =
+          (nearWeight * pair(row, near[x]) + farWeight * pair(row, far[x]) + 0x00020002u) >> 2;
+      blue[x] = static_cast<uint8_t>(both);
+      red[x] = static_cast<uint8_t>(both >> 16);
+    }
+    return;
+  }
+  const auto nearRow = static_cast<uint32_t>(rowWeight);
+  const auto otherRow = static_cast<uint32_t>(4 - rowWeight);
+  for (int x = 0; x < width; ++x) {
+    const uint32_t onNear = nearWeight * pair(row, near[x]) + farWeight * pair(row, far[x]);
+    const uint32_t onFar = nearWeight * pair(farRow, near[x]) + farWeight * pair(farRow, far[x]);
+    const uint32_t both = (nearRow * onNear + otherRow * onFar + 0x00080008u) >> 4;
+    blue[x] = static_cast<uint8_t>(both);
+    red[x] = static_cast<uint8_t>(both >> 16);
+  }
+}
+
 }  // namespace
 
 struct FrameScaler::Impl {
@@ -197,6 +229,7 @@ struct FrameScaler::Impl {
     if ((yuv = YuvToRgb::For(in))) {
       for (std::vector<uint8_t>& row : yuvRows)
         row.assign(static_cast<size_t>(size.width()), 0);
+      PlanChromaPair();
       path = Path::Yuv;
       return true;
     }
@@ -249,6 +282,37 @@ struct FrameScaler::Impl {
     }
   }
 
+  // Whether U and V lie side by side in one plane, each column weighing its two samples alike
+  // (or reading one sample twice): then they are gathered together.
+  void PlanChromaPair() {
+    chromaPairWeight = 0;
+    const Component& blue = components[1];
+    const Component& red = components[2];
+    if (blue.plane != red.plane || blue.rows.size() != red.rows.size())
+      return;
+    const int toRed = red.near[0] - blue.near[0];
+    int weight = 4;
+    for (size_t x = 0; x < blue.near.size(); ++x) {
+      if (red.near[x] - blue.near[x] != toRed || red.far[x] - blue.far[x] != toRed ||
+          red.weight[x] != blue.weight[x]) {
+        return;
+      }
+      if (blue.weight[x] != 4) {
+        if (weight != 4 && blue.weight[x] != weight)
+          return;
+        weight = blue.weight[x];
+      }
+    }
+    for (size_t y = 0; y < blue.rows.size(); ++y) {
+      if (blue.rows[y].near != red.rows[y].near || blue.rows[y].far != red.rows[y].far ||
+          blue.rows[y].weight != red.rows[y].weight) {
+        return;
+      }
+    }
+    chromaPairWeight = weight;
+    chromaPairToRed = toRed;
+  }
+
   // The samples of component `k` for picture row `y`, every `step` bytes from `to`.
   void GatherRow(const GstVideoFrame& source, const Component& k, int y, uint8_t* to,
                  int step) const {
@@ -270,9 +334,22 @@ struct FrameScaler::Impl {
 
   // YUV: each picture row gathered into three rows of samples and converted into the image.
   void ConvertYuv(const GstVideoFrame& source) {
+    const Component& blue = components[1];
+    const auto* chroma =
+        static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&source, blue.plane));
+    const int chromaStride = GST_VIDEO_FRAME_PLANE_STRIDE(&source, blue.plane);
     for (int y = 0; y < converterSize.height(); ++y) {
-      for (size_t c = 0; c < yuvRows.size(); ++c)
-        GatherRow(source, components[c], y, yuvRows[c].data(), 1);
+      GatherRow(source, components[0], y, yuvRows[0].data(), 1);
+      if (chromaPairWeight == 0) {
+        GatherRow(source, components[1], y, yuvRows[1].data(), 1);
+        GatherRow(source, components[2], y, yuvRows[2].data(), 1);
+      } else {
+        const ChromaTap& tap = blue.rows[static_cast<size_t>(y)];
+        ChromaPairRow(chroma + static_cast<ptrdiff_t>(tap.near) * chromaStride,
+                      chroma + static_cast<ptrdiff_t>(tap.far) * chromaStride, tap.weight,
+                      blue.near.data(), blue.far.data(), chromaPairWeight, chromaPairToRed,
+                      converterSize.width(), yuvRows[1].data(), yuvRows[2].data());
+      }
       yuv->Row(yuvRows[0].data(), yuvRows[1].data(), yuvRows[2].data(), converterSize.width(),
                reinterpret_cast<uint32_t*>(image.scanLine(y)));
     }
@@ -333,6 +410,8 @@ struct FrameScaler::Impl {
   Path path = Path::None;
   GstVideoConverter* converter = nullptr;
   std::optional<YuvToRgb> yuv;
+  int chromaPairWeight = 0;  // of a pair's near sample, in quarters; 0: U and V apart
+  int chromaPairToRed = 0;   // from U's byte to V's
   std::array<std::vector<uint8_t>, 3> yuvRows;  // Y, U and V of one picture row
   GstVideoInfo small{};
   std::vector<uint8_t> smallBytes;
