@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -178,6 +180,32 @@ void ChromaPairRow(const uint8_t* __restrict row, const uint8_t* __restrict farR
   }
 }
 
+// Packed 4:2:2 (two pixels in four bytes, one U and one V between them), read a macro pixel
+// at a time: the pixel's own and the one its chroma is blended with, `weight` quarters to its
+// own (a column with one sample reads its own twice). Little-endian words: the chroma bytes
+// are the low bytes of the two 16-bit halves after `chromaShift`.
+void PackedRow(const uint8_t* __restrict row, const int* __restrict near, const int* __restrict far,
+               const uint8_t* __restrict lumaShift, int weight, int chromaShift, bool blueHigh,
+               int width, uint8_t* __restrict luma, uint8_t* __restrict blue,
+               uint8_t* __restrict red) {
+  const auto nearWeight = static_cast<uint32_t>(weight);
+  const auto farWeight = static_cast<uint32_t>(4 - weight);
+  uint8_t* __restrict low = blueHigh ? red : blue;
+  uint8_t* __restrict high = blueHigh ? blue : red;
+  for (int x = 0; x < width; ++x) {
+    uint32_t own;
+    uint32_t other;
+    std::memcpy(&own, row + near[x], sizeof own);
+    std::memcpy(&other, row + far[x], sizeof other);
+    luma[x] = static_cast<uint8_t>(own >> lumaShift[x]);
+    const uint32_t both = (nearWeight * ((own >> chromaShift) & 0x00ff00ffu) +
+                           farWeight * ((other >> chromaShift) & 0x00ff00ffu) + 0x00020002u) >>
+                          2;
+    low[x] = static_cast<uint8_t>(both);
+    high[x] = static_cast<uint8_t>(both >> 16);
+  }
+}
+
 }  // namespace
 
 struct FrameScaler::Impl {
@@ -311,6 +339,35 @@ struct FrameScaler::Impl {
     }
     chromaPairWeight = weight;
     chromaPairToRed = toRed;
+    PlanPacked();
+  }
+
+  // Packed 4:2:2 with U and V a pair: the macro pixels each column reads.
+  void PlanPacked() {
+    packed = false;
+    const Component& luma = components[0];
+    const Component& blue = components[1];
+    const GstVideoFormatInfo* format = in.finfo;
+    if (G_BYTE_ORDER != G_LITTLE_ENDIAN || GST_VIDEO_FORMAT_INFO_N_PLANES(format) != 1 ||
+        GST_VIDEO_FORMAT_INFO_PSTRIDE(format, 0) != 2 ||
+        GST_VIDEO_FORMAT_INFO_PSTRIDE(format, 1) != 4 ||
+        GST_VIDEO_FORMAT_INFO_W_SUB(format, 1) != 1 ||
+        GST_VIDEO_FORMAT_INFO_H_SUB(format, 1) != 0 || std::abs(chromaPairToRed) != 2) {
+      return;
+    }
+    const int bluePlace = GST_VIDEO_FORMAT_INFO_POFFSET(format, 1);
+    packedChromaShift = 8 * (bluePlace & 1);
+    packedBlueHigh = bluePlace >= 2;
+    const size_t width = blue.near.size();
+    macroNear.resize(width);
+    macroFar.resize(width);
+    lumaShift.resize(width);
+    for (size_t x = 0; x < width; ++x) {
+      macroNear[x] = blue.near[x] - bluePlace;
+      macroFar[x] = blue.far[x] - bluePlace;
+      lumaShift[x] = static_cast<uint8_t>(8 * (luma.near[x] - macroNear[x]));
+    }
+    packed = true;
   }
 
   // The samples of component `k` for picture row `y`, every `step` bytes from `to`.
@@ -339,6 +396,16 @@ struct FrameScaler::Impl {
         static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&source, blue.plane));
     const int chromaStride = GST_VIDEO_FRAME_PLANE_STRIDE(&source, blue.plane);
     for (int y = 0; y < converterSize.height(); ++y) {
+      if (packed) {
+        PackedRow(
+            chroma + static_cast<ptrdiff_t>(blue.rows[static_cast<size_t>(y)].near) * chromaStride,
+            macroNear.data(), macroFar.data(), lumaShift.data(), chromaPairWeight,
+            packedChromaShift, packedBlueHigh, converterSize.width(), yuvRows[0].data(),
+            yuvRows[1].data(), yuvRows[2].data());
+        yuv->Row(yuvRows[0].data(), yuvRows[1].data(), yuvRows[2].data(), converterSize.width(),
+                 reinterpret_cast<uint32_t*>(image.scanLine(y)));
+        continue;
+      }
       GatherRow(source, components[0], y, yuvRows[0].data(), 1);
       if (chromaPairWeight == 0) {
         GatherRow(source, components[1], y, yuvRows[1].data(), 1);
@@ -412,6 +479,11 @@ struct FrameScaler::Impl {
   std::optional<YuvToRgb> yuv;
   int chromaPairWeight = 0;  // of a pair's near sample, in quarters; 0: U and V apart
   int chromaPairToRed = 0;   // from U's byte to V's
+  bool packed = false;       // packed 4:2:2, read a macro pixel at a time
+  int packedChromaShift = 0;
+  bool packedBlueHigh = false;
+  std::vector<int> macroNear, macroFar;         // byte offsets of the macro pixels, per column
+  std::vector<uint8_t> lumaShift;               // of the pixel's luma in its macro pixel
   std::array<std::vector<uint8_t>, 3> yuvRows;  // Y, U and V of one picture row
   GstVideoInfo small{};
   std::vector<uint8_t> smallBytes;
