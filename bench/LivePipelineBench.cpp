@@ -14,7 +14,11 @@
 //             ! fakesink  (the least that shows a frame: scaled without smoothing, as the
 //             display paints, and converted to a paintable format)
 // and the camera alone (`<camera> ! fakesink`), to tell the test camera's own cost apart: a
-// real camera hands frames over at almost no CPU, the test camera draws them.
+// real camera hands frames over at almost no CPU, the test camera draws them; for MJPEG also
+// the decoder alone (`<camera> ! jpegdec ! fakesink`). The window's own work per frame is its
+// CPU net of the camera (and decoder), against a goal and against the least a Qt window can
+// do to show two views: a bare widget pair painting ready images of the views' sizes 1:1 at
+// the camera's rate.
 // "busy": no frame may be lost at 1080p60 and 4K30 while a busy loop (a child process pinned
 // with sched_setaffinity to the last CPU) runs; the window is not pinned and may use any CPU.
 #include <gst/gst.h>
@@ -28,7 +32,9 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QPainter>
 #include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -349,6 +355,48 @@ std::string FrameCounts(const LiveFigures& figures) {
                 figures.displayPaints, figures.previewPaints);
 }
 
+// A widget painting a ready image 1:1, as a view would that had nothing else to do.
+class BareView : public QWidget {
+ public:
+  explicit BareView(QSize size) : image_(size, QImage::Format_RGB32) {
+    image_.fill(Qt::darkCyan);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    resize(size);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.drawImage(QPoint(0, 0), image_);
+  }
+
+ private:
+  QImage image_;
+};
+
+// CPU per frame of the two bare views repainted `fps` times a second: medians of slices.
+double BarePaintMs(int fps) {
+  BareView display(QSize(507, 418));
+  BareView preview(QSize(276, 187));
+  display.show();
+  preview.show();
+  QTimer frames;
+  frames.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&frames, &QTimer::timeout, [&] {
+    display.update();
+    preview.update();
+  });
+  frames.start(1000 / fps);
+  Pump(kSettleMs);
+  std::vector<double> perFrame;
+  for (int slice = 0; slice < 3; ++slice) {
+    const double before = ProcessCpuMs();
+    Pump(1000);
+    perFrame.push_back((ProcessCpuMs() - before) / fps);
+  }
+  return Median(perFrame);
+}
+
 // The figures of this bench with every frame converted whole to BGR,
 // on the 2-core bench machine, 2026-12-08, with other work running (load average 3 to 5):
 // medians of three runs of the window's CPU per frame, of the full-conversion and scaled
@@ -387,6 +435,7 @@ void LivePipelineBench(Context& context) {
                                            "!",
                                            "fakesink"};
   const std::vector<std::string> alone = {"!", "fakesink"};
+  const std::vector<std::string> decoderAlone = {"!", "jpegdec", "!", "fakesink"};
   auto decoded = [](const std::vector<std::string>& tail) {
     std::vector<std::string> withDecoder = {"!", "jpegdec"};
     withDecoder.insert(withDecoder.end(), tail.begin(), tail.end());
@@ -400,7 +449,9 @@ void LivePipelineBench(Context& context) {
   };
   constexpr double kFullLimit = 0.5;
   constexpr double kScaledLimit = 1.2;
+  constexpr double kWindowGoalMs = 1.0;
   Report& report = context.report;
+  std::map<int, double> barePaint;  // by frame rate
   for (const TestCameraSpec& camera : cameras) {
     const std::string name = "live " + Name(camera);
     const bool mjpeg = camera.format == "MJPEG";
@@ -410,10 +461,15 @@ void LivePipelineBench(Context& context) {
     CommandLine fullLine(context, camera, mjpeg ? decoded(full) : full);
     CommandLine scaledLine(context, camera, mjpeg ? decoded(scaled) : scaled);
     CommandLine cameraLine(context, camera, alone);
+    std::unique_ptr<CommandLine> decoderLine;
+    if (mjpeg)
+      decoderLine = std::make_unique<CommandLine>(context, camera, decoderAlone);
     run.between = [&] {
       fullLine.Measure(sliceFrames);
       scaledLine.Measure(sliceFrames);
       cameraLine.Measure(sliceFrames);
+      if (decoderLine)
+        decoderLine->Measure(sliceFrames);
     };
     const LiveFigures figures = RunWindow(camera, run);
 
@@ -426,6 +482,20 @@ void LivePipelineBench(Context& context) {
     const double fullMs = Median(fullLine.cpu);
     const double scaledMs = Median(scaledLine.cpu);
     const double cameraMs = Median(cameraLine.cpu);
+    // The decoder's work is the frame's, not the window's: it runs for saves all the same.
+    const double sourceMs = decoderLine ? Median(decoderLine->cpu) : cameraMs;
+    const double windowMs = program - sourceMs;
+    if (!barePaint.contains(camera.fps))
+      barePaint[camera.fps] = BarePaintMs(camera.fps);
+    const double bareMs = barePaint[camera.fps];
+    report.Row(name + " window CPU/frame", FormatMs(windowMs), FormatMs(bareMs) + " bare",
+               Format("%.2fx", windowMs / bareMs), Format("<=%.1f ms", kWindowGoalMs),
+               windowMs <= kWindowGoalMs);
+    report.Info("  vs 507x418 line, net", FormatMs(windowMs), FormatMs(scaledMs - sourceMs),
+                Format("%.2fx", windowMs / (scaledMs - sourceMs)));
+    if (decoderLine) {
+      report.Info("  jpegdec alone", FormatMs(sourceMs - cameraMs), FormatMs(cameraMs) + " cam");
+    }
     report.Ratio(name + " CPU/frame vs full BGR", program, fullMs, kFullLimit,
                  Format("<=%.1fx", kFullLimit));
     report.Ratio(name + " CPU/frame vs 507x418", program, scaledMs, kScaledLimit,

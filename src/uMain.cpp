@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QToolButton>
@@ -222,6 +223,10 @@ void TFrmMain::CreateControls() {
   Filter.SetFilterGraph(&FGVCap);
   SampleGrabber.SetFilterGraph(&FGVCap);
   VWCap->SetFilterGraph(&FGVCap);
+  // The preview draws from the display's picture while both show one frame.
+  VWCap->SetPictureSource([image = QPointer<TImage>(Image)](const platform::VideoFrame& frame) {
+    return image ? image->PictureOf(frame) : QImage();
+  });
   FGVCap.SetMode(TGraphMode::gmCapture);
   FGVCap.SetGraphEdit(true);
   FGVCap.SetLinearVolume(true);

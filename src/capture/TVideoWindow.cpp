@@ -42,6 +42,13 @@ QWidget* TVideoWindow::VideoHandle() const {
   return const_cast<TVideoWindow*>(this);
 }
 
+void TVideoWindow::SetPictureSource(platform::VideoRendererSurface::PictureSource source) {
+  AssertMainThread();
+  pictureSource_ = std::move(source);
+  if (videoWindow_)
+    videoWindow_->PutPictureSource(pictureSource_);
+}
+
 void TVideoWindow::NotifyFilterOperation(FilterOperation operation, int /*param*/) {
   AssertMainThread();
   switch (operation) {
@@ -52,6 +59,8 @@ void TVideoWindow::NotifyFilterOperation(FilterOperation operation, int /*param*
       break;
     case FilterOperation::Added:
       videoWindow_ = renderer_ ? &renderer_->VideoWindow() : nullptr;
+      if (videoWindow_)
+        videoWindow_->PutPictureSource(pictureSource_);
       break;
     case FilterOperation::AboutToRemove:
       if (renderer_) {

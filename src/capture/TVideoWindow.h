@@ -14,6 +14,7 @@
 #include "capture/TFilterGraph.h"
 #include "capture/TLinkedComponent.h"
 #include "capture/TVMROptions.h"
+#include "platform/media/VideoRendererSurface.h"
 
 namespace platform {
 class RendererElement;
@@ -48,6 +49,10 @@ class TVideoWindow : public QWidget, public TLinkedComponent, public IGraphListe
   // found, the control itself.
   QWidget* VideoHandle() const;
 
+  // Given to every renderer this control holds: another view's picture of the frame the
+  // renderer draws, so the frame is not scaled twice.
+  void SetPictureSource(platform::VideoRendererSurface::PictureSource source);
+
   // The renderer element, or null. Borrowed.
   GstElement* GetBaseFilter() override;
   std::string GetFilterName() override { return name_; }
@@ -75,6 +80,7 @@ class TVideoWindow : public QWidget, public TLinkedComponent, public IGraphListe
   TVMROptions vmrOptions_;
   bool fullScreen_ = false;
   bool fullScreenTopMost_ = false;
+  platform::VideoRendererSurface::PictureSource pictureSource_;
   std::unique_ptr<platform::RendererElement> renderer_;   // from AboutToAdd until Removed
   platform::RendererVideoWindow* videoWindow_ = nullptr;  // from Added until Removed
 };

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "platform/media/VideoFrame.h"
 #include "platform/picture/TBitmap.h"
 
 TImage::TImage(TBitmap& picture, QWidget* parent)
@@ -50,6 +51,21 @@ QImage TImage::ImageOver(Dib& dib) {
                 format);
 }
 
+QSize TImage::DevicePixels() const {
+  // Device pixels, so a dense screen gets the frame's detail as it did from the full picture.
+  const qreal ratio = devicePixelRatioF();
+  return QSize(qRound(width() * ratio), qRound(height() * ratio));
+}
+
+QImage TImage::PictureOf(const platform::VideoFrame& frame) {
+  // Both references keep their buffer alive, so one buffer address is one frame's pixels.
+  TBitmap::Ref picture = picture_.Snapshot();
+  const platform::VideoFrame* shown = picture ? picture->Frame() : nullptr;
+  if (!shown || !frame || shown->Buffer() != frame.Buffer())
+    return {};
+  return scaler_.Scale(*shown, DevicePixels());
+}
+
 void TImage::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   // The reference keeps this picture alive (and unrecycled) while it is drawn, without holding
@@ -65,10 +81,7 @@ void TImage::paintEvent(QPaintEvent*) {
   drawn_.reset();
   paintDrawn_ = nullptr;
   if (const platform::VideoFrame* frame = picture ? picture->Frame() : nullptr) {
-    // Device pixels, so a dense screen gets the frame's detail as it did from the full picture.
-    const qreal ratio = devicePixelRatioF();
-    const QSize pixels(qRound(width() * ratio), qRound(height() * ratio));
-    const QImage& small = scaler_.Scale(*frame, pixels);
+    const QImage& small = scaler_.Scale(*frame, DevicePixels());
     if (small.isNull()) {
       painter.fillRect(rect(), Qt::black);
       return;

@@ -33,6 +33,11 @@ class TImage : public QWidget {
   // fourth bytes hold. The picture itself is what captures write. Main thread.
   void SetDrawnPicture(std::shared_ptr<const Dib> picture, std::function<void(QPainter&)> paint);
 
+  // The area's own picture of `frame`, at its device pixels, while the display picture is that
+  // very frame (the same buffer); empty otherwise. The image is reused for the next frame: it
+  // is to be drawn, not kept. Main thread.
+  QImage PictureOf(const platform::VideoFrame& frame);
+
   // A QImage over the Dib's own pixels (no copy), rows in storage order; null when the
   // format is not one the screen draws directly.
   static QImage ImageOver(const Dib& dib);
@@ -43,6 +48,8 @@ class TImage : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  QSize DevicePixels() const;
+
   TBitmap& picture_;
   // Held until another picture is shown, which also keeps it from being recycled meanwhile.
   std::shared_ptr<const Dib> drawn_;

@@ -22,12 +22,12 @@ namespace {
 using platform::GstRef;
 using platform::VideoFrame;
 
-// The first frame of colour bars in `format`.
-VideoFrame TestFrame(const char* format, int width, int height) {
-  const std::string description =
-      "videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,format=" + std::string(format) +
-      ",width=" + std::to_string(width) + ",height=" + std::to_string(height) +
-      " ! appsink name=sink";
+// The first frame of colour bars (or of another test pattern) in `format`.
+VideoFrame TestFrame(const char* format, int width, int height, const char* pattern = "smpte") {
+  const std::string description = "videotestsrc num-buffers=1 pattern=" + std::string(pattern) +
+                                  " ! video/x-raw,format=" + std::string(format) +
+                                  ",width=" + std::to_string(width) +
+                                  ",height=" + std::to_string(height) + " ! appsink name=sink";
   auto pipeline = GstRef<GstElement>::Adopt(gst_parse_launch(description.c_str(), nullptr));
   auto sink = GstRef<GstElement>::Adopt(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
   gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
@@ -119,19 +119,30 @@ TEST(VideoFrameTest, ScaledPicturesStayWithTheFullConversion) {
     const char* format;
     QSize frame;
     QSize picture;
+    const char* pattern = "smpte";  // "colors": every colour, in gradients
   };
-  const Case cases[] = {{"YUY2", {1280, 720}, {507, 418}},
+  const Case cases[] = {{"Y444", {1280, 720}, {507, 418}, "colors"},
+                        {"NV12", {1280, 720}, {507, 418}, "colors"},
+                        {"YUY2", {1280, 720}, {507, 418}},
                         {"UYVY", {1280, 720}, {276, 187}},
                         {"YVYU", {1280, 720}, {507, 418}},
                         {"YUY2", {1280, 720}, {2, 2}},
-                        {"YUY2", {321, 241}, {507, 418}}};
+                        {"YUY2", {321, 241}, {507, 418}},
+                        {"I420", {1920, 1080}, {507, 418}},
+                        {"NV12", {1280, 720}, {507, 418}},
+                        {"NV12", {321, 241}, {507, 418}},
+                        {"Y42B", {1920, 1080}, {276, 187}},
+                        {"GRAY8", {1280, 720}, {507, 418}},
+                        {"BGR", {321, 241}, {276, 187}}};
   for (const Case& c : cases) {
     const int fw = c.frame.width();
     const int fh = c.frame.height();
-    SCOPED_TRACE(std::string(c.format) + " " + std::to_string(fw) + " to " +
+    SCOPED_TRACE(std::string(c.format) + " " + c.pattern + " " + std::to_string(fw) + " to " +
                  std::to_string(c.picture.width()));
-    const VideoFrame frame = TestFrame(c.format, fw, fh);
-    const std::vector<uint8_t> full = Videoconvert(frame, "BGRx", 4);
+    const VideoFrame frame = TestFrame(c.format, fw, fh, c.pattern);
+    // One thread: on two, videoconvert leaves out the vertical chroma interpolation of 4:2:0
+    // frames at some sizes, which the views keep.
+    const std::vector<uint8_t> full = Videoconvert(frame, "BGRx", 4, 1);
     ASSERT_FALSE(full.empty());
     platform::FrameScaler scaler;
     const QImage& picture = scaler.Scale(frame, c.picture);
@@ -164,6 +175,7 @@ TEST(VideoFrameTest, ScaledPicturesStayWithTheFullConversion) {
         (edge ? worstAtEdges : worst) = std::max(edge ? worstAtEdges : worst, off);
       }
     }
+    fprintf(stderr, "%s %d: worst %d edges %d\n", c.format, fw, worst, worstAtEdges);
     EXPECT_LE(worst, 2) << "at " << worstAt.x() << "," << worstAt.y();
     EXPECT_LE(worstAtEdges, 12);
   }

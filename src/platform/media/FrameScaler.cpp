@@ -3,9 +3,14 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/media/VideoFrame.h"
+#include "platform/media/YuvToRgb.h"
 
 namespace platform {
 
@@ -48,14 +53,33 @@ GstStructure* ScalingOptions(GstVideoFormat in) {
       GST_VIDEO_PRIMARIES_MODE_NONE, GST_VIDEO_CONVERTER_OPT_THREADS, G_TYPE_UINT, 1u, nullptr);
 }
 
-// Packed 4:2:2 frames, most cameras' raw format, are sampled before they are converted: for
-// each picture pixel the frame pixel the scaling converter would pick (the floor of the
-// centre's position, so a centre on an edge takes the right or lower pixel), with the chroma
-// the full conversion gives it, gathered into a picture-sized 4:4:4 frame. Its conversion then
-// costs the picture's pixels, not the frame's, and its colours are the full conversion's.
-bool IsPacked422(GstVideoFormat format) {
-  return format == GST_VIDEO_FORMAT_YUY2 || format == GST_VIDEO_FORMAT_UYVY ||
-         format == GST_VIDEO_FORMAT_YVYU;
+// Frames whose every component is one byte at a fixed place (the raw formats of cameras and
+// of the MJPEG decoder, 8-bit RGB and grey) are sampled before they are converted: for each
+// picture pixel the frame pixel the scaling converter would pick (the floor of the centre's
+// position, so a centre on an edge takes the right or lower pixel), with the chroma the full
+// conversion gives it, gathered into a picture-sized frame with no subsampling. Its conversion
+// then costs the picture's pixels, not the frame's, and its colours are the full conversion's.
+// Chroma subsampled more than by two, and interlaced frames, go through the scaling converter.
+bool IsGatherable(const GstVideoInfo& info) {
+  const GstVideoFormatInfo* format = info.finfo;
+  if (!format || GST_VIDEO_INFO_IS_INTERLACED(&info) ||
+      (GST_VIDEO_FORMAT_INFO_FLAGS(format) &
+       (GST_VIDEO_FORMAT_FLAG_PALETTE | GST_VIDEO_FORMAT_FLAG_COMPLEX |
+        GST_VIDEO_FORMAT_FLAG_TILED)) != 0) {
+    return false;
+  }
+  const guint components = GST_VIDEO_FORMAT_INFO_N_COMPONENTS(format);
+  if (components == 0 || components > 4)
+    return false;
+  for (guint c = 0; c < components; ++c) {
+    if (GST_VIDEO_FORMAT_INFO_DEPTH(format, c) != 8 ||
+        GST_VIDEO_FORMAT_INFO_SHIFT(format, c) != 0 ||
+        GST_VIDEO_FORMAT_INFO_PSTRIDE(format, c) <= 0 ||
+        GST_VIDEO_FORMAT_INFO_W_SUB(format, c) > 1 || GST_VIDEO_FORMAT_INFO_H_SUB(format, c) > 1) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // The frame position nearest each of `count` picture positions across `extent`.
@@ -67,9 +91,140 @@ void NearestPositions(int extent, int count, std::vector<int>& positions) {
   }
 }
 
+// Where a picture pixel's chroma comes from along one axis: sample `near`, weighed `weight`
+// quarters, and its neighbour `far` for the rest. Cosited samples are the even pixels' own and
+// are averaged for odd ones; centred samples are weighed 3:1 with the neighbour on the pixel's
+// side. `interpolated` false: the sample the pixel lies in.
+struct ChromaTap {
+  int near = 0;
+  int far = 0;
+  int weight = 4;
+};
+
+ChromaTap TapAt(int position, int extent, int sub, bool cosited, bool interpolated) {
+  const int sample = position >> sub;
+  ChromaTap tap{sample, sample, 4};
+  if (sub == 0 || !interpolated)
+    return tap;
+  const int last = (extent - 1) >> sub;
+  const bool odd = (position & 1) != 0;
+  if (cosited) {
+    if (odd && sample < last)
+      tap = {sample, sample + 1, 2};
+  } else if (odd && sample < last) {
+    tap = {sample, sample + 1, 3};
+  } else if (!odd && sample > 0) {
+    tap = {sample, sample - 1, 3};
+  }
+  return tap;
+}
+
+// The row loops of the gathering, apart so that nothing they write can alias what they read.
+void CopyRow(const uint8_t* __restrict row, const int* __restrict columns, int width,
+             uint8_t* __restrict to, int step) {
+  for (int x = 0; x < width; ++x)
+    to[static_cast<ptrdiff_t>(x) * step] = row[columns[x]];
+}
+
+void BlendRow(const uint8_t* __restrict row, const int* __restrict near, const int* __restrict far,
+              const uint8_t* __restrict weight, int width, uint8_t* __restrict to, int step) {
+  for (int x = 0; x < width; ++x) {
+    const int w = weight[x];
+    to[static_cast<ptrdiff_t>(x) * step] =
+        static_cast<uint8_t>((w * row[near[x]] + (4 - w) * row[far[x]] + 2) >> 2);
+  }
+}
+
+void BlendRows(const uint8_t* __restrict row, const uint8_t* __restrict farRow, int rowWeight,
+               const int* __restrict near, const int* __restrict far,
+               const uint8_t* __restrict weight, int width, uint8_t* __restrict to, int step) {
+  const int otherWeight = 4 - rowWeight;
+  for (int x = 0; x < width; ++x) {
+    const int w = weight[x];
+    const int onNear = w * row[near[x]] + (4 - w) * row[far[x]];
+    const int onFar = w * farRow[near[x]] + (4 - w) * farRow[far[x]];
+    to[static_cast<ptrdiff_t>(x) * step] =
+        static_cast<uint8_t>((rowWeight * onNear + otherWeight * onFar + 8) >> 4);
+  }
+}
+
+// Both chroma components of a row at once, when they lie side by side in one plane (packed
+// 4:2:2, semi-planar 4:2:0): each sample pair in the two 16-bit halves of one word, weighed
+// `weight` quarters to the near sample (a column with one sample reads it as near and far) and
+// `rowWeight` quarters to the near row.
+void ChromaPairRow(const uint8_t* __restrict row, const uint8_t* __restrict farRow, int rowWeight,
+                   const int* __restrict near, const int* __restrict far, int weight, int toRed,
+                   int width, uint8_t* __restrict blue, uint8_t* __restrict red) {
+  auto pair = [toRed](const uint8_t* __restrict samples, int at) {
+    return static_cast<uint32_t>(samples[at]) | static_cast<uint32_t>(samples[at + toRed]) << 16;
+  };
+  const auto nearWeight = static_cast<uint32_t>(weight);
+  const auto farWeight = static_cast<uint32_t>(4 - weight);
+  if (rowWeight == 4) {
+    for (int x = 0; x < width; ++x) {
+      const uint32_t both =
+          (nearWeight * pair(row, near[x]) + farWeight * pair(row, far[x]) + 0x00020002u) >> 2;
+      blue[x] = static_cast<uint8_t>(both);
+      red[x] = static_cast<uint8_t>(both >> 16);
+    }
+    return;
+  }
+  const auto nearRow = static_cast<uint32_t>(rowWeight);
+  const auto otherRow = static_cast<uint32_t>(4 - rowWeight);
+  for (int x = 0; x < width; ++x) {
+    const uint32_t onNear = nearWeight * pair(row, near[x]) + farWeight * pair(row, far[x]);
+    const uint32_t onFar = nearWeight * pair(farRow, near[x]) + farWeight * pair(farRow, far[x]);
+    const uint32_t both = (nearRow * onNear + otherRow * onFar + 0x00080008u) >> 4;
+    blue[x] = static_cast<uint8_t>(both);
+    red[x] = static_cast<uint8_t>(both >> 16);
+  }
+}
+
+// Packed 4:2:2 (two pixels in four bytes, one U and one V between them), read a macro pixel
+// at a time: the pixel's own and the one its chroma is blended with, `weight` quarters to its
+// own (a column with one sample reads its own twice). Little-endian words: the chroma bytes
+// are the low bytes of the two 16-bit halves after `chromaShift`.
+void PackedRow(const uint8_t* __restrict row, const int* __restrict near, const int* __restrict far,
+               const uint8_t* __restrict lumaShift, int weight, int chromaShift, bool blueHigh,
+               int width, uint8_t* __restrict luma, uint8_t* __restrict blue,
+               uint8_t* __restrict red) {
+  const auto nearWeight = static_cast<uint32_t>(weight);
+  const auto farWeight = static_cast<uint32_t>(4 - weight);
+  uint8_t* __restrict low = blueHigh ? red : blue;
+  uint8_t* __restrict high = blueHigh ? blue : red;
+  for (int x = 0; x < width; ++x) {
+    uint32_t own;
+    uint32_t other;
+    std::memcpy(&own, row + near[x], sizeof own);
+    std::memcpy(&other, row + far[x], sizeof other);
+    luma[x] = static_cast<uint8_t>(own >> lumaShift[x]);
+    const uint32_t both = (nearWeight * ((own >> chromaShift) & 0x00ff00ffu) +
+                           farWeight * ((other >> chromaShift) & 0x00ff00ffu) + 0x00020002u) >>
+                          2;
+    low[x] = static_cast<uint8_t>(both);
+    high[x] = static_cast<uint8_t>(both >> 16);
+  }
+}
+
 }  // namespace
 
 struct FrameScaler::Impl {
+  // One component of the frame and where each of the picture's samples of it is read.
+  struct Component {
+    int plane = 0;
+    std::vector<int> near, far;   // byte offsets in a row, per picture column
+    std::vector<uint8_t> weight;  // of `near`, in quarters, per column
+    bool blended = false;         // some column weighs two samples
+    std::vector<ChromaTap> rows;  // rows of samples, per picture row
+  };
+
+  enum class Path {
+    None,      // not prepared
+    Scaling,   // GStreamer's scaling converter
+    Yuv,       // gathered and converted here
+    Gathered,  // gathered into `small`, converted unscaled by GStreamer
+  };
+
   ~Impl() { FreeConverter(); }
 
   void FreeConverter() {
@@ -78,76 +233,207 @@ struct FrameScaler::Impl {
     converter = nullptr;
   }
 
-  // A converter from `in` to `size`, the one held when it fits.
+  // How frames of `source` become pictures of `size`; the way held when it fits.
   bool Prepare(const GstVideoInfo& source, QSize size) {
-    if (converter && gst_video_info_is_equal(&source, &in) && size == converterSize)
+    if (path != Path::None && gst_video_info_is_equal(&source, &in) && size == converterSize)
       return true;
     FreeConverter();
+    path = Path::None;
     in = source;
-    gst_video_info_set_interlaced_format(&out, kRgb32, GST_VIDEO_INFO_INTERLACE_MODE(&in),
-                                         static_cast<guint>(size.width()),
-                                         static_cast<guint>(size.height()));
-    out.fps_n = in.fps_n;
-    out.fps_d = in.fps_d;
-    out.views = in.views;
     converterSize = size;
-    sampled = IsPacked422(GST_VIDEO_INFO_FORMAT(&in)) && !GST_VIDEO_INFO_IS_INTERLACED(&in);
-    if (!sampled) {
+    if (!IsGatherable(in)) {
+      GstVideoInfo out;
+      gst_video_info_set_interlaced_format(&out, kRgb32, GST_VIDEO_INFO_INTERLACE_MODE(&in),
+                                           static_cast<guint>(size.width()),
+                                           static_cast<guint>(size.height()));
+      out.fps_n = in.fps_n;
+      out.fps_d = in.fps_d;
+      out.views = in.views;
       converter = gst_video_converter_new(&in, &out, ScalingOptions(in.finfo->format));
+      path = converter ? Path::Scaling : Path::None;
       return converter != nullptr;
     }
-    // The gathered frame: the picture's size and the frame's colours; converted unscaled.
-    gst_video_info_set_format(&small, GST_VIDEO_FORMAT_AYUV, static_cast<guint>(size.width()),
+    PlanGather(size);
+    if ((yuv = YuvToRgb::For(in))) {
+      for (std::vector<uint8_t>& row : yuvRows)
+        row.assign(static_cast<size_t>(size.width()), 0);
+      PlanChromaPair();
+      path = Path::Yuv;
+      return true;
+    }
+    // Other formats (RGB, grey) are gathered into a picture-sized frame of their own format
+    // and converted unscaled.
+    gst_video_info_set_format(&small, GST_VIDEO_INFO_FORMAT(&in), static_cast<guint>(size.width()),
                               static_cast<guint>(size.height()));
     small.colorimetry = in.colorimetry;
     small.fps_n = in.fps_n;
     small.fps_d = in.fps_d;
     smallBytes.resize(GST_VIDEO_INFO_SIZE(&small));
+    GstVideoInfo smallOut;
     gst_video_info_set_format(&smallOut, kRgb32, static_cast<guint>(size.width()),
                               static_cast<guint>(size.height()));
     smallOut.fps_n = in.fps_n;
     smallOut.fps_d = in.fps_d;
-    NearestPositions(GST_VIDEO_INFO_WIDTH(&in), size.width(), columns);
-    NearestPositions(GST_VIDEO_INFO_HEIGHT(&in), size.height(), rows);
     converter = gst_video_converter_new(&small, &smallOut, ScalingOptions(in.finfo->format));
+    path = converter ? Path::Gathered : Path::None;
     return converter != nullptr;
   }
 
-  // Gathers the nearest samples of the mapped packed 4:2:2 `source` into `smallBytes`.
-  void Gather(const GstVideoFrame& source) {
+  // The frame byte offsets each picture column reads and each row's taps, per component.
+  void PlanGather(QSize size) {
+    std::vector<int> columns, rows;
+    NearestPositions(GST_VIDEO_INFO_WIDTH(&in), size.width(), columns);
+    NearestPositions(GST_VIDEO_INFO_HEIGHT(&in), size.height(), rows);
+    const GstVideoFormatInfo* from = in.finfo;
+    const bool cositedH = (in.chroma_site & GST_VIDEO_CHROMA_SITE_H_COSITED) != 0;
+    const bool cositedV = (in.chroma_site & GST_VIDEO_CHROMA_SITE_V_COSITED) != 0;
+    const bool interpolated = FullConversionInterpolatesChroma(GST_VIDEO_INFO_FORMAT(&in));
+    components.clear();
+    for (guint c = 0; c < GST_VIDEO_FORMAT_INFO_N_COMPONENTS(from); ++c) {
+      Component k;
+      k.plane = GST_VIDEO_FORMAT_INFO_PLANE(from, c);
+      const int pstride = GST_VIDEO_FORMAT_INFO_PSTRIDE(from, c);
+      const int poffset = GST_VIDEO_FORMAT_INFO_POFFSET(from, c);
+      const int wsub = GST_VIDEO_FORMAT_INFO_W_SUB(from, c);
+      const int hsub = GST_VIDEO_FORMAT_INFO_H_SUB(from, c);
+      for (int column : columns) {
+        const ChromaTap tap =
+            TapAt(column, GST_VIDEO_INFO_WIDTH(&in), wsub, cositedH, interpolated);
+        k.near.push_back(tap.near * pstride + poffset);
+        k.far.push_back(tap.far * pstride + poffset);
+        k.weight.push_back(static_cast<uint8_t>(tap.weight));
+      }
+      for (int row : rows)
+        k.rows.push_back(TapAt(row, GST_VIDEO_INFO_HEIGHT(&in), hsub, cositedV, interpolated));
+      k.blended = std::any_of(k.weight.begin(), k.weight.end(), [](uint8_t w) { return w != 4; });
+      components.push_back(std::move(k));
+    }
+  }
+
+  // Whether U and V lie side by side in one plane, each column weighing its two samples alike
+  // (or reading one sample twice): then they are gathered together.
+  void PlanChromaPair() {
+    chromaPairWeight = 0;
+    const Component& blue = components[1];
+    const Component& red = components[2];
+    if (blue.plane != red.plane || blue.rows.size() != red.rows.size())
+      return;
+    const int toRed = red.near[0] - blue.near[0];
+    int weight = 4;
+    for (size_t x = 0; x < blue.near.size(); ++x) {
+      if (red.near[x] - blue.near[x] != toRed || red.far[x] - blue.far[x] != toRed ||
+          red.weight[x] != blue.weight[x]) {
+        return;
+      }
+      if (blue.weight[x] != 4) {
+        if (weight != 4 && blue.weight[x] != weight)
+          return;
+        weight = blue.weight[x];
+      }
+    }
+    for (size_t y = 0; y < blue.rows.size(); ++y) {
+      if (blue.rows[y].near != red.rows[y].near || blue.rows[y].far != red.rows[y].far ||
+          blue.rows[y].weight != red.rows[y].weight) {
+        return;
+      }
+    }
+    chromaPairWeight = weight;
+    chromaPairToRed = toRed;
+    PlanPacked();
+  }
+
+  // Packed 4:2:2 with U and V a pair: the macro pixels each column reads.
+  void PlanPacked() {
+    packed = false;
+    const Component& luma = components[0];
+    const Component& blue = components[1];
     const GstVideoFormatInfo* format = in.finfo;
-    const int luma = GST_VIDEO_FORMAT_INFO_POFFSET(format, 0);
-    const int blue = GST_VIDEO_FORMAT_INFO_POFFSET(format, 1);
-    const int red = GST_VIDEO_FORMAT_INFO_POFFSET(format, 2);
-    const auto* base = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&source, 0));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&source, 0);
-    const int lastColumn = GST_VIDEO_INFO_WIDTH(&in) - 1;
-    const bool cosited = (in.chroma_site & GST_VIDEO_CHROMA_SITE_H_COSITED) != 0;
-    const int smallStride = GST_VIDEO_INFO_PLANE_STRIDE(&small, 0);
-    for (size_t y = 0; y < rows.size(); ++y) {
-      const uint8_t* row = base + static_cast<ptrdiff_t>(rows[y]) * stride;
-      uint8_t* to = smallBytes.data() + static_cast<ptrdiff_t>(y) * smallStride;
-      for (size_t x = 0; x < columns.size(); ++x, to += 4) {
-        const int at = columns[x];
-        const uint8_t* macro = row + static_cast<ptrdiff_t>(at & ~1) * 2;
-        // The chroma the full conversion gives the pixel: cosited samples are the even
-        // pixels' own and are averaged for odd ones; centred samples are weighed 3:1 with the
-        // neighbour on the pixel's side.
-        const bool odd = (at & 1) != 0;
-        const uint8_t* other = macro;
-        if (odd && at < lastColumn)
-          other = macro + 4;
-        else if (!odd && !cosited && at >= 2)
-          other = macro - 4;
-        to[0] = 0xff;
-        to[1] = row[static_cast<ptrdiff_t>(at) * 2 + luma];
-        if (cosited) {
-          to[2] = static_cast<uint8_t>((macro[blue] + other[blue] + 1) >> 1);
-          to[3] = static_cast<uint8_t>((macro[red] + other[red] + 1) >> 1);
-        } else {
-          to[2] = static_cast<uint8_t>((3 * macro[blue] + other[blue] + 2) >> 2);
-          to[3] = static_cast<uint8_t>((3 * macro[red] + other[red] + 2) >> 2);
-        }
+    if (G_BYTE_ORDER != G_LITTLE_ENDIAN || GST_VIDEO_FORMAT_INFO_N_PLANES(format) != 1 ||
+        GST_VIDEO_FORMAT_INFO_PSTRIDE(format, 0) != 2 ||
+        GST_VIDEO_FORMAT_INFO_PSTRIDE(format, 1) != 4 ||
+        GST_VIDEO_FORMAT_INFO_W_SUB(format, 1) != 1 ||
+        GST_VIDEO_FORMAT_INFO_H_SUB(format, 1) != 0 || std::abs(chromaPairToRed) != 2) {
+      return;
+    }
+    const int bluePlace = GST_VIDEO_FORMAT_INFO_POFFSET(format, 1);
+    packedChromaShift = 8 * (bluePlace & 1);
+    packedBlueHigh = bluePlace >= 2;
+    const size_t width = blue.near.size();
+    macroNear.resize(width);
+    macroFar.resize(width);
+    lumaShift.resize(width);
+    for (size_t x = 0; x < width; ++x) {
+      macroNear[x] = blue.near[x] - bluePlace;
+      macroFar[x] = blue.far[x] - bluePlace;
+      lumaShift[x] = static_cast<uint8_t>(8 * (luma.near[x] - macroNear[x]));
+    }
+    packed = true;
+  }
+
+  // The samples of component `k` for picture row `y`, every `step` bytes from `to`.
+  void GatherRow(const GstVideoFrame& source, const Component& k, int y, uint8_t* to,
+                 int step) const {
+    const int width = converterSize.width();
+    const auto* base = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&source, k.plane));
+    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&source, k.plane);
+    const ChromaTap& rowTap = k.rows[static_cast<size_t>(y)];
+    const uint8_t* near = base + static_cast<ptrdiff_t>(rowTap.near) * stride;
+    if (!k.blended && rowTap.weight == 4) {
+      CopyRow(near, k.near.data(), width, to, step);
+    } else if (rowTap.weight == 4) {
+      BlendRow(near, k.near.data(), k.far.data(), k.weight.data(), width, to, step);
+    } else {
+      const uint8_t* far = base + static_cast<ptrdiff_t>(rowTap.far) * stride;
+      BlendRows(near, far, rowTap.weight, k.near.data(), k.far.data(), k.weight.data(), width, to,
+                step);
+    }
+  }
+
+  // YUV: each picture row gathered into three rows of samples and converted into the image.
+  void ConvertYuv(const GstVideoFrame& source) {
+    const Component& blue = components[1];
+    const auto* chroma =
+        static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&source, blue.plane));
+    const int chromaStride = GST_VIDEO_FRAME_PLANE_STRIDE(&source, blue.plane);
+    for (int y = 0; y < converterSize.height(); ++y) {
+      if (packed) {
+        PackedRow(
+            chroma + static_cast<ptrdiff_t>(blue.rows[static_cast<size_t>(y)].near) * chromaStride,
+            macroNear.data(), macroFar.data(), lumaShift.data(), chromaPairWeight,
+            packedChromaShift, packedBlueHigh, converterSize.width(), yuvRows[0].data(),
+            yuvRows[1].data(), yuvRows[2].data());
+        yuv->Row(yuvRows[0].data(), yuvRows[1].data(), yuvRows[2].data(), converterSize.width(),
+                 reinterpret_cast<uint32_t*>(image.scanLine(y)));
+        continue;
+      }
+      GatherRow(source, components[0], y, yuvRows[0].data(), 1);
+      if (chromaPairWeight == 0) {
+        GatherRow(source, components[1], y, yuvRows[1].data(), 1);
+        GatherRow(source, components[2], y, yuvRows[2].data(), 1);
+      } else {
+        const ChromaTap& tap = blue.rows[static_cast<size_t>(y)];
+        ChromaPairRow(chroma + static_cast<ptrdiff_t>(tap.near) * chromaStride,
+                      chroma + static_cast<ptrdiff_t>(tap.far) * chromaStride, tap.weight,
+                      blue.near.data(), blue.far.data(), chromaPairWeight, chromaPairToRed,
+                      converterSize.width(), yuvRows[1].data(), yuvRows[2].data());
+      }
+      yuv->Row(yuvRows[0].data(), yuvRows[1].data(), yuvRows[2].data(), converterSize.width(),
+               reinterpret_cast<uint32_t*>(image.scanLine(y)));
+    }
+  }
+
+  // Other formats: gathered into `smallBytes` in the frame's own layout.
+  void Gather(const GstVideoFrame& source) {
+    const GstVideoFormatInfo* to = small.finfo;
+    for (size_t c = 0; c < components.size(); ++c) {
+      const auto component = static_cast<guint>(c);
+      const int plane = GST_VIDEO_FORMAT_INFO_PLANE(to, component);
+      uint8_t* base = smallBytes.data() + GST_VIDEO_INFO_PLANE_OFFSET(&small, plane) +
+                      GST_VIDEO_FORMAT_INFO_POFFSET(to, component);
+      for (int y = 0; y < converterSize.height(); ++y) {
+        GatherRow(source, components[c], y,
+                  base + static_cast<ptrdiff_t>(y) * GST_VIDEO_INFO_PLANE_STRIDE(&small, plane),
+                  GST_VIDEO_FORMAT_INFO_PSTRIDE(to, component));
       }
     }
   }
@@ -163,12 +449,17 @@ struct FrameScaler::Impl {
     GstVideoFrame source;
     if (!gst_video_frame_map(&source, &info, frame.Buffer(), GST_MAP_READ))
       return false;
+    if (path == Path::Yuv) {
+      ConvertYuv(source);
+      gst_video_frame_unmap(&source);
+      return true;
+    }
     GstVideoFrame dest{};
-    dest.info = sampled ? smallOut : out;
+    gst_video_info_set_format(&dest.info, kRgb32, static_cast<guint>(size.width()),
+                              static_cast<guint>(size.height()));
     dest.info.stride[0] = static_cast<gint>(image.bytesPerLine());
-    dest.info.offset[0] = 0;
     dest.data[0] = image.bits();
-    if (sampled) {
+    if (path == Path::Gathered) {
       Gather(source);
       gst_video_frame_unmap(&source);
       GstVideoFrame gathered{};
@@ -183,15 +474,21 @@ struct FrameScaler::Impl {
     return true;
   }
 
+  Path path = Path::None;
   GstVideoConverter* converter = nullptr;
-  bool sampled = false;  // packed 4:2:2, gathered first into `small`
+  std::optional<YuvToRgb> yuv;
+  int chromaPairWeight = 0;  // of a pair's near sample, in quarters; 0: U and V apart
+  int chromaPairToRed = 0;   // from U's byte to V's
+  bool packed = false;       // packed 4:2:2, read a macro pixel at a time
+  int packedChromaShift = 0;
+  bool packedBlueHigh = false;
+  std::vector<int> macroNear, macroFar;         // byte offsets of the macro pixels, per column
+  std::vector<uint8_t> lumaShift;               // of the pixel's luma in its macro pixel
+  std::array<std::vector<uint8_t>, 3> yuvRows;  // Y, U and V of one picture row
   GstVideoInfo small{};
-  GstVideoInfo smallOut{};
   std::vector<uint8_t> smallBytes;
-  std::vector<int> columns;
-  std::vector<int> rows;
+  std::vector<Component> components;
   GstVideoInfo in{};
-  GstVideoInfo out{};
   QSize converterSize;
   QImage image;
   const QImage none;

@@ -1,8 +1,9 @@
 #pragma once
 // Small pictures for the screen. A frame as delivered is scaled to the size it is shown at and
 // converted to 32-bit pixels in one step, instead of converting the whole frame first and
-// scaling the result: packed 4:2:2 frames are sampled at the picture's pixels first, other
-// formats go through GStreamer's scaling converter. The scaling picks the nearest pixel, as
+// scaling the result: frames of one byte a component (cameras' raw formats, the MJPEG
+// decoder's, 8-bit RGB and grey) are sampled at the picture's pixels first, other formats go
+// through GStreamer's scaling converter. The scaling picks the nearest pixel, as
 // QPainter does without smoothing; the colours are those of the full-size conversion. Where a
 // pixel centre of the small picture falls exactly on the edge between two frame pixels the
 // converter takes the right (lower) one, where QPainter took the left (upper) one.

@@ -185,6 +185,11 @@ void RendererVideoWindow::PutVisible(bool visible) {
     surface_->SetRequestedVisible(visible);
 }
 
+void RendererVideoWindow::PutPictureSource(VideoRendererSurface::PictureSource source) {
+  if (surface_)
+    surface_->SetPictureSource(std::move(source));
+}
+
 RendererElement::RendererElement()
     : element_(GstRef<GstElement>::Adopt(
           GST_ELEMENT(g_object_new(stillwick_renderer_sink_get_type(), nullptr)))),

@@ -38,6 +38,8 @@ class RendererVideoWindow {
   void PutMessageDrain(QWidget* drain);
   // Until it is called, the window shows itself with its first frame.
   void PutVisible(bool visible);
+  // Where the window may find a larger picture of the frame it draws.
+  void PutPictureSource(VideoRendererSurface::PictureSource source);
 
   // The renderer's window, or null once it is gone.
   QWidget* Window() const noexcept { return surface_; }

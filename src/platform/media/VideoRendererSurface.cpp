@@ -47,9 +47,19 @@ VideoRendererSurface::VideoRendererSurface() {
 VideoRendererSurface::~VideoRendererSurface() = default;
 
 void VideoRendererSurface::ShowSample(const GstRef<GstSample>& sample) {
-  VideoFrame frame = VideoFrame::FromSample(sample.get());
-  if (!frame || !IsConvertibleFormat(GST_VIDEO_INFO_FORMAT(&frame.Info())))
+  GstCaps* caps = sample ? gst_sample_get_caps(sample.get()) : nullptr;
+  GstBuffer* buffer = sample ? gst_sample_get_buffer(sample.get()) : nullptr;
+  if (!caps || !buffer)
     return;
+  if (caps != caps_.get()) {
+    caps_.reset();
+    if (!gst_video_info_from_caps(&info_, caps) ||
+        !IsConvertibleFormat(GST_VIDEO_INFO_FORMAT(&info_))) {
+      return;
+    }
+    caps_ = GstRef<GstCaps>::Retain(caps);
+  }
+  VideoFrame frame(buffer, info_);
   const bool first = !frame_;
   frame_ = std::move(frame);
   frameOwn_ = false;
@@ -96,8 +106,15 @@ void VideoRendererSurface::paintEvent(QPaintEvent*) {
   // The nearest pixel, as the widget drew the full frame without smoothing; device pixels, so
   // a dense screen gets the frame's detail.
   const qreal ratio = devicePixelRatioF();
-  const QImage& small =
-      scaler_.Scale(frame_, QSize(qRound(width() * ratio), qRound(height() * ratio)));
+  const QSize pixels(qRound(width() * ratio), qRound(height() * ratio));
+  if (pictureSource_ && frame_) {
+    const QImage larger = pictureSource_(frame_);
+    if (larger.width() >= pixels.width() && larger.height() >= pixels.height()) {
+      painter.drawImage(QRectF(rect()), larger, QRectF(larger.rect()));
+      return;
+    }
+  }
+  const QImage& small = scaler_.Scale(frame_, pixels);
   if (small.isNull()) {
     painter.fillRect(rect(), Qt::black);
     return;

@@ -1,7 +1,9 @@
 #pragma once
 // The renderer's window: a plain widget that draws the newest video frame scaled to its own
-// size. The frame comes as the device delivered it; a small picture of the widget's size is
-// scaled and converted from it in one step (FrameScaler) when it is painted, once per frame.
+// size. The frame comes as the device delivered it. Where another view already holds a larger
+// picture of the same frame (the display area's), that picture is drawn scaled down as it is
+// painted; otherwise a small picture of the widget's size is scaled and converted from the
+// frame in one step (FrameScaler), once per frame.
 // It is found by its object name "VideoRenderer" and its window title. Plain QWidget painting
 // works on X11, Wayland and the offscreen platform alike. Main thread only.
 
@@ -10,6 +12,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 #include "platform/media/FrameScaler.h"
@@ -45,6 +48,11 @@ class VideoRendererSurface : public QWidget {
   void Reparent(QWidget* owner);
   // An explicit choice; until one is made the surface shows itself with its first frame.
   void SetRequestedVisible(bool visible);
+  // A picture another view made of `frame`, if it holds one of that very frame (empty if
+  // not). Called while painting; the image is not kept past the paint.
+  using PictureSource = std::function<QImage(const VideoFrame& frame)>;
+  void SetPictureSource(PictureSource source) { pictureSource_ = std::move(source); }
+
   // Mouse and key events the surface receives go on to `drain` (null: kept here).
   void SetMessageDrain(QWidget* drain);
   QWidget* MessageDrain() const noexcept { return drain_; }
@@ -61,7 +69,11 @@ class VideoRendererSurface : public QWidget {
 
   VideoFrame frame_;
   bool frameOwn_ = false;  // frame_ is a copy of our own
+  // The format of the samples' caps, read again only when the caps change.
+  GstRef<GstCaps> caps_;
+  GstVideoInfo info_{};
   FrameScaler scaler_;
+  PictureSource pictureSource_;
   Visibility visibility_ = Visibility::Automatic;
   QPointer<QWidget> drain_;
 };
