@@ -435,7 +435,6 @@ void LivePipelineBench(Context& context) {
                                            "!",
                                            "fakesink"};
   const std::vector<std::string> alone = {"!", "fakesink"};
-  const std::vector<std::string> decoderAlone = {"!", "jpegdec", "!", "fakesink"};
   auto decoded = [](const std::vector<std::string>& tail) {
     std::vector<std::string> withDecoder = {"!", "jpegdec"};
     withDecoder.insert(withDecoder.end(), tail.begin(), tail.end());
@@ -463,7 +462,7 @@ void LivePipelineBench(Context& context) {
     CommandLine cameraLine(context, camera, alone);
     std::unique_ptr<CommandLine> decoderLine;
     if (mjpeg)
-      decoderLine = std::make_unique<CommandLine>(context, camera, decoderAlone);
+      decoderLine = std::make_unique<CommandLine>(context, camera, decoded(alone));
     run.between = [&] {
       fullLine.Measure(sliceFrames);
       scaledLine.Measure(sliceFrames);

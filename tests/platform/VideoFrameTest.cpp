@@ -175,7 +175,6 @@ TEST(VideoFrameTest, ScaledPicturesStayWithTheFullConversion) {
         (edge ? worstAtEdges : worst) = std::max(edge ? worstAtEdges : worst, off);
       }
     }
-    fprintf(stderr, "%s %d: worst %d edges %d\n", c.format, fw, worst, worstAtEdges);
     EXPECT_LE(worst, 2) << "at " << worstAt.x() << "," << worstAt.y();
     EXPECT_LE(worstAtEdges, 12);
   }

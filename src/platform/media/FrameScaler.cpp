@@ -91,67 +91,66 @@ void NearestPositions(int extent, int count, std::vector<int>& positions) {
   }
 }
 
-// Where a picture pixel's chroma comes from along one axis: sample `near`, weighed `weight`
-// quarters, and its neighbour `far` for the rest. Cosited samples are the even pixels' own and
-// are averaged for odd ones; centred samples are weighed 3:1 with the neighbour on the pixel's
-// side. `interpolated` false: the sample the pixel lies in.
+// Where a picture pixel's chroma comes from along one axis: sample `near` and its neighbour
+// `far`, the same sample where the pixel takes one alone. Cosited samples are the even pixels'
+// own and are averaged for odd ones; centred samples are weighed 3:1 with the neighbour on the
+// pixel's side (TapWeight). `interpolated` false: the sample the pixel lies in.
 struct ChromaTap {
   int near = 0;
   int far = 0;
-  int weight = 4;
 };
 
 ChromaTap TapAt(int position, int extent, int sub, bool cosited, bool interpolated) {
   const int sample = position >> sub;
-  ChromaTap tap{sample, sample, 4};
   if (sub == 0 || !interpolated)
-    return tap;
+    return {sample, sample};
   const int last = (extent - 1) >> sub;
   const bool odd = (position & 1) != 0;
-  if (cosited) {
-    if (odd && sample < last)
-      tap = {sample, sample + 1, 2};
-  } else if (odd && sample < last) {
-    tap = {sample, sample + 1, 3};
-  } else if (!odd && sample > 0) {
-    tap = {sample, sample - 1, 3};
-  }
-  return tap;
+  if (odd && sample < last)
+    return {sample, sample + 1};
+  if (!odd && !cosited && sample > 0)
+    return {sample, sample - 1};
+  return {sample, sample};
+}
+
+// The near sample's share of a blend, in quarters; a tap of one sample reads it as both, so
+// the share does not change it.
+int TapWeight(int sub, bool cosited, bool interpolated) {
+  if (sub == 0 || !interpolated)
+    return 4;
+  return cosited ? 2 : 3;
 }
 
 // The row loops of the gathering, apart so that nothing they write can alias what they read.
 void CopyRow(const uint8_t* __restrict row, const int* __restrict columns, int width,
              uint8_t* __restrict to, int step) {
+  if (step == 1) {  // rows of one component, the common case: a loop of its own
+    for (int x = 0; x < width; ++x)
+      to[x] = row[columns[x]];
+    return;
+  }
   for (int x = 0; x < width; ++x)
     to[static_cast<ptrdiff_t>(x) * step] = row[columns[x]];
 }
 
-void BlendRow(const uint8_t* __restrict row, const int* __restrict near, const int* __restrict far,
-              const uint8_t* __restrict weight, int width, uint8_t* __restrict to, int step) {
+// Samples blended `weight` quarters to `near` along the row and `rowWeight` quarters to `row`
+// against `farRow`.
+void BlendRow(const uint8_t* __restrict row, const uint8_t* __restrict farRow, int rowWeight,
+              const int* __restrict near, const int* __restrict far, int weight, int width,
+              uint8_t* __restrict to, int step) {
+  const int otherWeight = 4 - weight;
+  const int otherRow = 4 - rowWeight;
   for (int x = 0; x < width; ++x) {
-    const int w = weight[x];
+    const int onNear = weight * row[near[x]] + otherWeight * row[far[x]];
+    const int onFar = weight * farRow[near[x]] + otherWeight * farRow[far[x]];
     to[static_cast<ptrdiff_t>(x) * step] =
-        static_cast<uint8_t>((w * row[near[x]] + (4 - w) * row[far[x]] + 2) >> 2);
-  }
-}
-
-void BlendRows(const uint8_t* __restrict row, const uint8_t* __restrict farRow, int rowWeight,
-               const int* __restrict near, const int* __restrict far,
-               const uint8_t* __restrict weight, int width, uint8_t* __restrict to, int step) {
-  const int otherWeight = 4 - rowWeight;
-  for (int x = 0; x < width; ++x) {
-    const int w = weight[x];
-    const int onNear = w * row[near[x]] + (4 - w) * row[far[x]];
-    const int onFar = w * farRow[near[x]] + (4 - w) * farRow[far[x]];
-    to[static_cast<ptrdiff_t>(x) * step] =
-        static_cast<uint8_t>((rowWeight * onNear + otherWeight * onFar + 8) >> 4);
+        static_cast<uint8_t>((rowWeight * onNear + otherRow * onFar + 8) >> 4);
   }
 }
 
 // Both chroma components of a row at once, when they lie side by side in one plane (packed
-// 4:2:2, semi-planar 4:2:0): each sample pair in the two 16-bit halves of one word, weighed
-// `weight` quarters to the near sample (a column with one sample reads it as near and far) and
-// `rowWeight` quarters to the near row.
+// 4:2:2, semi-planar 4:2:0): each sample pair in the two 16-bit halves of one word, blended as
+// BlendRow blends one.
 void ChromaPairRow(const uint8_t* __restrict row, const uint8_t* __restrict farRow, int rowWeight,
                    const int* __restrict near, const int* __restrict far, int weight, int toRed,
                    int width, uint8_t* __restrict blue, uint8_t* __restrict red) {
@@ -160,15 +159,6 @@ void ChromaPairRow(const uint8_t* __restrict row, const uint8_t* __restrict farR
   };
   const auto nearWeight = static_cast<uint32_t>(weight);
   const auto farWeight = static_cast<uint32_t>(4 - weight);
-  if (rowWeight == 4) {
-    for (int x = 0; x < width; ++x) {
-      const uint32_t both =
-          (nearWeight * pair(row, near[x]) + farWeight * pair(row, far[x]) + 0x00020002u) >> 2;
-      blue[x] = static_cast<uint8_t>(both);
-      red[x] = static_cast<uint8_t>(both >> 16);
-    }
-    return;
-  }
   const auto nearRow = static_cast<uint32_t>(rowWeight);
   const auto otherRow = static_cast<uint32_t>(4 - rowWeight);
   for (int x = 0; x < width; ++x) {
@@ -213,9 +203,9 @@ struct FrameScaler::Impl {
   struct Component {
     int plane = 0;
     std::vector<int> near, far;   // byte offsets in a row, per picture column
-    std::vector<uint8_t> weight;  // of `near`, in quarters, per column
-    bool blended = false;         // some column weighs two samples
     std::vector<ChromaTap> rows;  // rows of samples, per picture row
+    int weight = 4;               // of the near sample along a row, in quarters
+    int rowWeight = 4;            // of the near row
   };
 
   enum class Path {
@@ -242,7 +232,6 @@ struct FrameScaler::Impl {
     in = source;
     converterSize = size;
     if (!IsGatherable(in)) {
-      GstVideoInfo out;
       gst_video_info_set_interlaced_format(&out, kRgb32, GST_VIDEO_INFO_INTERLACE_MODE(&in),
                                            static_cast<guint>(size.width()),
                                            static_cast<guint>(size.height()));
@@ -269,12 +258,11 @@ struct FrameScaler::Impl {
     small.fps_n = in.fps_n;
     small.fps_d = in.fps_d;
     smallBytes.resize(GST_VIDEO_INFO_SIZE(&small));
-    GstVideoInfo smallOut;
-    gst_video_info_set_format(&smallOut, kRgb32, static_cast<guint>(size.width()),
+    gst_video_info_set_format(&out, kRgb32, static_cast<guint>(size.width()),
                               static_cast<guint>(size.height()));
-    smallOut.fps_n = in.fps_n;
-    smallOut.fps_d = in.fps_d;
-    converter = gst_video_converter_new(&small, &smallOut, ScalingOptions(in.finfo->format));
+    out.fps_n = in.fps_n;
+    out.fps_d = in.fps_d;
+    converter = gst_video_converter_new(&small, &out, ScalingOptions(in.finfo->format));
     path = converter ? Path::Gathered : Path::None;
     return converter != nullptr;
   }
@@ -301,43 +289,33 @@ struct FrameScaler::Impl {
             TapAt(column, GST_VIDEO_INFO_WIDTH(&in), wsub, cositedH, interpolated);
         k.near.push_back(tap.near * pstride + poffset);
         k.far.push_back(tap.far * pstride + poffset);
-        k.weight.push_back(static_cast<uint8_t>(tap.weight));
       }
       for (int row : rows)
         k.rows.push_back(TapAt(row, GST_VIDEO_INFO_HEIGHT(&in), hsub, cositedV, interpolated));
-      k.blended = std::any_of(k.weight.begin(), k.weight.end(), [](uint8_t w) { return w != 4; });
+      k.weight = TapWeight(wsub, cositedH, interpolated);
+      k.rowWeight = TapWeight(hsub, cositedV, interpolated);
       components.push_back(std::move(k));
     }
   }
 
-  // Whether U and V lie side by side in one plane, each column weighing its two samples alike
-  // (or reading one sample twice): then they are gathered together.
+  // Whether U and V lie side by side in one plane, a fixed distance apart in every column and
+  // read from the same rows: then they are gathered together.
   void PlanChromaPair() {
-    chromaPairWeight = 0;
+    chromaPaired = false;
     const Component& blue = components[1];
     const Component& red = components[2];
-    if (blue.plane != red.plane || blue.rows.size() != red.rows.size())
+    if (blue.plane != red.plane || blue.weight != red.weight || blue.rowWeight != red.rowWeight)
       return;
     const int toRed = red.near[0] - blue.near[0];
-    int weight = 4;
     for (size_t x = 0; x < blue.near.size(); ++x) {
-      if (red.near[x] - blue.near[x] != toRed || red.far[x] - blue.far[x] != toRed ||
-          red.weight[x] != blue.weight[x]) {
+      if (red.near[x] - blue.near[x] != toRed || red.far[x] - blue.far[x] != toRed)
         return;
-      }
-      if (blue.weight[x] != 4) {
-        if (weight != 4 && blue.weight[x] != weight)
-          return;
-        weight = blue.weight[x];
-      }
     }
     for (size_t y = 0; y < blue.rows.size(); ++y) {
-      if (blue.rows[y].near != red.rows[y].near || blue.rows[y].far != red.rows[y].far ||
-          blue.rows[y].weight != red.rows[y].weight) {
+      if (blue.rows[y].near != red.rows[y].near || blue.rows[y].far != red.rows[y].far)
         return;
-      }
     }
-    chromaPairWeight = weight;
+    chromaPaired = true;
     chromaPairToRed = toRed;
     PlanPacked();
   }
@@ -378,15 +356,12 @@ struct FrameScaler::Impl {
     const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&source, k.plane);
     const ChromaTap& rowTap = k.rows[static_cast<size_t>(y)];
     const uint8_t* near = base + static_cast<ptrdiff_t>(rowTap.near) * stride;
-    if (!k.blended && rowTap.weight == 4) {
+    if (k.weight == 4 && rowTap.far == rowTap.near) {
       CopyRow(near, k.near.data(), width, to, step);
-    } else if (rowTap.weight == 4) {
-      BlendRow(near, k.near.data(), k.far.data(), k.weight.data(), width, to, step);
-    } else {
-      const uint8_t* far = base + static_cast<ptrdiff_t>(rowTap.far) * stride;
-      BlendRows(near, far, rowTap.weight, k.near.data(), k.far.data(), k.weight.data(), width, to,
-                step);
+      return;
     }
+    BlendRow(near, base + static_cast<ptrdiff_t>(rowTap.far) * stride, k.rowWeight, k.near.data(),
+             k.far.data(), k.weight, width, to, step);
   }
 
   // YUV: each picture row gathered into three rows of samples and converted into the image.
@@ -396,26 +371,20 @@ struct FrameScaler::Impl {
         static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&source, blue.plane));
     const int chromaStride = GST_VIDEO_FRAME_PLANE_STRIDE(&source, blue.plane);
     for (int y = 0; y < converterSize.height(); ++y) {
+      const ChromaTap& tap = blue.rows[static_cast<size_t>(y)];
+      const uint8_t* row = chroma + static_cast<ptrdiff_t>(tap.near) * chromaStride;
       if (packed) {
-        PackedRow(
-            chroma + static_cast<ptrdiff_t>(blue.rows[static_cast<size_t>(y)].near) * chromaStride,
-            macroNear.data(), macroFar.data(), lumaShift.data(), chromaPairWeight,
-            packedChromaShift, packedBlueHigh, converterSize.width(), yuvRows[0].data(),
-            yuvRows[1].data(), yuvRows[2].data());
-        yuv->Row(yuvRows[0].data(), yuvRows[1].data(), yuvRows[2].data(), converterSize.width(),
-                 reinterpret_cast<uint32_t*>(image.scanLine(y)));
-        continue;
-      }
-      GatherRow(source, components[0], y, yuvRows[0].data(), 1);
-      if (chromaPairWeight == 0) {
-        GatherRow(source, components[1], y, yuvRows[1].data(), 1);
-        GatherRow(source, components[2], y, yuvRows[2].data(), 1);
-      } else {
-        const ChromaTap& tap = blue.rows[static_cast<size_t>(y)];
-        ChromaPairRow(chroma + static_cast<ptrdiff_t>(tap.near) * chromaStride,
-                      chroma + static_cast<ptrdiff_t>(tap.far) * chromaStride, tap.weight,
-                      blue.near.data(), blue.far.data(), chromaPairWeight, chromaPairToRed,
+        PackedRow(row, macroNear.data(), macroFar.data(), lumaShift.data(), blue.weight,
+                  packedChromaShift, packedBlueHigh, converterSize.width(), yuvRows[0].data(),
+                  yuvRows[1].data(), yuvRows[2].data());
+      } else if (chromaPaired) {
+        GatherRow(source, components[0], y, yuvRows[0].data(), 1);
+        ChromaPairRow(row, chroma + static_cast<ptrdiff_t>(tap.far) * chromaStride, blue.rowWeight,
+                      blue.near.data(), blue.far.data(), blue.weight, chromaPairToRed,
                       converterSize.width(), yuvRows[1].data(), yuvRows[2].data());
+      } else {
+        for (size_t c = 0; c < yuvRows.size(); ++c)
+          GatherRow(source, components[c], y, yuvRows[c].data(), 1);
       }
       yuv->Row(yuvRows[0].data(), yuvRows[1].data(), yuvRows[2].data(), converterSize.width(),
                reinterpret_cast<uint32_t*>(image.scanLine(y)));
@@ -455,8 +424,7 @@ struct FrameScaler::Impl {
       return true;
     }
     GstVideoFrame dest{};
-    gst_video_info_set_format(&dest.info, kRgb32, static_cast<guint>(size.width()),
-                              static_cast<guint>(size.height()));
+    dest.info = out;
     dest.info.stride[0] = static_cast<gint>(image.bytesPerLine());
     dest.data[0] = image.bits();
     if (path == Path::Gathered) {
@@ -477,9 +445,9 @@ struct FrameScaler::Impl {
   Path path = Path::None;
   GstVideoConverter* converter = nullptr;
   std::optional<YuvToRgb> yuv;
-  int chromaPairWeight = 0;  // of a pair's near sample, in quarters; 0: U and V apart
-  int chromaPairToRed = 0;   // from U's byte to V's
-  bool packed = false;       // packed 4:2:2, read a macro pixel at a time
+  bool chromaPaired = false;  // U and V gathered together
+  int chromaPairToRed = 0;    // from U's byte to V's
+  bool packed = false;        // packed 4:2:2, read a macro pixel at a time
   int packedChromaShift = 0;
   bool packedBlueHigh = false;
   std::vector<int> macroNear, macroFar;         // byte offsets of the macro pixels, per column
@@ -489,6 +457,7 @@ struct FrameScaler::Impl {
   std::vector<uint8_t> smallBytes;
   std::vector<Component> components;
   GstVideoInfo in{};
+  GstVideoInfo out{};  // what GStreamer's converter makes, but for the image's stride
   QSize converterSize;
   QImage image;
   const QImage none;

@@ -136,12 +136,22 @@ VideoFrame::VideoFrame(GstBuffer* buffer, const GstVideoInfo& info) noexcept
 }
 
 VideoFrame VideoFrame::FromSample(GstSample* sample) noexcept {
+  return SampleFormat().FrameOf(sample);
+}
+
+VideoFrame SampleFormat::FrameOf(GstSample* sample) noexcept {
   GstCaps* caps = sample ? gst_sample_get_caps(sample) : nullptr;
   GstBuffer* buffer = sample ? gst_sample_get_buffer(sample) : nullptr;
-  GstVideoInfo info;
-  if (!caps || !buffer || !gst_video_info_from_caps(&info, caps))
+  if (!caps || !buffer)
     return {};
-  return VideoFrame(buffer, info);
+  // The reference held keeps the address from being reused by other caps.
+  if (caps != caps_.get()) {
+    caps_.reset();
+    if (!gst_video_info_from_caps(&info_, caps))
+      return {};
+    caps_ = GstRef<GstCaps>::Retain(caps);
+  }
+  return VideoFrame(buffer, info_);
 }
 
 void VideoFrame::Reset() noexcept {

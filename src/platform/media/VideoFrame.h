@@ -44,6 +44,18 @@ class VideoFrame {
   uint64_t serial_ = 0;
 };
 
+// The frames of one stream's samples. Their format is read from the caps once, and again only
+// when the samples come with other caps; a stream's samples share one caps object.
+class SampleFormat {
+ public:
+  // The sample's buffer with the format of its caps; empty when they describe no raw video.
+  VideoFrame FrameOf(GstSample* sample) noexcept;
+
+ private:
+  GstRef<GstCaps> caps_;  // those `info_` was read from; null: none read
+  GstVideoInfo info_{};
+};
+
 // The raw video a frame can be converted from: every format GStreamer's converter reads, in
 // system memory. BGR comes first, so a source that can deliver it does, and no conversion is
 // needed at all.

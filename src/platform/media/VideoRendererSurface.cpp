@@ -47,19 +47,9 @@ VideoRendererSurface::VideoRendererSurface() {
 VideoRendererSurface::~VideoRendererSurface() = default;
 
 void VideoRendererSurface::ShowSample(const GstRef<GstSample>& sample) {
-  GstCaps* caps = sample ? gst_sample_get_caps(sample.get()) : nullptr;
-  GstBuffer* buffer = sample ? gst_sample_get_buffer(sample.get()) : nullptr;
-  if (!caps || !buffer)
+  VideoFrame frame = format_.FrameOf(sample.get());
+  if (!frame || !IsConvertibleFormat(GST_VIDEO_INFO_FORMAT(&frame.Info())))
     return;
-  if (caps != caps_.get()) {
-    caps_.reset();
-    if (!gst_video_info_from_caps(&info_, caps) ||
-        !IsConvertibleFormat(GST_VIDEO_INFO_FORMAT(&info_))) {
-      return;
-    }
-    caps_ = GstRef<GstCaps>::Retain(caps);
-  }
-  VideoFrame frame(buffer, info_);
   const bool first = !frame_;
   frame_ = std::move(frame);
   frameOwn_ = false;

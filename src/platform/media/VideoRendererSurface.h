@@ -69,9 +69,7 @@ class VideoRendererSurface : public QWidget {
 
   VideoFrame frame_;
   bool frameOwn_ = false;  // frame_ is a copy of our own
-  // The format of the samples' caps, read again only when the caps change.
-  GstRef<GstCaps> caps_;
-  GstVideoInfo info_{};
+  SampleFormat format_;
   FrameScaler scaler_;
   PictureSource pictureSource_;
   Visibility visibility_ = Visibility::Automatic;
